@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Creates the template Wine prefix once (build/wine/base); tests copy it when they need a
+# clean registry. Usage: wine-prefix.sh [prefix-folder]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/wine-env.sh"
+prefix=${1:-$WINEPREFIX}
+export WINEPREFIX=$prefix
+if [ -f "$prefix/.ready" ]; then exit 0; fi
+rm -rf "$prefix"; mkdir -p "$(dirname "$prefix")"
+wine wineboot -i >/dev/null 2>&1 || true
+wineserver -w
+# Japanese text under an English locale needs a font link for the dialog font.
+wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic' /f >/dev/null 2>&1 || true
+wineserver -w
+touch "$prefix/.ready"

@@ -1,0 +1,6 @@
+#include "app/startup.h"
+
+int RunUpdateClient(HINSTANCE)
+{
+    return 0;
+}

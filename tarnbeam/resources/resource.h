@@ -1,0 +1,27 @@
+// Resource ids of the update client. The English and Japanese sets carry the same ids.
+#pragma once
+
+#define IDI_TARNBEAM 1
+
+#define IDS_CAPTION 101
+#define IDS_CONFIG_ERROR 102
+#define IDS_NO_UPDATE_SELECTED 103
+#define IDS_NO_NEWS_SELECTED 104
+#define IDS_TAB_UPDATES 105
+#define IDS_TAB_NEWS 106
+#define IDS_NO_SERVER_INFO 107
+#define IDS_VERSION_PREFIX 108
+#define IDS_UPDATE_CAPTION 109
+#define IDS_UPDATE_CONFIRM 110
+#define IDS_USER_AGENT 111
+#define IDS_WRITE_FAILED 112
+#define IDS_DOWNLOAD_FAILED 113
+#define IDS_MD5_MISMATCH 114
+#define IDS_RELEASED_ON 115
+#define IDS_FIRST_RUN 116
+#define IDS_UNKNOWN 117
+#define IDS_NO_HOST 118
+#define IDS_UNTRUSTED_HOST 119
+#define IDS_NO_VERIFIER 120
+#define IDS_BAD_SIGNATURE 121
+#define IDS_LANGUAGE_TAG 122
