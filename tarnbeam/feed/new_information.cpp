@@ -1,0 +1,8 @@
+#include "feed/new_information.h"
+
+#include "feed/news_feed.h"
+
+bool hasNewInformation()
+{
+    return false;
+}
