@@ -1,0 +1,49 @@
+// LZX encoder for cabinet folders (typeCompress 0x0003 | windowBits << 8).
+//
+// One Encoder compresses one folder: a single continuous LZX stream cut into frames of 32768
+// uncompressed bytes, each frame becoming one CFDATA payload. History, the repeated-offset queue
+// and the previous code lengths carry over from frame to frame. Portable: no platform header, no
+// exceptions escape.
+#pragma once
+
+#include <cstddef>
+
+namespace lzx {
+
+struct EncoderOptions {
+    // Window size as a power of two, 15..21. The folder's typeCompress must declare the same value.
+    unsigned windowBits = 21;
+    // 0 = fast: lazy parsing over short hash chains, one block per frame.
+    // 1 = normal: lazy parsing over deeper hash chains.
+    // 2 = default: near-optimal parsing over binary-tree matches (best ratio within the speed goal).
+    int level = 2;
+    // x86 call (E8) translation, with translation size 12,000,000. Pays on Windows programs and costs
+    // next to nothing elsewhere.
+    bool e8Translation = true;
+};
+
+// The format's bound for one CFDATA payload; encodeFrame never writes more.
+constexpr std::size_t kMaxFrameOutput = 32768 + 6144;
+// Uncompressed bytes in every frame of a folder but the last.
+constexpr std::size_t kFrameSize = 32768;
+
+// The typeCompress value a folder written with these options declares.
+inline unsigned short folderCompressionType(unsigned windowBits) {
+    return static_cast<unsigned short>(0x0003u | (windowBits << 8));
+}
+
+class Encoder; // opaque, one per cabinet folder (one continuous stream)
+
+// Returns nullptr when the options are out of range or memory runs out.
+Encoder* createEncoder(const EncoderOptions& options);
+void destroyEncoder(Encoder* encoder);
+
+// Compresses the next frame of the folder's stream: `size` uncompressed bytes, 1..32768; every frame
+// but the folder's last is exactly 32768. Writes the frame's compressed bytes (ending on the 16-bit
+// boundary a CFDATA block needs) to `out` and returns their count, 0 on failure (bad arguments, a
+// frame after a short one, `cap` < kMaxFrameOutput). A frame that does not compress comes out as an
+// uncompressed block.
+std::size_t encodeFrame(Encoder* encoder, const unsigned char* data, std::size_t size, unsigned char* out,
+                        std::size_t cap);
+
+} // namespace lzx
