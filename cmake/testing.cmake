@@ -19,7 +19,7 @@ set(TB_TEST_ENV
 if(TB_WINDOWS)
   add_test(NAME wine_prefix COMMAND "${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh" "${TB_WINE_BASE}")
   set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
-  add_test(NAME wine_shutdown COMMAND env "WINEPREFIX=${TB_WINE_BASE}" wineserver -k)
+  add_test(NAME wine_shutdown COMMAND sh -c "WINEPREFIX='${TB_WINE_BASE}' wineserver -k; true")
   set_tests_properties(wine_shutdown PROPERTIES FIXTURES_CLEANUP wine)
 endif()
 

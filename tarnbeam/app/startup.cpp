@@ -1,6 +1,224 @@
 #include "app/startup.h"
 
-int RunUpdateClient(HINSTANCE)
+#include <commctrl.h>
+#include <ole2.h>
+#include <shlwapi.h>
+#include <wininet.h>
+
+#include <boost/format.hpp>
+
+#include <cstdio>
+#include <string>
+
+#include "app/config.h"
+#include "app/settings.h"
+#include "command_line.h"
+#include "decision.h"
+#include "feed/new_information.h"
+#include "feed/news_feed.h"
+#include "resources/resource.h"
+#include "retrieval/version_check.h"
+#include "ui/windows.h"
+
+HWND g_hostWindow = nullptr;
+HWND g_notifyWindow = nullptr;
+bool g_autoCheck = false;
+bool g_helloShown = false;
+bool g_checkFailed = false;
+int g_checkErrorCode = 0;
+wchar_t g_caption[200] = {};
+
+namespace {
+
+const wchar_t kUpdateNotifyMessage[] = L"Tarnbeam_UpdateNotify";
+
+std::wstring LoadText(HINSTANCE instance, UINT id)
 {
-    return 0;
+    const wchar_t* text = nullptr;
+    const int length = LoadStringW(instance, id, reinterpret_cast<LPWSTR>(&text), 0);
+    return length > 0 ? std::wstring(text, length) : std::wstring();
+}
+
+// Formats a resource text with printf-style placeholders; surplus values are dropped.
+std::wstring FormatText(const std::wstring& pattern, int value)
+{
+    try {
+        boost::wformat f(pattern);
+        f.exceptions(boost::io::all_error_bits ^ (boost::io::too_many_args_bit | boost::io::too_few_args_bit));
+        return (f % value).str();
+    } catch (const boost::io::format_error&) {
+        return pattern;
+    }
+}
+
+// A window handle from a switch value. A number that names no window is taken as none, so a
+// stale or mistyped handle can neither own our message boxes nor be disabled by us.
+HWND WindowFromSwitch(const ParsedCommandLine& line, const wchar_t* name)
+{
+    std::wstring value;
+    if (!FindValueSwitch(line, name, value))
+        return nullptr;
+    HWND window = reinterpret_cast<HWND>(static_cast<INT_PTR>(ParseAutoBaseNumber(value)));
+    return IsWindow(window) ? window : nullptr;
+}
+
+std::wstring TodayText()
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    wchar_t text[32];
+    swprintf(text, 32, L"%04d/%02d/%02d", now.wYear, now.wMonth, now.wDay);
+    return text;
+}
+
+class OleSession {
+public:
+    OleSession() : m_ok(SUCCEEDED(OleInitialize(nullptr))) {}
+    ~OleSession()
+    {
+        if (m_ok)
+            OleUninitialize();
+    }
+    OleSession(const OleSession&) = delete;
+    OleSession& operator=(const OleSession&) = delete;
+
+private:
+    bool m_ok;
+};
+
+bool AnyNewerEntry()
+{
+    for (const UpdateEntry& entry : g_updateEntries)
+        if (entry.newer)
+            return true;
+    return false;
+}
+
+void RunVersionCheckStep()
+{
+    const bool ok = RunVersionCheck(g_updateEntries, g_checkErrorCode);
+    g_checkFailed = !(ok && !g_updateEntries.empty());
+    if (g_checkFailed) {
+        g_updateEntries.clear();
+        g_updateEntries.push_back(UpdateEntry());  // blank placeholder row
+    }
+}
+
+int RunMessageLoop(HWND dialog)
+{
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (IsWindow(dialog) && IsDialogMessageW(dialog, &msg))
+            continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return kExitNormal;
+}
+
+int RunWithOle(HINSTANCE instance)
+{
+    // Without an Internet connection the run ends silently, before anything else is read.
+    DWORD connection = 0;
+    if (!InternetGetConnectedState(&connection, 0))
+        return kExitNormal;
+
+    const int configError = LoadConfiguration();
+    if (configError != kConfigLoaded) {
+        const std::wstring text = FormatText(LoadText(instance, IDS_CONFIG_ERROR), configError);
+        MessageBoxW(nullptr, text.c_str(), g_caption, MB_OK | MB_ICONERROR);
+        return kExitBadConfiguration;
+    }
+
+    const std::wstring& productKey = g_config.RegKey;
+    bool autoCheckUpdate = true, showOnNewInformation = true;
+    DWORD showOption = 1;
+    if (g_config.IntegrateMode) {
+        autoCheckUpdate = ReadRegNumber(productKey, L"AutoCheckUpdate", 1) != 0;
+        showOnNewInformation = ReadRegNumber(productKey, L"ShowOnNewInformation", 1) != 0;
+    } else {
+        showOption = ReadRegNumber(productKey, L"ShowOption", 1);
+    }
+
+    const ParsedCommandLine line = ParseCommandLine(GetCommandLineW(), [](const std::wstring& path) {
+        return PathFileExistsW(path.c_str()) != FALSE;
+    });
+    g_hostWindow = WindowFromSwitch(line, L"hwnd");
+    if (g_config.IntegrateMode)
+        g_notifyWindow = WindowFromSwitch(line, L"NotifyWindow");
+
+    if (ReadRegNumber(productKey, L"ShowHello", 0) == 0) {
+        const std::wstring text = LoadText(instance, IDS_FIRST_RUN);
+        MessageBoxW(g_hostWindow, text.c_str(), g_caption, MB_OK | MB_ICONINFORMATION);
+        WriteRegNumber(productKey, L"ShowHello", 1);
+        g_helloShown = true;
+    }
+
+    if (HasFlagSwitch(line, L"Option")) {
+        ShowOptionsDialog(g_hostWindow);
+        return kExitNormal;
+    }
+
+    if (HasFlagSwitch(line, L"AutoCheck")) {
+        g_autoCheck = true;
+        if (!g_helloShown) {
+            const bool off = g_config.IntegrateMode ? (!autoCheckUpdate && !showOnNewInformation) : showOption == 0;
+            if (off)
+                return kExitStartupOff;
+        }
+        const std::wstring today = TodayText();
+        if (!g_helloShown && ReadRegText(productKey, L"LastExecDate") == today)
+            return kExitNormal;
+        WriteRegText(productKey, L"LastExecDate", today);
+    }
+
+    HWND gathering = CreateGatheringWindow(g_hostWindow);
+    RunVersionCheckStep();
+    readNewsFeed(g_config.RSSURL, newsItems);
+    if (gathering)
+        DestroyWindow(gathering);
+
+    DecisionInputs inputs;
+    inputs.autoCheck = g_autoCheck;
+    inputs.integrateMode = g_config.IntegrateMode;
+    inputs.autoCheckUpdate = autoCheckUpdate;
+    inputs.showOnNewInformation = showOnNewInformation;
+    inputs.showOption = showOption;
+    inputs.helloShown = g_helloShown;
+    inputs.anyNewer = AnyNewerEntry();
+    const Decision decision = DecideMainDialog(inputs, [] { return hasNewInformation(); });
+    if (decision.notifyHost)
+        PostMessageW(g_notifyWindow, RegisterWindowMessageW(kUpdateNotifyMessage), 0, 0);
+    if (!decision.openMainDialog)
+        return kExitNormal;
+
+    HWND dialog = CreateMainDialog(g_hostWindow, g_autoCheck);
+    if (!dialog)
+        return kExitNormal;
+    ShowWindow(dialog, SW_SHOW);
+    UpdateWindow(dialog);
+    if (g_hostWindow) {
+        SetForegroundWindow(g_hostWindow);
+        EnableWindow(g_hostWindow, FALSE);
+    }
+    const int code = RunMessageLoop(dialog);
+    if (g_hostWindow && IsWindow(g_hostWindow) && !IsWindowEnabled(g_hostWindow))
+        EnableWindow(g_hostWindow, TRUE);
+    return code;
+}
+
+}  // namespace
+
+int RunUpdateClient(HINSTANCE instance)
+{
+    LoadStringW(instance, IDS_CAPTION, g_caption, 200);
+    int code;
+    {
+        OleSession ole;
+        INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES | ICC_TAB_CLASSES};
+        InitCommonControlsEx(&controls);
+        code = RunWithOle(instance);
+    }
+    DeleteFeedImages();
+    return code;
 }
