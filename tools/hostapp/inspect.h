@@ -1,0 +1,21 @@
+// Reading the state of another process's windows: texts, control states, list-view and
+// tab items (cross-process buffers), written as one JSON snapshot per top-level window.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "json_writer.h"
+
+// Text of a window of any process (WM_GETTEXT, bounded wait).
+std::wstring RemoteWindowText(HWND hwnd);
+std::wstring WindowClassName(HWND hwnd);
+
+// Writes the snapshot object of a top-level window and all its descendants. `host` is the
+// host window (for ownerIsHost); `elapsedMs` the time stamp to record.
+void WriteWindowSnapshot(JsonWriter& w, HWND top, HWND host, DWORD elapsedMs);
+
+// Reads a NUL-terminated UTF-16 string at `address` in process `pid` (at most 32768
+// characters). Returns false when the process or memory cannot be read.
+bool ReadRemoteString(DWORD pid, ULONG_PTR address, std::wstring& out);
