@@ -1,0 +1,54 @@
+// Microsoft Cabinet container: structure sizes, field constants and the data-block checksum.
+// Internal to the cabinet writer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace cabw {
+namespace format {
+
+constexpr std::size_t kHeaderSize = 36;       // CFHEADER without the optional fields
+constexpr std::size_t kReserveFieldsSize = 4; // cbCFHeader u16, cbCFFolder u8, cbCFData u8
+constexpr std::size_t kFolderSize = 8;        // CFFOLDER without its reserve
+constexpr std::size_t kFileSize = 16;         // CFFILE without its name
+constexpr std::size_t kDataHeaderSize = 8;    // CFDATA without its reserve
+
+constexpr std::uint16_t kFlagReservePresent = 0x0004;
+constexpr unsigned char kVersionMinor = 3;
+constexpr unsigned char kVersionMajor = 1;
+
+constexpr std::uint32_t kBlockSize = 32768; // uncompressed bytes per data block (the last fewer)
+// The largest payload the readers accept in one data block (cabextract and gcab refuse more).
+constexpr std::uint32_t kMaxBlockPayload = 32768 + 6144;
+// MSZIP's own bound for one block: 32 KiB split over two stored deflate blocks.
+constexpr std::uint32_t kMaxMszipPayload = 32768 + 12;
+
+inline void put16(unsigned char* p, std::uint32_t v) {
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+}
+inline void put32(unsigned char* p, std::uint32_t v) {
+    put16(p, v & 0xFFFF);
+    put16(p + 2, v >> 16);
+}
+
+// The data-block checksum: XOR of little-endian 32-bit words, the 1-3 tail bytes folded in with
+// the first byte most significant. csum = checksum(sizes, 4, checksum(payload, n, 0)).
+inline std::uint32_t checksum(const unsigned char* p, std::size_t n, std::uint32_t seed) {
+    std::uint32_t sum = seed;
+    for (; n >= 4; n -= 4, p += 4)
+        sum ^= std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+               std::uint32_t(p[3]) << 24;
+    std::uint32_t tail = 0;
+    if (n == 3)
+        tail = std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2];
+    else if (n == 2)
+        tail = std::uint32_t(p[0]) << 8 | p[1];
+    else if (n == 1)
+        tail = p[0];
+    return sum ^ tail;
+}
+
+} // namespace format
+} // namespace cabw

@@ -1,0 +1,735 @@
+// Cabinet writer. Files are compressed as they are added: each data block goes, with its CFDATA
+// header and checksum, into a temporary "data" spill file, and each CFFILE entry into a "table"
+// spill file. flushCabinet then knows every size and writes the cabinet in one pass: header,
+// folders, the table copied from its spill, the data copied from its spill. The signature is
+// written last, so an interrupted cabinet never looks like a cabinet.
+#include "cab_writer.h"
+
+#include "cab_format.h"
+#include "mszip.h"
+
+#ifndef CABW_NO_LZX
+#include "cabforge/core/lzx/lzx_encoder.h"
+#else
+namespace lzx {
+class Encoder;
+struct EncoderOptions {
+    unsigned windowBits = 21;
+    int level = 2;
+    bool e8Translation = true;
+};
+inline Encoder* createEncoder(const EncoderOptions&) { return nullptr; }
+inline void destroyEncoder(Encoder*) {}
+inline std::size_t encodeFrame(Encoder*, const unsigned char*, std::size_t, unsigned char*, std::size_t) { return 0; }
+} // namespace lzx
+#endif
+
+#include <cstring>
+
+namespace cabw {
+
+namespace {
+
+// zlib level for MSZIP blocks. Level 9 gains about 1 % over 6 on binaries at twice the time; the
+// dictionary carried across blocks gains more than that at little cost.
+constexpr int kMszipLevel = 6;
+// Bytes moved per read/write call when copying a spill file into the cabinet.
+constexpr unsigned kCopyChunk = 65536;
+// Room for one CFDATA header with the largest data reserve.
+constexpr std::size_t kMaxDataHeader = format::kDataHeaderSize + kMaxDataReserve;
+constexpr std::size_t kTempNameSize = 256;
+constexpr std::size_t kMaxPathSize = 2 * 256;
+
+enum class Method { None, Mszip, Lzx };
+
+struct FolderRecord {
+    std::uint32_t dataOffset; // offset of its first CFDATA within the data spill
+    std::uint16_t blockCount;
+    std::uint16_t compressionType;
+};
+
+struct SpillFile {
+    char name[kTempNameSize];
+    std::intptr_t fd;
+    std::uint32_t size;
+};
+
+} // namespace
+
+struct Writer {
+    ErrorRecord* error;
+    Callbacks cb;
+    CabinetParams params;
+    void* context;
+    bool broken;
+    StatusFn status; // the status callback of the call in progress
+
+    SpillFile data;
+    SpillFile table;
+    std::uint32_t fileCount; // files in the cabinet being built
+
+    FolderRecord* folders;
+    std::uint32_t folderCount;
+    std::uint32_t folderCapacity;
+
+    // The open folder.
+    bool folderOpen;
+    std::uint16_t folderType;
+    Method method;
+    std::uint32_t folderBytes; // uncompressed bytes so far
+    std::uint32_t folderBlocks;
+    std::uint32_t folderDataStart;
+    unsigned char* block;   // the block being filled
+    unsigned char* history; // the previous full block (MSZIP dictionary)
+    bool haveHistory;
+    std::uint32_t blockFill;
+    unsigned char* out; // CFDATA header + payload
+    MszipCompressor* mszip;
+    lzx::Encoder* lzx;
+};
+
+namespace {
+
+// ---- Errors ----
+
+bool fail(Writer* w, int code, int err = 0) {
+    w->error->code = code;
+    w->error->errnoType = err;
+    w->error->error = true;
+    return false;
+}
+
+// A failure after which the folder's data no longer matches its entries.
+bool breakWriter(Writer* w, int code, int err = 0) {
+    w->broken = true;
+    return fail(w, code, err);
+}
+
+bool checkUsable(Writer* w) {
+    if (!w->broken)
+        return true;
+    w->error->error = true; // keep the code of the failure that broke it
+    return false;
+}
+
+// ---- Memory ----
+
+void* allocate(Writer* w, std::size_t size) { return w->cb.alloc(size, w->context); }
+void release(Writer* w, void* p) {
+    if (p)
+        w->cb.free(p, w->context);
+}
+
+// ---- Names ----
+
+bool isValidUtf8(const unsigned char* s, std::size_t n) {
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t extra;
+        std::uint32_t cp;
+        if ((c & 0xE0) == 0xC0) {
+            extra = 1;
+            cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2;
+            cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + extra >= n)
+            return false;
+        for (std::size_t k = 1; k <= extra; ++k) {
+            if ((s[i + k] & 0xC0) != 0x80)
+                return false;
+            cp = cp << 6 | (s[i + k] & 0x3F);
+        }
+        static const std::uint32_t kMinForLength[4] = {0, 0x80, 0x800, 0x10000};
+        if (cp < kMinForLength[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+bool hasHighBytes(const char* s, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        if (static_cast<unsigned char>(s[i]) > 0x7F)
+            return true;
+    return false;
+}
+
+bool copyString(char* dst, std::size_t cap, const char* a, const char* b) {
+    const std::size_t la = std::strlen(a), lb = std::strlen(b);
+    if (la + lb + 1 > cap)
+        return false;
+    std::memcpy(dst, a, la);
+    std::memcpy(dst + la, b, lb + 1);
+    return true;
+}
+
+// ---- Compression types ----
+
+bool parseCompressionType(std::uint16_t type, Method* method, unsigned* windowBits) {
+    if (type == kCompressNone) {
+        *method = Method::None;
+        return true;
+    }
+    if (type == kCompressMszip) {
+        *method = Method::Mszip;
+        return true;
+    }
+    const unsigned bits = (type >> 8) & 0x1F;
+#ifdef CABW_NO_LZX
+    (void)bits;
+    (void)windowBits;
+#else
+    if ((type & 0xE0FF) == 0x0003 && bits >= 15 && bits <= 21) {
+        *method = Method::Lzx;
+        *windowBits = bits;
+        return true;
+    }
+#endif
+    return false;
+}
+
+int encoderLevel(int lzxLevel) {
+    switch (lzxLevel) {
+    case kLzxLevelFast:
+        return 0;
+    case kLzxLevelNormal:
+        return 1;
+    case kLzxLevelBest:
+        return 2;
+    default:
+        return lzx::EncoderOptions().level;
+    }
+}
+
+// ---- Spill files ----
+
+bool spillOpen(Writer* w, SpillFile* f) {
+    if (f->fd != -1)
+        return true;
+    f->size = 0;
+    std::memset(f->name, 0, sizeof f->name);
+    if (!w->cb.getTempFile(f->name, static_cast<int>(sizeof f->name), w->context) || !f->name[0] ||
+        !std::memchr(f->name, 0, sizeof f->name)) {
+        f->name[0] = 0;
+        return breakWriter(w, kErrTempFile);
+    }
+    int err = 0;
+    f->fd = w->cb.open(f->name, kOpenReadWrite | kOpenCreate | kOpenExclusive | kOpenBinary, kPermRead | kPermWrite,
+                       &err, w->context);
+    if (f->fd == -1) {
+        f->name[0] = 0;
+        return breakWriter(w, kErrTempFile, err);
+    }
+    return true;
+}
+
+bool spillWrite(Writer* w, SpillFile* f, const void* p, std::size_t n) {
+    int err = 0;
+    const int written = w->cb.write(f->fd, p, static_cast<unsigned>(n), &err, w->context);
+    if (written < 0 || static_cast<std::size_t>(written) != n)
+        return breakWriter(w, kErrTempFile, err);
+    f->size += static_cast<std::uint32_t>(n);
+    return true;
+}
+
+// Closes and deletes a spill file; true when both succeeded (or there was none).
+bool spillDiscard(Writer* w, SpillFile* f, int* errOut) {
+    bool ok = true;
+    int err = 0;
+    if (f->fd != -1) {
+        if (w->cb.close(f->fd, &err, w->context) != 0) {
+            ok = false;
+            *errOut = err;
+        }
+        f->fd = -1;
+    }
+    if (f->name[0]) {
+        err = 0;
+        if (w->cb.deleteFile(f->name, &err, w->context) != 0) {
+            ok = false;
+            *errOut = err;
+        }
+        f->name[0] = 0;
+    }
+    f->size = 0;
+    return ok;
+}
+
+// ---- Data blocks ----
+
+bool reportStatus(Writer* w, unsigned type, unsigned long cb1, unsigned long cb2) {
+    if (w->status && w->status(type, cb1, cb2, w->context) == -1)
+        return false;
+    return true;
+}
+
+// The smallest cabinet the current contents can give; used to fail early on size limits.
+std::uint64_t minimumCabinetSize(const Writer* w) {
+    return format::kHeaderSize + std::uint64_t(w->folderCount + 1) * format::kFolderSize + w->table.size +
+           w->data.size;
+}
+
+std::uint64_t cabinetLimit(const Writer* w) {
+    return w->params.maxCabinetSize < kMaxCabinetBytes ? w->params.maxCabinetSize : kMaxCabinetBytes;
+}
+
+// Compresses the filled part of the block buffer into one CFDATA and appends it to the data spill.
+bool emitBlock(Writer* w) {
+    const std::uint32_t n = w->blockFill;
+    const std::size_t headerSize = format::kDataHeaderSize + w->params.reserveData;
+    unsigned char* payload = w->out + headerSize;
+    std::size_t payloadSize = 0;
+    bool grew = false;
+    switch (w->method) {
+    case Method::None:
+        std::memcpy(payload, w->block, n);
+        payloadSize = n;
+        break;
+    case Method::Mszip:
+        payloadSize = mszipCompressBlock(w->mszip, w->haveHistory ? w->history : nullptr, w->block, n, payload, &grew);
+        break;
+    case Method::Lzx:
+        payloadSize = lzx::encodeFrame(w->lzx, w->block, n, payload, format::kMaxBlockPayload);
+        grew = payloadSize >= n;
+        break;
+    }
+    if (payloadSize == 0 || payloadSize > format::kMaxBlockPayload)
+        return breakWriter(w, kErrCompressor);
+    if (grew && w->params.failOnIncompressible)
+        return breakWriter(w, kErrCompressor);
+
+    unsigned char* h = w->out;
+    std::memset(h, 0, headerSize);
+    format::put16(h + 4, static_cast<std::uint32_t>(payloadSize));
+    format::put16(h + 6, n);
+    // Reserve bytes are zero, so the checksum is the same whether a reader covers them or not.
+    format::put32(h, format::checksum(h + 4, 4, format::checksum(payload, payloadSize, 0)));
+    if (!spillWrite(w, &w->data, w->out, headerSize + payloadSize))
+        return false;
+    if (minimumCabinetSize(w) > cabinetLimit(w))
+        return breakWriter(w, kErrFormatLimit);
+    ++w->folderBlocks;
+
+    // The full block becomes the next block's history.
+    unsigned char* t = w->history;
+    w->history = w->block;
+    w->block = t;
+    w->haveHistory = true;
+    w->blockFill = 0;
+    if (!reportStatus(w, kStatusFile, static_cast<unsigned long>(payloadSize), n))
+        return breakWriter(w, kErrUserAbort);
+    return true;
+}
+
+// ---- Folders ----
+
+bool openFolder(Writer* w, std::uint16_t type, Method method, unsigned windowBits) {
+    if (w->folderCount >= kMaxFolders)
+        return fail(w, kErrFormatLimit);
+    if (w->folderCount == w->folderCapacity) {
+        const std::uint32_t capacity = w->folderCapacity ? w->folderCapacity * 2 : 16;
+        auto* grown = static_cast<FolderRecord*>(allocate(w, capacity * sizeof(FolderRecord)));
+        if (!grown)
+            return fail(w, kErrOutOfMemory);
+        if (w->folderCount)
+            std::memcpy(grown, w->folders, w->folderCount * sizeof(FolderRecord));
+        release(w, w->folders);
+        w->folders = grown;
+        w->folderCapacity = capacity;
+    }
+    if (method == Method::Mszip) {
+        if (!w->mszip)
+            w->mszip = mszipCreate(kMszipLevel, w->cb.alloc, w->cb.free, w->context);
+        if (!w->mszip)
+            return fail(w, kErrOutOfMemory);
+        if (!mszipReset(w->mszip))
+            return fail(w, kErrCompressor);
+    } else if (method == Method::Lzx) {
+        lzx::EncoderOptions options;
+        options.windowBits = windowBits;
+        options.level = encoderLevel(w->params.lzxLevel);
+        options.e8Translation = !w->params.lzxNoE8;
+        w->lzx = lzx::createEncoder(options);
+        if (!w->lzx)
+            return fail(w, kErrOutOfMemory);
+    }
+    w->folderOpen = true;
+    w->folderType = type;
+    w->method = method;
+    w->folderBytes = 0;
+    w->folderBlocks = 0;
+    w->folderDataStart = w->data.size;
+    w->haveHistory = false;
+    w->blockFill = 0;
+    return true;
+}
+
+bool closeFolder(Writer* w) {
+    if (!w->folderOpen)
+        return true;
+    if (w->blockFill > 0 && !emitBlock(w))
+        return false;
+    FolderRecord& f = w->folders[w->folderCount++];
+    f.dataOffset = w->folderDataStart;
+    f.blockCount = static_cast<std::uint16_t>(w->folderBlocks);
+    f.compressionType = w->folderType;
+    if (w->lzx) {
+        lzx::destroyEncoder(w->lzx);
+        w->lzx = nullptr;
+    }
+    w->folderOpen = false;
+    return true;
+}
+
+// ---- Cabinet assembly ----
+
+bool outWrite(Writer* w, std::intptr_t fd, const void* p, std::size_t n, int* err) {
+    const int written = w->cb.write(fd, p, static_cast<unsigned>(n), err, w->context);
+    return written >= 0 && static_cast<std::size_t>(written) == n;
+}
+
+// Copies a whole spill file to the cabinet; error codes per the side that failed.
+bool copySpill(Writer* w, SpillFile* f, std::intptr_t outFd, std::uint32_t* copied, std::uint32_t total,
+               bool reportFolder) {
+    if (f->size == 0)
+        return true;
+    int err = 0;
+    if (w->cb.seek(f->fd, 0, kSeekSet, &err, w->context) != 0)
+        return fail(w, kErrTempFile, err);
+    unsigned char* buffer = w->out; // free while no block is being compressed
+    std::uint32_t left = f->size;
+    while (left > 0) {
+        const unsigned chunk = left < kCopyChunk ? left : kCopyChunk;
+        err = 0;
+        const int got = w->cb.read(f->fd, buffer, chunk, &err, w->context);
+        if (got < 0 || static_cast<unsigned>(got) != chunk)
+            return fail(w, kErrTempFile, err);
+        err = 0;
+        if (!outWrite(w, outFd, buffer, chunk, &err))
+            return fail(w, kErrCabinetFile, err);
+        left -= chunk;
+        *copied += chunk;
+        if (reportFolder && !reportStatus(w, kStatusFolder, *copied, total))
+            return fail(w, kErrUserAbort);
+    }
+    return true;
+}
+
+bool writeZeros(Writer* w, std::intptr_t fd, std::size_t n, int* err) {
+    std::memset(w->out, 0, n < kCopyChunk ? n : kCopyChunk);
+    while (n > 0) {
+        const std::size_t chunk = n < kCopyChunk ? n : kCopyChunk;
+        if (!outWrite(w, fd, w->out, chunk, err))
+            return false;
+        n -= chunk;
+    }
+    return true;
+}
+
+// Writes the cabinet file to an open descriptor.
+bool writeCabinet(Writer* w, std::intptr_t fd, std::uint32_t cabinetSize, std::uint32_t dataStart) {
+    const CabinetParams& p = w->params;
+    const bool reserve = p.reserveHeader || p.reserveFolder || p.reserveData;
+    const std::uint32_t headerSize =
+        static_cast<std::uint32_t>(format::kHeaderSize + (reserve ? format::kReserveFieldsSize : 0));
+    const std::uint32_t folderSize = static_cast<std::uint32_t>(format::kFolderSize + p.reserveFolder);
+    int err = 0;
+
+    unsigned char h[format::kHeaderSize + format::kReserveFieldsSize] = {};
+    std::memcpy(h, "!CAB", 4); // becomes "MSCF" once everything else is written
+    format::put32(h + 8, cabinetSize);
+    format::put32(h + 16, headerSize + p.reserveHeader + w->folderCount * folderSize);
+    h[24] = format::kVersionMinor;
+    h[25] = format::kVersionMajor;
+    format::put16(h + 26, w->folderCount);
+    format::put16(h + 28, w->fileCount);
+    format::put16(h + 30, reserve ? format::kFlagReservePresent : 0);
+    format::put16(h + 32, p.setId);
+    format::put16(h + 34, static_cast<std::uint32_t>(p.cabinetNumber) & 0xFFFF);
+    if (reserve) {
+        format::put16(h + 36, p.reserveHeader);
+        h[38] = static_cast<unsigned char>(p.reserveFolder);
+        h[39] = static_cast<unsigned char>(p.reserveData);
+    }
+    if (!outWrite(w, fd, h, headerSize, &err) || !writeZeros(w, fd, p.reserveHeader, &err))
+        return fail(w, kErrCabinetFile, err);
+
+    for (std::uint32_t i = 0; i < w->folderCount; ++i) {
+        unsigned char f[format::kFolderSize + kMaxFolderReserve] = {};
+        format::put32(f, dataStart + w->folders[i].dataOffset);
+        format::put16(f + 4, w->folders[i].blockCount);
+        format::put16(f + 6, w->folders[i].compressionType);
+        if (!outWrite(w, fd, f, folderSize, &err))
+            return fail(w, kErrCabinetFile, err);
+    }
+
+    std::uint32_t copied = 0;
+    if (!copySpill(w, &w->table, fd, &copied, 0, false))
+        return false;
+    copied = 0;
+    if (!copySpill(w, &w->data, fd, &copied, w->data.size, true))
+        return false;
+
+    err = 0;
+    if (w->cb.seek(fd, 0, kSeekSet, &err, w->context) != 0)
+        return fail(w, kErrCabinetFile, err);
+    if (!outWrite(w, fd, "MSCF", 4, &err))
+        return fail(w, kErrCabinetFile, err);
+    return true;
+}
+
+// After a cabinet is written, or when its spills are given up: start afresh.
+bool resetCabinet(Writer* w) {
+    int err = 0;
+    const bool ok1 = spillDiscard(w, &w->data, &err);
+    const bool ok2 = spillDiscard(w, &w->table, &err);
+    w->fileCount = 0;
+    w->folderCount = 0;
+    if (!ok1 || !ok2)
+        return fail(w, kErrTempFile, err);
+    return true;
+}
+
+} // namespace
+
+// ---- Public entry points ----
+
+Handle create(ErrorRecord* error, const Callbacks& callbacks, const CabinetParams& params, void* context) {
+    if (!error)
+        return nullptr;
+    *error = ErrorRecord();
+    const Callbacks& c = callbacks;
+    if (!c.alloc || !c.free || !c.open || !c.read || !c.write || !c.close || !c.seek || !c.deleteFile ||
+        !c.getTempFile) {
+        error->code = kErrBadParameter;
+        error->error = true;
+        return nullptr;
+    }
+    if (params.reserveHeader > kMaxHeaderReserve || params.reserveFolder > kMaxFolderReserve ||
+        params.reserveData > kMaxDataReserve || !std::memchr(params.cabinetName, 0, sizeof params.cabinetName) ||
+        !std::memchr(params.cabinetPath, 0, sizeof params.cabinetPath) ||
+        !std::memchr(params.diskName, 0, sizeof params.diskName)) {
+        error->code = kErrBadParameter;
+        error->error = true;
+        return nullptr;
+    }
+    auto* w = static_cast<Writer*>(c.alloc(sizeof(Writer), context));
+    if (!w) {
+        error->code = kErrOutOfMemory;
+        error->error = true;
+        return nullptr;
+    }
+    std::memset(static_cast<void*>(w), 0, sizeof(Writer));
+    w->error = error;
+    w->cb = c;
+    w->params = params;
+    w->context = context;
+    w->data.fd = -1;
+    w->table.fd = -1;
+    w->block = static_cast<unsigned char*>(allocate(w, format::kBlockSize));
+    w->history = static_cast<unsigned char*>(allocate(w, format::kBlockSize));
+    w->out = static_cast<unsigned char*>(allocate(w, kMaxDataHeader + kCopyChunk));
+    if (!w->block || !w->history || !w->out) {
+        destroy(w);
+        error->code = kErrOutOfMemory;
+        error->error = true;
+        return nullptr;
+    }
+    return w;
+}
+
+bool flushFolder(Handle w, GetNextCabinetFn, StatusFn status) {
+    if (!w)
+        return false;
+    if (!checkUsable(w))
+        return false;
+    w->status = status;
+    return closeFolder(w);
+}
+
+bool addFile(Handle w, const char* source, const char* name, bool execute, GetNextCabinetFn, StatusFn status,
+             GetOpenInfoFn getOpenInfo, std::uint16_t compressionType) {
+    if (!w)
+        return false;
+    if (!checkUsable(w))
+        return false;
+    if (!source || !name || !getOpenInfo)
+        return fail(w, kErrBadParameter);
+    w->status = status;
+
+    const std::size_t nameLength = std::strlen(name);
+    if (nameLength == 0 || nameLength > kMaxNameBytes ||
+        !isValidUtf8(reinterpret_cast<const unsigned char*>(name), nameLength))
+        return fail(w, kErrBadName);
+    Method method;
+    unsigned windowBits = 0;
+    if (!parseCompressionType(compressionType, &method, &windowBits))
+        return fail(w, kErrBadCompressionType);
+    if (w->fileCount >= kMaxFiles)
+        return fail(w, kErrFormatLimit);
+    if (w->folderOpen && w->folderType != compressionType && !closeFolder(w))
+        return false;
+    if (!spillOpen(w, &w->data) || !spillOpen(w, &w->table))
+        return false;
+
+    std::uint16_t date = 0, time = 0, attribs = 0;
+    int err = 0;
+    const std::intptr_t fd = getOpenInfo(source, &date, &time, &attribs, &err, w->context);
+    if (fd == -1)
+        return fail(w, kErrOpenSource, err);
+    if (!w->folderOpen && !openFolder(w, compressionType, method, windowBits)) {
+        int closeErr = 0;
+        w->cb.close(fd, &closeErr, w->context);
+        return false;
+    }
+
+    // Stream the source into the folder, one block at a time.
+    const std::uint32_t start = w->folderBytes;
+    bool ok = true;
+    for (;;) {
+        err = 0;
+        const unsigned want = format::kBlockSize - w->blockFill;
+        const int got = w->cb.read(fd, w->block + w->blockFill, want, &err, w->context);
+        if (got < 0 || static_cast<unsigned>(got) > want) {
+            ok = breakWriter(w, kErrReadSource, err);
+            break;
+        }
+        if (got == 0)
+            break;
+        if (static_cast<std::uint32_t>(got) > kMaxFolderBytes - w->folderBytes) {
+            ok = breakWriter(w, kErrFormatLimit);
+            break;
+        }
+        w->blockFill += static_cast<std::uint32_t>(got);
+        w->folderBytes += static_cast<std::uint32_t>(got);
+        if (w->blockFill == format::kBlockSize && !emitBlock(w)) {
+            ok = false;
+            break;
+        }
+    }
+    err = 0;
+    if (w->cb.close(fd, &err, w->context) != 0 && ok)
+        ok = breakWriter(w, kErrOpenSource, err);
+    if (!ok)
+        return false;
+
+    // The entry.
+    const std::uint32_t size = w->folderBytes - start;
+    attribs = static_cast<std::uint16_t>(attribs & ~0x10u);
+    if (execute)
+        attribs |= kAttribExecute;
+    if (hasHighBytes(name, nameLength))
+        attribs |= kAttribNameIsUtf;
+    unsigned char entry[format::kFileSize + kMaxNameBytes + 1];
+    format::put32(entry, size);
+    format::put32(entry + 4, start);
+    format::put16(entry + 8, w->folderCount); // index of the open folder
+    format::put16(entry + 10, date);
+    format::put16(entry + 12, time);
+    format::put16(entry + 14, attribs);
+    std::memcpy(entry + format::kFileSize, name, nameLength + 1);
+    if (!spillWrite(w, &w->table, entry, format::kFileSize + nameLength + 1))
+        return false;
+    ++w->fileCount;
+    if (minimumCabinetSize(w) > cabinetLimit(w))
+        return breakWriter(w, kErrFormatLimit);
+    if (w->cb.filePlaced && w->cb.filePlaced(&w->params, name, static_cast<long>(size), false, w->context) == -1)
+        return breakWriter(w, kErrUserAbort);
+    return true;
+}
+
+bool flushCabinet(Handle w, bool getNextCabinetRequested, GetNextCabinetFn getNextCabinet, StatusFn status) {
+    if (!w)
+        return false;
+    if (!checkUsable(w))
+        return false;
+    w->status = status;
+    if (!closeFolder(w))
+        return false;
+    if (w->fileCount == 0)
+        return resetCabinet(w); // nothing to write: readers disagree about empty cabinets
+
+    const CabinetParams& p = w->params;
+    const bool reserve = p.reserveHeader || p.reserveFolder || p.reserveData;
+    const std::uint64_t dataStart = format::kHeaderSize + (reserve ? format::kReserveFieldsSize : 0) +
+                                    p.reserveHeader +
+                                    std::uint64_t(w->folderCount) * (format::kFolderSize + p.reserveFolder) +
+                                    w->table.size;
+    const std::uint64_t cabinetSize = dataStart + w->data.size;
+    if (cabinetSize > cabinetLimit(w))
+        return breakWriter(w, kErrFormatLimit);
+
+    CabinetParams next = w->params;
+    if (getNextCabinetRequested && getNextCabinet) {
+        ++next.cabinetNumber;
+        if (!getNextCabinet(&next, static_cast<unsigned long>(cabinetSize), w->context))
+            return fail(w, kErrUserAbort);
+    }
+    if (!reportStatus(w, kStatusCabinet, static_cast<unsigned long>(cabinetSize),
+                      static_cast<unsigned long>(cabinetSize)))
+        return fail(w, kErrUserAbort);
+
+    char path[kMaxPathSize];
+    if (!copyString(path, sizeof path, p.cabinetPath, p.cabinetName) || !p.cabinetName[0])
+        return fail(w, kErrBadParameter);
+    int err = 0;
+    const std::intptr_t fd = w->cb.open(path, kOpenWriteOnly | kOpenCreate | kOpenTruncate | kOpenBinary,
+                                        kPermRead | kPermWrite, &err, w->context);
+    if (fd == -1)
+        return fail(w, kErrCabinetFile, err);
+    bool ok = writeCabinet(w, fd, static_cast<std::uint32_t>(cabinetSize), static_cast<std::uint32_t>(dataStart));
+    err = 0;
+    if (w->cb.close(fd, &err, w->context) != 0 && ok)
+        ok = fail(w, kErrCabinetFile, err);
+    if (!ok) {
+        // Leave no incomplete cabinet behind.
+        int delErr = 0;
+        w->cb.deleteFile(path, &delErr, w->context);
+        w->broken = true;
+        return false;
+    }
+    if (!resetCabinet(w))
+        return false;
+    if (getNextCabinetRequested && getNextCabinet)
+        w->params = next;
+    return true;
+}
+
+bool destroy(Handle w) {
+    if (!w)
+        return true;
+    int err = 0;
+    bool ok = spillDiscard(w, &w->data, &err);
+    ok = spillDiscard(w, &w->table, &err) && ok;
+    if (w->lzx)
+        lzx::destroyEncoder(w->lzx);
+    mszipDestroy(w->mszip);
+    release(w, w->folders);
+    release(w, w->block);
+    release(w, w->history);
+    release(w, w->out);
+    ErrorRecord* error = w->error;
+    void* context = w->context;
+    auto freeFn = w->cb.free;
+    freeFn(w, context);
+    if (!ok) {
+        error->code = kErrTempFile;
+        error->errnoType = err;
+        error->error = true;
+    }
+    return ok;
+}
+
+} // namespace cabw
