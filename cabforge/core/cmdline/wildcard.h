@@ -1,0 +1,19 @@
+// Case-insensitive wildcard matching of single names and paths, the way the shell's path-spec
+// matcher does it: '*' matches any run of characters (separators included), '?' exactly one, a
+// spec may list several patterns separated by ';' (leading blanks of each pattern are skipped), and
+// the spec "*.*" matches everything, names without a dot included. Portable: no platform header.
+#pragma once
+
+#include <string>
+
+namespace cfcmd {
+
+// Maps a character to the form compared for case-insensitive equality.
+using CaseFold = wchar_t (*)(wchar_t);
+
+// Upper-cases ASCII, Latin-1, Latin Extended-A, Greek, Cyrillic and full-width Latin letters.
+wchar_t defaultCaseFold(wchar_t c);
+
+bool matchSpec(const std::wstring& name, const std::wstring& spec, CaseFold fold = defaultCaseFold);
+
+} // namespace cfcmd

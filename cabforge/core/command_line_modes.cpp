@@ -1,0 +1,82 @@
+#include "core/command_line_modes.h"
+
+#include <windows.h>
+
+#include "core/app_state.h"
+#include "core/cab_builder.h"
+#include "core/folder_scan.h"
+#include "core/progress_dialog.h"
+#include "core/win_util.h"
+#include "resource.h"
+
+namespace {
+
+// Holds the host window disabled (and the progress window open, unless silent) for the whole
+// build; the destructor closes the window and enables the host on every path.
+class CommandLineSession {
+public:
+    CommandLineSession()
+    {
+        if (!g_silent)
+            ProgressDialog::open(g_hostWindow, false);
+        ProgressDialog::clearCancel();
+        if (g_hostWindow)
+            EnableWindow(g_hostWindow, FALSE);
+    }
+    ~CommandLineSession()
+    {
+        ProgressDialog::close();
+        if (g_hostWindow)
+            EnableWindow(g_hostWindow, TRUE);
+    }
+    CommandLineSession(const CommandLineSession&) = delete;
+    CommandLineSession& operator=(const CommandLineSession&) = delete;
+};
+
+int Build(CabBuilder& builder, const std::wstring& target)
+{
+    if (ProgressDialog::handle())
+        ProgressDialog::setHeading(LoadResourceString(IDS_CREATING_ARCHIVE));
+    return builder.build(target, CommandLineProgress, 0) ? kExitOk : kExitCommandLineBuildFailed;
+}
+
+bool IsExistingFolder(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+} // namespace
+
+int RunFileListMode(const cfcmd::StartupOptions& options)
+{
+    CommandLineSession session;
+    CabBuilder builder;
+    for (const std::wstring& path : options.files) {
+        const std::wstring name = cfcmd::fileNamePart(path);
+        if (!cfcmd::matchesAny(name, options.exclusions, ShellCaseFold))
+            builder.addFile(path, name);
+    }
+    return Build(builder, options.bareArchivePath);
+}
+
+int RunFolderMode(const cfcmd::StartupOptions& options)
+{
+    const std::wstring target = cfcmd::folderArchivePath(options);
+    CommandLineSession session;
+    if (!IsExistingFolder(options.folderPath))
+        return kExitFolderMissing;
+    // No archive path fits the path buffer: nothing can be written.
+    if (target.empty())
+        return kExitCommandLineBuildFailed;
+    std::vector<std::wstring> files;
+    // Cancel during the scan stops here: nothing is written.
+    if (!ScanFolder(options.folderPath, options.exclusions, files))
+        return kExitCommandLineBuildFailed;
+    CabBuilder builder;
+    for (const std::wstring& path : files) {
+        if (!cfcmd::matchesAny(cfcmd::fileNamePart(path), options.exclusions, ShellCaseFold))
+            builder.addFile(path, cfcmd::relativeName(options.folderPath, path));
+    }
+    return Build(builder, target);
+}

@@ -1,0 +1,168 @@
+#include "core/progress_dialog.h"
+
+#include "core/app_state.h"
+#include "command_line.h"
+#include "resource.h"
+
+namespace {
+
+HWND g_dialog = nullptr;
+HWND g_disabledWindow = nullptr;
+bool g_cancel = false;
+
+const int kDetailReadChars = 200;
+
+// Centres the window over the visible main window, else over the screen, then keeps it on screen.
+void PlaceWindow(HWND dialog)
+{
+    RECT own = {};
+    GetWindowRect(dialog, &own);
+    const int width = own.right - own.left;
+    const int height = own.bottom - own.top;
+    const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
+    const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
+
+    RECT area = {0, 0, screenWidth, screenHeight};
+    if (g_mainWindow && IsWindowVisible(g_mainWindow))
+        GetWindowRect(g_mainWindow, &area);
+    int left = area.left + ((area.right - area.left) - width) / 2;
+    int top = area.top + ((area.bottom - area.top) - height) / 2;
+    if (left >= screenWidth - width)
+        left = screenWidth - width;
+    if (top >= screenHeight - height)
+        top = screenHeight - height;
+    if (left < 0)
+        left = 0;
+    if (top < 0)
+        top = 0;
+    UINT flags = SWP_NOSIZE | SWP_NOZORDER;
+    if (!IsWindowVisible(dialog))
+        flags |= SWP_NOACTIVATE;
+    SetWindowPos(dialog, nullptr, left, top, 0, 0, flags);
+}
+
+void OnCancel(HWND dialog)
+{
+    g_cancel = true;
+    g_dialog = nullptr;
+    if (g_disabledWindow) {
+        EnableWindow(g_disabledWindow, TRUE);
+        g_disabledWindow = nullptr;
+    }
+    DestroyWindow(dialog);
+}
+
+INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        PlaceWindow(dialog);
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDCANCEL) {
+            OnCancel(dialog);
+            return TRUE;
+        }
+        break;
+    case WM_CLOSE:
+        OnCancel(dialog);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+} // namespace
+
+namespace ProgressDialog {
+
+bool open(HWND owner, bool disableOwner)
+{
+    close();
+    HWND dialog = CreateDialogParamW(g_instance, MAKEINTRESOURCEW(IDD_PROGRESS), owner, ProgressProc, 0);
+    if (!dialog)
+        return false;
+    g_dialog = dialog;
+    g_disabledWindow = disableOwner ? owner : nullptr;
+    ShowWindow(dialog, SW_SHOW);
+    UpdateWindow(dialog);
+    if (g_disabledWindow)
+        EnableWindow(g_disabledWindow, FALSE);
+    return true;
+}
+
+void setHeading(const std::wstring& text)
+{
+    if (g_dialog)
+        SetDlgItemTextW(g_dialog, IDC_PROGRESS_HEADING, text.c_str());
+}
+
+void setDetail(const std::wstring& text)
+{
+    if (!g_dialog)
+        return;
+    wchar_t shown[kDetailReadChars + 1] = {};
+    GetDlgItemTextW(g_dialog, IDC_PROGRESS_DETAIL, shown, kDetailReadChars + 1);
+    if (text != shown)
+        SetDlgItemTextW(g_dialog, IDC_PROGRESS_DETAIL, text.c_str());
+}
+
+void pump()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(0);
+            return;
+        }
+        if (g_dialog && IsDialogMessageW(g_dialog, &msg))
+            continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+void close()
+{
+    if (!g_dialog)
+        return;
+    HWND dialog = g_dialog;
+    g_dialog = nullptr;
+    if (g_disabledWindow) {
+        EnableWindow(g_disabledWindow, TRUE);
+        g_disabledWindow = nullptr;
+    }
+    DestroyWindow(dialog);
+}
+
+HWND handle()
+{
+    return g_dialog;
+}
+
+bool cancelled()
+{
+    return g_cancel;
+}
+
+void clearCancel()
+{
+    g_cancel = false;
+}
+
+} // namespace ProgressDialog
+
+bool CommandLineProgress(const std::wstring& source, unsigned long, unsigned long, LPARAM)
+{
+    if (!ProgressDialog::handle())
+        return true;
+    ProgressDialog::pump();
+    ProgressDialog::setDetail(cfcmd::fileNamePart(source));
+    return !ProgressDialog::cancelled();
+}
+
+bool InteractiveProgress(const std::wstring& source, unsigned long, unsigned long, LPARAM)
+{
+    ProgressDialog::pump();
+    ProgressDialog::setDetail(cfcmd::fileNamePart(source));
+    return !ProgressDialog::cancelled();
+}

@@ -1,0 +1,155 @@
+#include "core/startup.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "command_line.h"
+#include "core/app_state.h"
+#include "core/command_line_modes.h"
+#include "core/progress_dialog.h"
+#include "core/win_util.h"
+#include "resource.h"
+#include "ui/main_window.h"
+
+namespace {
+
+const wchar_t kBootMutexName[] = L"Pakkit_boot_mutex";
+
+// The arguments as the C runtime split them, from the second one on.
+std::vector<std::wstring> ProgramArguments()
+{
+    std::vector<std::wstring> args;
+    if (__wargv) {
+        for (int i = 1; i < __argc; ++i)
+            args.push_back(__wargv[i] ? __wargv[i] : L"");
+        return args;
+    }
+    int count = 0;
+    LPWSTR* list = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!list)
+        return args;
+    for (int i = 1; i < count; ++i)
+        args.push_back(list[i]);
+    LocalFree(list);
+    return args;
+}
+
+bool ProbeFolder(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool ProbeWindow(std::intptr_t handle)
+{
+    return IsWindow(reinterpret_cast<HWND>(handle)) != FALSE;
+}
+
+struct OtherInstanceSearch {
+    DWORD ownProcess;
+    HWND found;
+};
+
+BOOL CALLBACK FindOtherMainWindow(HWND window, LPARAM lParam)
+{
+    OtherInstanceSearch* search = reinterpret_cast<OtherInstanceSearch*>(lParam);
+    wchar_t className[64] = {};
+    if (!GetClassNameW(window, className, 64) || lstrcmpW(className, kMainWindowClass) != 0)
+        return TRUE;
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == search->ownProcess)
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+// Brings the main window of the instance that holds the mutex to the front.
+void ActivateOtherInstance()
+{
+    OtherInstanceSearch search = {GetCurrentProcessId(), nullptr};
+    EnumWindows(FindOtherMainWindow, reinterpret_cast<LPARAM>(&search));
+    if (!search.found)
+        return;
+    if (IsIconic(search.found))
+        ShowWindow(search.found, SW_RESTORE);
+    SetForegroundWindow(search.found);
+}
+
+int RunProjectBuild(const cfcmd::StartupOptions& options)
+{
+    if (options.projectPath.empty())
+        return kExitCompressWithoutProject;
+    // Loading project settings files is not part of this program yet: report the project as
+    // unreadable rather than write anything.
+    return kExitProjectUnreadable;
+}
+
+int RunInteractive(HACCEL accelerators)
+{
+    ScopedHandle existing(OpenMutexW(MUTEX_ALL_ACCESS, FALSE, kBootMutexName));
+    if (existing.valid()) {
+        ActivateOtherInstance();
+        return kExitOk;
+    }
+    ScopedHandle mutex(CreateMutexW(nullptr, FALSE, kBootMutexName));
+    if (mutex.valid() && GetLastError() == ERROR_ALREADY_EXISTS) {
+        // Another instance created it between the two calls.
+        ActivateOtherInstance();
+        return kExitOk;
+    }
+
+    SendMessageW(g_mainWindow, WM_RESTORE_PLACEMENT, 0, 0);
+    UpdateWindow(g_mainWindow);
+
+    MSG msg = {};
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (g_mainWindow && accelerators && TranslateAcceleratorW(g_mainWindow, accelerators, &msg))
+            continue;
+        if (ProgressDialog::handle() && IsDialogMessageW(ProgressDialog::handle(), &msg))
+            continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    if (mutex.valid())
+        ReleaseMutex(mutex.get());
+    return static_cast<int>(msg.wParam);
+}
+
+} // namespace
+
+int RunCabforge(HINSTANCE instance)
+{
+    g_instance = instance;
+    cfcmd::ArgumentProbes probes;
+    probes.isFolder = ProbeFolder;
+    probes.isWindow = ProbeWindow;
+    probes.fold = ShellCaseFold;
+    const cfcmd::StartupOptions options = cfcmd::parseArguments(ProgramArguments(), probes);
+    g_silent = options.silent;
+    g_hostWindow = reinterpret_cast<HWND>(options.hostWindow);
+
+    const cfcmd::Mode mode = cfcmd::selectMode(options);
+    if (mode == cfcmd::Mode::FileList)
+        return RunFileListMode(options);
+    if (mode == cfcmd::Mode::Folder)
+        return RunFolderMode(options);
+
+    // GUI start.
+    HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS));
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    ScopedOle ole;
+    if (!ole.ok())
+        return kExitOk;
+    if (!CreateMainWindow(g_hostWindow != nullptr))
+        return kExitOk;
+
+    if (mode == cfcmd::Mode::ProjectBuild)
+        return RunProjectBuild(options);
+    return RunInteractive(accelerators);
+}

@@ -1,0 +1,39 @@
+// Resource ids of the archive builder. The English and Japanese sets carry the same ids.
+#pragma once
+
+#define IDI_CABFORGE 102
+#define IDR_MAINMENU 102
+#define IDR_ACCELERATORS 102
+
+#define IDD_PROGRESS 107
+#define IDC_PROGRESS_HEADING 1007
+#define IDC_PROGRESS_DETAIL 1008
+
+#define IDS_CAPTION 101
+#define IDS_CREATING_ARCHIVE 111
+#define IDS_TREE_INIT_FAILED 112
+#define IDS_EXPAND_FAILED 113
+#define IDS_PROJECT_FILTER 114
+#define IDS_ARCHIVE_FILTER 115
+#define IDS_BROWSER_FAILED 116
+#define IDS_SAVE_ARCHIVE 117
+#define IDS_ARCHIVE_ROOT 118
+#define IDS_CREATING_TREE 119
+#define IDS_NO_FILES 120
+#define IDS_ABORTED 121
+#define IDS_CREATE_FAILED 122
+#define IDS_OVERWRITE 123
+#define IDS_CREATE_AND_EXIT 124
+#define IDS_HELP_URL 125
+
+// Commands.
+#define IDM_CREATE_AS 1002
+#define IDM_DELETE 40001
+#define IDM_ABOUT 40003
+#define IDM_CREATE_AND_EXIT 40004
+#define IDM_EXIT 40005
+#define IDM_ADD_FILE 40006
+#define IDM_NEW 57600
+#define IDM_LOAD_SETTINGS 57601
+#define IDM_SAVE_SETTINGS 57603
+#define IDM_HELP 57666

@@ -1,0 +1,90 @@
+// cfprobe.exe: small helper for the archive builder's end-to-end tests, run under Wine beside the
+// builder. Prints one JSON line per command.
+//   cfprobe wait <class> <ms>      waits for a visible top-level window of the class
+//   cfprobe minimize <class>       minimises it
+//   cfprobe state <class>          reports it: found, pid, visible, iconic, foreground
+//   cfprobe close <class>          posts WM_CLOSE to it
+//   cfprobe lock <path> <ms>       holds the file open without sharing for that long; prints
+//                                  "locked" once the handle is open
+// Exit code 0 when the command succeeded, 1 otherwise, 2 on a usage error.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+struct Search {
+    const wchar_t* cls;
+    HWND found;
+};
+
+BOOL CALLBACK FindByClass(HWND window, LPARAM lParam)
+{
+    Search* s = reinterpret_cast<Search*>(lParam);
+    wchar_t name[128] = {};
+    if (GetClassNameW(window, name, 128) && lstrcmpW(name, s->cls) == 0 && IsWindowVisible(window)) {
+        s->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND Find(const wchar_t* cls)
+{
+    Search s = {cls, nullptr};
+    EnumWindows(FindByClass, reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
+
+int State(const wchar_t* cls)
+{
+    HWND w = Find(cls);
+    DWORD pid = 0;
+    if (w)
+        GetWindowThreadProcessId(w, &pid);
+    std::printf("{\"found\": %s, \"pid\": %lu, \"visible\": %s, \"iconic\": %s, \"foreground\": %s}\n",
+                w ? "true" : "false", static_cast<unsigned long>(pid), w && IsWindowVisible(w) ? "true" : "false",
+                w && IsIconic(w) ? "true" : "false", w && GetForegroundWindow() == w ? "true" : "false");
+    return w ? 0 : 1;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 3)
+        return 2;
+    const std::wstring command = argv[1];
+    const wchar_t* arg = argv[2];
+    if (command == L"wait" && argc >= 4) {
+        const DWORD deadline = GetTickCount() + static_cast<DWORD>(_wtoi(argv[3]));
+        while (!Find(arg) && static_cast<int>(deadline - GetTickCount()) > 0)
+            Sleep(50);
+        return State(arg);
+    }
+    if (command == L"state")
+        return State(arg);
+    if (command == L"minimize" || command == L"close") {
+        HWND w = Find(arg);
+        if (!w)
+            return 1;
+        if (command == L"minimize")
+            ShowWindow(w, SW_MINIMIZE);
+        else
+            PostMessageW(w, WM_CLOSE, 0, 0);
+        return State(arg) == 0 || command == L"close" ? 0 : 1;
+    }
+    if (command == L"lock" && argc >= 4) {
+        HANDLE h = CreateFileW(arg, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            return 1;
+        std::printf("locked\n");
+        std::fflush(stdout);
+        Sleep(static_cast<DWORD>(_wtoi(argv[3])));
+        CloseHandle(h);
+        return 0;
+    }
+    return 2;
+}
