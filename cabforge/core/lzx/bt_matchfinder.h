@@ -1,0 +1,48 @@
+// Binary-tree match finder over a sliding window, for the near-optimal parser.
+//
+// Every position is inserted into the tree of its 3-byte hash bucket, ordered by the bytes that follow
+// it; a search walks from the newest position downwards and reports matches of increasing length.
+// Positions carry the same one-window bias as in the hash-chain finder, and the child links live in a
+// ring of one window's node pairs.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "lz_match.h"
+
+namespace lzx {
+
+class BinaryTreeMatchFinder {
+public:
+    bool init(unsigned windowBits);
+
+    // Inserts `pos` and writes the matches found (lengths strictly increasing, each >= 3) to `out`,
+    // returning their count; at most `maxLen` - 2 entries. `maxLen` >= 3 bytes are readable at `cur`.
+    unsigned getMatches(const std::uint8_t* cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen,
+                        unsigned depth, LzMatch* out) {
+        return advance<true>(cur, pos, maxLen, niceLen, depth, out);
+    }
+    // Reports the matches at `pos` like getMatches but leaves the trees unchanged. For positions whose
+    // following bytes are not all known yet: inserting them with a shorter comparison limit than later
+    // searches use would break the ordering those searches rely on.
+    unsigned findMatches(const std::uint8_t* cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen,
+                         unsigned depth, LzMatch* out) const;
+    // Inserts `pos` without reporting matches.
+    void skip(const std::uint8_t* cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen, unsigned depth) {
+        advance<false>(cur, pos, maxLen, niceLen, depth, nullptr);
+    }
+
+private:
+    template <bool kRecord>
+    unsigned advance(const std::uint8_t* cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen,
+                     unsigned depth, LzMatch* out);
+
+    static constexpr unsigned kHashBits = 16;
+    std::unique_ptr<std::uint32_t[]> m_head;
+    std::unique_ptr<std::uint32_t[]> m_child; // two per ring slot: [2i] smaller, [2i+1] greater
+    std::uint32_t m_mask = 0;
+    std::uint32_t m_maxOffset = 0;
+};
+
+} // namespace lzx

@@ -1,0 +1,751 @@
+// LZX encoder for cabinet folders.
+//
+// Order of this file: tunables, encoder state, Huffman trees and their pretree-coded headers, block
+// output, the parsers (lazy over hash chains, near-optimal over binary trees), public entry points.
+//
+// Every frame is coded as one block of its own (verbatim, aligned offset or uncompressed), so a frame's
+// output is complete when encodeFrame returns; matches never cross the frame end. The window, the
+// repeated-offset queue and the previous code lengths carry over from frame to frame.
+#include "lzx_encoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "bt_matchfinder.h"
+#include "hc_matchfinder.h"
+#include "huffman.h"
+#include "lzx_bitwriter.h"
+#include "lzx_constants.h"
+#include "lzx_e8.h"
+
+namespace lzx {
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Tunables
+
+struct LevelParams {
+    bool optimal;         // near-optimal parsing over binary trees, else lazy parsing over hash chains
+    bool lazy;            // lazy parser: look one byte ahead before taking a match
+    unsigned depth;       // match-finder steps per position: deeper finds better matches, slower
+    unsigned niceLen;     // a match this long is taken at once: higher helps ratio on repetitive data
+    unsigned passes;      // optimal parser: passes, each costed with the codes of the previous one
+};
+
+// Level 0 trades ratio for speed with short chains; level 1 searches deeper; level 2 parses near
+// optimally with two passes, the second costed with the code lengths the first produced.
+constexpr LevelParams kLevels[] = {
+    {false, true, 6, 24, 1},
+    {false, true, 48, 128, 1},
+    {true, false, 32, 64, 2},
+};
+
+// Bits assumed for a symbol the previous block's code did not contain (the parser must still be able
+// to price it; too low invites symbols that turn out expensive, too high hides useful ones).
+constexpr unsigned kUnusedMainCost = 14;
+constexpr unsigned kUnusedLengthCost = 12;
+// Costs of the first frame's first pass, before any code exists.
+constexpr unsigned kDefaultMatchSymbolCost = 9;
+constexpr unsigned kDefaultLengthSymbolCost = 6;
+
+constexpr std::uint32_t kMaxFolderBytes = 0x7FFF8000u; // 65,535 frames of 32 KiB
+
+constexpr std::uint32_t kInfiniteCost = 0xFFFFFFFFu;
+
+// ---------------------------------------------------------------------------------------------
+// State
+
+// One parsed token: a literal (length 0) or a match with its offset code: 0-2 for the repeated
+// offsets R0-R2, else the formatted offset (offset + 2).
+struct Item {
+    std::uint16_t length;
+    std::uint8_t literal;
+    std::uint32_t offsetCode;
+};
+
+struct OptimalNode {
+    std::uint32_t cost;
+    std::uint32_t queue[kNumRepeats];
+    std::uint32_t offsetCode;
+    std::uint16_t length; // of the step that ends here: 1 for a literal
+};
+
+struct Costs {
+    std::uint32_t main[kMainSymbolsMax];
+    std::uint32_t length[kLengthSymbols];
+};
+
+struct Codes {
+    std::uint8_t mainLens[kMainSymbolsMax];
+    std::uint16_t mainCodes[kMainSymbolsMax];
+    std::uint8_t lengthLens[kLengthSymbols];
+    std::uint16_t lengthCodes[kLengthSymbols];
+    std::uint8_t alignedLens[kAlignedSymbols];
+    std::uint16_t alignedCodes[kAlignedSymbols];
+};
+
+struct Frequencies {
+    std::uint32_t main[kMainSymbolsMax];
+    std::uint32_t length[kLengthSymbols];
+    std::uint32_t aligned[kAlignedSymbols];
+    std::uint64_t verbatimExtraBits;
+    std::uint64_t alignedRawBits; // footer bits still sent raw in an aligned block
+};
+
+// A pretree-coded section of code lengths, ready to be costed and written.
+struct LengthSection {
+    std::uint8_t pretreeLens[kPretreeSymbols];
+    std::uint16_t pretreeCodes[kPretreeSymbols];
+    unsigned itemCount;
+    std::uint32_t items[kMainSymbolsMax]; // symbol | extra value << 8 | second symbol << 16
+};
+
+} // namespace
+
+class Encoder {
+public:
+    EncoderOptions options;
+    LevelParams params{};
+    std::uint32_t window = 0;
+    unsigned mainSymbols = 0;
+    std::uint32_t slotBases[kMaxSlots + 1] = {};
+    unsigned slotExtra[kMaxSlots] = {};
+
+    std::unique_ptr<std::uint8_t[]> buffer; // 2 windows: history plus the current frame
+    std::uint32_t bufferCap = 0;
+    std::uint32_t bufferStart = 0; // stream position of buffer[0]
+    std::uint32_t streamPos = 0;   // bytes of the folder consumed so far
+    bool finished = false;         // a short (last) frame has been coded
+    std::uint32_t deferredFrom = 0; // binary trees: first position of the last frame not inserted yet
+
+    std::uint32_t queue[kNumRepeats] = {1, 1, 1};
+    std::uint8_t prevMainLens[kMainSymbolsMax] = {};
+    std::uint8_t prevLengthLens[kLengthSymbols] = {};
+    bool haveCosts = false;
+    Costs costs{};
+
+    HashChainMatchFinder hashChains;
+    BinaryTreeMatchFinder binaryTrees;
+
+    std::unique_ptr<Item[]> items;
+    std::unique_ptr<OptimalNode[]> nodes;
+    std::unique_ptr<LzMatch[]> matchCache;
+    std::unique_ptr<std::uint32_t[]> matchStart; // per position: first cache index; [n] = end
+    std::size_t matchCacheCap = 0;
+
+    Codes codes{};
+    Frequencies freqs{};
+    LengthSection sections[3];
+};
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Huffman trees and their headers
+
+unsigned lengthHeader(unsigned length) { return length - 2 < kNumPrimaryLengths ? length - 2 : 7; }
+
+unsigned slotOfCode(std::uint32_t offsetCode) {
+    return offsetCode < kNumRepeats ? offsetCode : slotOfFormatted(offsetCode);
+}
+
+void countFrequencies(const Encoder& enc, const Item* items, std::size_t count, Frequencies& f) {
+    std::memset(&f, 0, sizeof f);
+    for (std::size_t i = 0; i < count; ++i) {
+        const Item& it = items[i];
+        if (it.length == 0) {
+            ++f.main[it.literal];
+            continue;
+        }
+        const unsigned slot = slotOfCode(it.offsetCode);
+        const unsigned header = lengthHeader(it.length);
+        ++f.main[kNumChars + slot * 8 + header];
+        if (header == 7)
+            ++f.length[it.length - 9];
+        const unsigned extra = enc.slotExtra[slot];
+        f.verbatimExtraBits += extra;
+        if (extra >= 3) {
+            f.alignedRawBits += extra - 3;
+            ++f.aligned[(it.offsetCode - enc.slotBases[slot]) & 7];
+        } else {
+            f.alignedRawBits += extra;
+        }
+    }
+}
+
+// Pretree items for lengths[from, to) against prev[from, to); returns the section's cost in bits.
+std::uint64_t buildLengthSection(const std::uint8_t* lens, const std::uint8_t* prev, unsigned from, unsigned to,
+                                 LengthSection& s) {
+    std::uint32_t freq[kPretreeSymbols] = {};
+    s.itemCount = 0;
+    auto add = [&](unsigned sym, unsigned extra, unsigned second) {
+        s.items[s.itemCount++] = sym | extra << 8 | second << 16;
+        ++freq[sym];
+        if (sym == 19)
+            ++freq[second];
+    };
+    auto delta = [&](unsigned i) { return (prev[i] + 17u - lens[i]) % 17u; };
+    unsigned i = from;
+    while (i < to) {
+        unsigned run = 1;
+        while (i + run < to && lens[i + run] == lens[i])
+            ++run;
+        if (lens[i] == 0) {
+            while (run >= 20) {
+                const unsigned r = std::min(run, 51u);
+                add(18, r - 20, 0);
+                i += r;
+                run -= r;
+            }
+            if (run >= 4) {
+                add(17, run - 4, 0);
+                i += run;
+                run = 0;
+            }
+        } else {
+            while (run >= 4) {
+                const unsigned r = std::min(run, 5u);
+                add(19, r - 4, delta(i));
+                i += r;
+                run -= r;
+            }
+        }
+        for (; run > 0; --run, ++i)
+            add(delta(i), 0, 0);
+    }
+    buildCodeLengths(freq, kPretreeSymbols, kMaxPretreeLen, s.pretreeLens);
+    assignCanonicalCodes(s.pretreeLens, kPretreeSymbols, s.pretreeCodes);
+    std::uint64_t bits = 4 * kPretreeSymbols;
+    for (unsigned k = 0; k < s.itemCount; ++k) {
+        const unsigned sym = s.items[k] & 0xFF;
+        bits += s.pretreeLens[sym];
+        if (sym == 17)
+            bits += 4;
+        else if (sym == 18)
+            bits += 5;
+        else if (sym == 19)
+            bits += 1 + s.pretreeLens[s.items[k] >> 16];
+    }
+    return bits;
+}
+
+void writeLengthSection(BitWriter& bw, const LengthSection& s) {
+    for (unsigned k = 0; k < kPretreeSymbols; ++k)
+        bw.put(s.pretreeLens[k], 4);
+    for (unsigned k = 0; k < s.itemCount; ++k) {
+        const std::uint32_t item = s.items[k];
+        const unsigned sym = item & 0xFF;
+        bw.put(s.pretreeCodes[sym], s.pretreeLens[sym]);
+        if (sym == 17)
+            bw.put((item >> 8) & 0xFF, 4);
+        else if (sym == 18)
+            bw.put((item >> 8) & 0xFF, 5);
+        else if (sym == 19) {
+            const unsigned second = item >> 16;
+            bw.put((item >> 8) & 0xFF, 1);
+            bw.put(s.pretreeCodes[second], s.pretreeLens[second]);
+        }
+    }
+}
+
+template <typename T> std::uint64_t dot(const std::uint32_t* freq, const T* lens, unsigned n) {
+    std::uint64_t sum = 0;
+    for (unsigned i = 0; i < n; ++i)
+        sum += std::uint64_t(freq[i]) * lens[i];
+    return sum;
+}
+
+void setCostsFromLengths(Encoder& enc, const std::uint8_t* mainLens, const std::uint8_t* lengthLens) {
+    for (unsigned s = 0; s < enc.mainSymbols; ++s)
+        enc.costs.main[s] = mainLens[s] != 0 ? mainLens[s] : kUnusedMainCost;
+    for (unsigned s = 0; s < kLengthSymbols; ++s)
+        enc.costs.length[s] = lengthLens[s] != 0 ? lengthLens[s] : kUnusedLengthCost;
+}
+
+// Costs for a first pass with no code to go by: literals priced from the frame's byte histogram.
+void setDefaultCosts(Encoder& enc, const std::uint8_t* frame, std::size_t n) {
+    std::uint32_t hist[kNumChars] = {};
+    for (std::size_t i = 0; i < n; ++i)
+        ++hist[frame[i]];
+    for (unsigned c = 0; c < kNumChars; ++c) {
+        unsigned cost = kUnusedMainCost;
+        if (hist[c] != 0) {
+            cost = floorLog2(static_cast<std::uint32_t>(n / hist[c]) | 1) + 1;
+            cost = std::min(std::max(cost, 2u), kUnusedMainCost);
+        }
+        enc.costs.main[c] = cost;
+    }
+    for (unsigned s = kNumChars; s < enc.mainSymbols; ++s)
+        enc.costs.main[s] = kDefaultMatchSymbolCost;
+    for (unsigned s = 0; s < kLengthSymbols; ++s)
+        enc.costs.length[s] = kDefaultLengthSymbolCost;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Block output
+
+void writeItems(BitWriter& bw, const Encoder& enc, const Item* items, std::size_t count, bool aligned) {
+    const Codes& c = enc.codes;
+    for (std::size_t i = 0; i < count; ++i) {
+        const Item& it = items[i];
+        if (it.length == 0) {
+            bw.put(c.mainCodes[it.literal], c.mainLens[it.literal]);
+            continue;
+        }
+        const unsigned slot = slotOfCode(it.offsetCode);
+        const unsigned header = lengthHeader(it.length);
+        const unsigned sym = kNumChars + slot * 8 + header;
+        bw.put(c.mainCodes[sym], c.mainLens[sym]);
+        if (header == 7)
+            bw.put(c.lengthCodes[it.length - 9], c.lengthLens[it.length - 9]);
+        const unsigned extra = enc.slotExtra[slot];
+        if (extra == 0)
+            continue;
+        const std::uint32_t footer = it.offsetCode - enc.slotBases[slot];
+        if (aligned && extra >= 3) {
+            bw.put(footer >> 3, extra - 3);
+            bw.put(c.alignedCodes[footer & 7], c.alignedLens[footer & 7]);
+        } else {
+            bw.put(footer, extra);
+        }
+    }
+}
+
+// Codes the parsed frame as a verbatim or aligned block when that is smaller than an uncompressed one,
+// else as an uncompressed block. Commits the new queue and code lengths only for a compressed block.
+void writeFrameBlock(Encoder& enc, BitWriter& bw, const std::uint8_t* frame, std::size_t n, const Item* items,
+                     std::size_t count, const std::uint32_t* newQueue) {
+    Frequencies& f = enc.freqs;
+    Codes& c = enc.codes;
+    countFrequencies(enc, items, count, f);
+    buildCodeLengths(f.main, enc.mainSymbols, kMaxMainLen, c.mainLens);
+    buildCodeLengths(f.length, kLengthSymbols, kMaxLengthLen, c.lengthLens);
+    buildCodeLengths(f.aligned, kAlignedSymbols, kMaxAlignedLen, c.alignedLens);
+    assignCanonicalCodes(c.mainLens, enc.mainSymbols, c.mainCodes);
+    assignCanonicalCodes(c.lengthLens, kLengthSymbols, c.lengthCodes);
+    assignCanonicalCodes(c.alignedLens, kAlignedSymbols, c.alignedCodes);
+
+    std::uint64_t bits = 3 + 24;
+    bits += buildLengthSection(c.mainLens, enc.prevMainLens, 0, kNumChars, enc.sections[0]);
+    bits += buildLengthSection(c.mainLens, enc.prevMainLens, kNumChars, enc.mainSymbols, enc.sections[1]);
+    bits += buildLengthSection(c.lengthLens, enc.prevLengthLens, 0, kLengthSymbols, enc.sections[2]);
+    bits += dot(f.main, c.mainLens, enc.mainSymbols) + dot(f.length, c.lengthLens, kLengthSymbols);
+    bool aligned = false;
+    std::uint64_t alignedBits = 0;
+    for (unsigned s = 0; s < kAlignedSymbols; ++s)
+        alignedBits += f.aligned[s];
+    if (alignedBits != 0) {
+        alignedBits = 3 * kAlignedSymbols + f.alignedRawBits + dot(f.aligned, c.alignedLens, kAlignedSymbols);
+        aligned = alignedBits < f.verbatimExtraBits;
+    }
+    bits += aligned ? alignedBits : f.verbatimExtraBits;
+
+    const std::uint64_t rawBits = 3 + 24 + 16 + 96 + 8 * std::uint64_t(n + (n & 1));
+    if (bits < rawBits) {
+        bw.put(aligned ? kBlockAligned : kBlockVerbatim, 3);
+        bw.put(static_cast<std::uint32_t>(n), 24);
+        if (aligned)
+            for (unsigned s = 0; s < kAlignedSymbols; ++s)
+                bw.put(c.alignedLens[s], 3);
+        for (const LengthSection& s : enc.sections)
+            writeLengthSection(bw, s);
+        writeItems(bw, enc, items, count, aligned);
+        std::memcpy(enc.prevMainLens, c.mainLens, enc.mainSymbols);
+        std::memcpy(enc.prevLengthLens, c.lengthLens, kLengthSymbols);
+        std::memcpy(enc.queue, newQueue, sizeof enc.queue);
+        setCostsFromLengths(enc, c.mainLens, c.lengthLens);
+        enc.haveCosts = true;
+        return;
+    }
+    // Uncompressed: header, 1-16 zero bits to the word boundary, the queue, the bytes, a pad byte.
+    bw.put(kBlockUncompressed, 3);
+    bw.put(static_cast<std::uint32_t>(n), 24);
+    bw.padForRawData();
+    for (std::uint32_t r : enc.queue)
+        bw.putRawU32(r);
+    bw.putRaw(frame, n);
+    if (n & 1) {
+        const unsigned char zero = 0;
+        bw.putRaw(&zero, 1);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Parsers. Both read the frame at `frame` (earlier history lies before it in the buffer) and produce
+// items plus the repeated-offset queue after them.
+
+// Longest repeated-offset match at `p`; returns its length (0 if under 2) and sets `which`.
+unsigned longestRepeat(const std::uint8_t* p, std::uint32_t reach, const std::uint32_t* queue, unsigned maxLen,
+                       unsigned& which) {
+    unsigned best = 0;
+    which = 0;
+    for (unsigned k = 0; k < kNumRepeats; ++k) {
+        const std::uint32_t off = queue[k];
+        if (off > reach)
+            continue;
+        const std::uint8_t* m = p - off;
+        if (m[0] != p[0] || m[1] != p[1])
+            continue;
+        const unsigned len = extendMatch(p, m, 2, maxLen);
+        if (len > best) {
+            best = len;
+            which = k;
+        }
+    }
+    return best;
+}
+
+void updateQueue(std::uint32_t* q, std::uint32_t offsetCode) {
+    if (offsetCode >= kNumRepeats) {
+        q[2] = q[1];
+        q[1] = q[0];
+        q[0] = offsetCode - 2;
+    } else if (offsetCode != 0) {
+        std::swap(q[0], q[offsetCode]);
+    }
+}
+
+// Rough bit cost of an offset for the lazy parser's choice between candidates.
+int offsetScoreBits(const Encoder& enc, std::uint32_t offsetCode) {
+    if (offsetCode < kNumRepeats)
+        return offsetCode == 0 ? 1 : 2;
+    return static_cast<int>(enc.slotExtra[slotOfFormatted(offsetCode)]) + 5;
+}
+
+int matchScore(const Encoder& enc, unsigned length, std::uint32_t offsetCode) {
+    return static_cast<int>(length) * 8 - offsetScoreBits(enc, offsetCode);
+}
+
+struct Candidate {
+    unsigned length;
+    std::uint32_t offsetCode;
+};
+
+std::size_t parseLazy(Encoder& enc, const std::uint8_t* frame, std::size_t n, std::uint32_t* queue) {
+    Item* items = enc.items.get();
+    std::size_t count = 0;
+    const std::uint32_t base = enc.streamPos + enc.window; // biased position of frame[0]
+    const LevelParams& lp = enc.params;
+    std::size_t nextInsert = 0;
+
+    // Best candidate at i (inserting i into the chains); length 0 when nothing worth coding.
+    auto candidateAt = [&](std::size_t i) -> Candidate {
+        const unsigned maxLen = static_cast<unsigned>(std::min<std::size_t>(kMaxMatch, n - i));
+        Candidate best{0, 0};
+        if (maxLen < 2)
+            return best;
+        unsigned which = 0;
+        const unsigned repLen = longestRepeat(frame + i, enc.streamPos + static_cast<std::uint32_t>(i), queue,
+                                              maxLen, which);
+        if (repLen >= 2)
+            best = Candidate{repLen, which};
+        if (maxLen >= 3 && i == nextInsert) {
+            ++nextInsert;
+            if (repLen < lp.niceLen) {
+                const LzMatch m = enc.hashChains.findAndInsert(frame + i, base + static_cast<std::uint32_t>(i),
+                                                               maxLen, lp.niceLen, lp.depth);
+                if (m.length >= 3) {
+                    const Candidate c{m.length, m.offset + 2};
+                    if (best.length == 0 || matchScore(enc, c.length, c.offsetCode) >
+                                                matchScore(enc, best.length, best.offsetCode))
+                        best = c;
+                }
+            } else {
+                enc.hashChains.insert(frame + i, base + static_cast<std::uint32_t>(i));
+            }
+        }
+        // An explicit offset that happens to equal a queue entry is coded as that repeat.
+        if (best.offsetCode >= kNumRepeats)
+            for (unsigned k = 0; k < kNumRepeats; ++k)
+                if (queue[k] == best.offsetCode - 2) {
+                    best.offsetCode = k;
+                    break;
+                }
+        return best;
+    };
+
+    std::size_t i = 0;
+    Candidate cur = candidateAt(0);
+    while (i < n) {
+        if (cur.length == 0) {
+            items[count++] = Item{0, frame[i], 0};
+            ++i;
+            if (i < n)
+                cur = candidateAt(i);
+            continue;
+        }
+        if (lp.lazy && cur.length < lp.niceLen && i + 1 < n) {
+            const Candidate next = candidateAt(i + 1);
+            if (next.length != 0 &&
+                matchScore(enc, next.length, next.offsetCode) > matchScore(enc, cur.length, cur.offsetCode) + 4) {
+                items[count++] = Item{0, frame[i], 0};
+                ++i;
+                cur = next;
+                continue;
+            }
+        }
+        items[count++] = Item{static_cast<std::uint16_t>(cur.length), 0, cur.offsetCode};
+        updateQueue(queue, cur.offsetCode);
+        const std::size_t end = i + cur.length;
+        for (; nextInsert < end && nextInsert + 3 <= n; ++nextInsert)
+            enc.hashChains.insert(frame + nextInsert, base + static_cast<std::uint32_t>(nextInsert));
+        nextInsert = std::max(nextInsert, end);
+        i = end;
+        if (i < n)
+            cur = candidateAt(i);
+    }
+    return count;
+}
+
+// Collects the matches of every position of the frame from the binary trees. After a match of the nice
+// length the positions it covers are only inserted, not searched. Positions too close to the end of a
+// frame that more frames follow are searched without being inserted; they go into the trees at the
+// start of the next frame, once the bytes after them are known.
+void collectMatches(Encoder& enc, const std::uint8_t* frame, std::size_t n) {
+    const LevelParams& lp = enc.params;
+    const std::uint32_t base = enc.streamPos + enc.window;
+    for (std::uint32_t p = enc.deferredFrom; p < enc.streamPos; ++p) {
+        const std::size_t avail = enc.streamPos + n - p;
+        const unsigned maxLen = static_cast<unsigned>(std::min<std::size_t>(kMaxMatch, avail));
+        enc.binaryTrees.skip(frame - (enc.streamPos - p), p + enc.window, maxLen, lp.niceLen, lp.depth);
+    }
+
+    const bool moreFrames = n == kFrameSize;
+    const std::size_t tailStart = moreFrames && n >= lp.niceLen ? n - lp.niceLen + 1 : n;
+    enc.deferredFrom = enc.streamPos + static_cast<std::uint32_t>(std::min(tailStart, n));
+
+    std::uint32_t* start = enc.matchStart.get();
+    LzMatch* cache = enc.matchCache.get();
+    std::uint32_t used = 0;
+    std::size_t skipUntil = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        start[i] = used;
+        const unsigned maxLen = static_cast<unsigned>(std::min<std::size_t>(kMaxMatch, n - i));
+        if (maxLen < 3)
+            continue;
+        const std::uint32_t pos = base + static_cast<std::uint32_t>(i);
+        unsigned c = 0;
+        if (i >= tailStart) {
+            if (i >= skipUntil)
+                c = enc.binaryTrees.findMatches(frame + i, pos, maxLen, lp.niceLen, lp.depth, cache + used);
+        } else if (i < skipUntil) {
+            enc.binaryTrees.skip(frame + i, pos, maxLen, lp.niceLen, lp.depth);
+        } else {
+            c = enc.binaryTrees.getMatches(frame + i, pos, maxLen, lp.niceLen, lp.depth, cache + used);
+        }
+        if (c != 0 && cache[used + c - 1].length >= lp.niceLen)
+            skipUntil = i + cache[used + c - 1].length;
+        used += c;
+    }
+    start[n] = used;
+}
+
+// One minimum-cost pass over the cached matches with the current costs; writes the chosen items and
+// returns their count. Each node keeps the queue of the cheapest path that reaches it.
+std::size_t optimalPass(Encoder& enc, const std::uint8_t* frame, std::size_t n, std::uint32_t* queue) {
+    OptimalNode* node = enc.nodes.get();
+    const std::uint32_t* start = enc.matchStart.get();
+    const LzMatch* cache = enc.matchCache.get();
+    const Costs& cost = enc.costs;
+    const unsigned niceLen = enc.params.niceLen;
+
+    for (std::size_t i = 1; i <= n; ++i)
+        node[i].cost = kInfiniteCost;
+    node[0].cost = 0;
+    std::memcpy(node[0].queue, queue, sizeof node[0].queue);
+
+    auto relax = [&](std::size_t to, std::uint32_t c, const std::uint32_t* q, std::uint32_t offsetCode,
+                     unsigned length) {
+        OptimalNode& t = node[to];
+        if (c < t.cost) {
+            t.cost = c;
+            t.offsetCode = offsetCode;
+            t.length = static_cast<std::uint16_t>(length);
+            t.queue[0] = q[0];
+            t.queue[1] = q[1];
+            t.queue[2] = q[2];
+        }
+    };
+    auto matchCost = [&](unsigned slot, unsigned len) {
+        const unsigned header = lengthHeader(len);
+        std::uint32_t c = cost.main[kNumChars + slot * 8 + header];
+        if (header == 7)
+            c += cost.length[len - 9];
+        return c;
+    };
+
+    for (std::size_t i = 0; i < n; ++i) {
+        const OptimalNode& cur = node[i];
+        const std::uint32_t base = cur.cost;
+        relax(i + 1, base + cost.main[frame[i]], cur.queue, 0, 1);
+
+        const unsigned maxLen = static_cast<unsigned>(std::min<std::size_t>(kMaxMatch, n - i));
+        if (maxLen < 2)
+            continue;
+        const std::uint32_t reach = enc.streamPos + static_cast<std::uint32_t>(i);
+        const std::uint8_t* p = frame + i;
+        for (unsigned k = 0; k < kNumRepeats; ++k) {
+            const std::uint32_t off = cur.queue[k];
+            if (off > reach || (k >= 1 && off == cur.queue[0]) || (k == 2 && off == cur.queue[1]))
+                continue;
+            const std::uint8_t* m = p - off;
+            if (m[0] != p[0] || m[1] != p[1])
+                continue;
+            const unsigned len = extendMatch(p, m, 2, maxLen);
+            std::uint32_t q[kNumRepeats] = {cur.queue[0], cur.queue[1], cur.queue[2]};
+            if (k != 0)
+                std::swap(q[0], q[k]);
+            const unsigned first = len >= niceLen ? len : 2;
+            for (unsigned l = first; l <= len; ++l)
+                relax(i + l, base + matchCost(k, l), q, k, l);
+        }
+
+        unsigned prevLen = 2;
+        for (std::uint32_t j = start[i]; j < start[i + 1]; ++j) {
+            const LzMatch& m = cache[j];
+            const unsigned len = m.length;
+            if (m.offset == cur.queue[0] || m.offset == cur.queue[1] || m.offset == cur.queue[2]) {
+                prevLen = len;
+                continue;
+            }
+            const std::uint32_t f = m.offset + 2;
+            const unsigned slot = slotOfFormatted(f);
+            const std::uint32_t offBits = base + enc.slotExtra[slot];
+            const std::uint32_t q[kNumRepeats] = {m.offset, cur.queue[0], cur.queue[1]};
+            const unsigned first = len >= niceLen ? len : prevLen + 1;
+            for (unsigned l = first; l <= len; ++l)
+                relax(i + l, offBits + matchCost(slot, l), q, f, l);
+            prevLen = len;
+        }
+    }
+
+    // Walk back from the end, then write the items front to back.
+    std::size_t count = 0;
+    for (std::size_t i = n; i > 0; i -= node[i].length)
+        ++count;
+    Item* items = enc.items.get();
+    std::size_t k = count;
+    for (std::size_t i = n; i > 0; i -= node[i].length) {
+        const OptimalNode& t = node[i];
+        --k;
+        if (t.length == 1) // literal
+            items[k] = Item{0, frame[i - 1], 0};
+        else
+            items[k] = Item{t.length, 0, t.offsetCode};
+    }
+    std::memcpy(queue, node[n].queue, sizeof node[n].queue);
+    return count;
+}
+
+std::size_t parseOptimal(Encoder& enc, const std::uint8_t* frame, std::size_t n, std::uint32_t* queue) {
+    collectMatches(enc, frame, n);
+    if (!enc.haveCosts)
+        setDefaultCosts(enc, frame, n);
+    std::size_t count = 0;
+    for (unsigned pass = 0; pass < enc.params.passes; ++pass) {
+        std::memcpy(queue, enc.queue, sizeof enc.queue);
+        count = optimalPass(enc, frame, n, queue);
+        if (pass + 1 < enc.params.passes) {
+            Frequencies& f = enc.freqs;
+            countFrequencies(enc, enc.items.get(), count, f);
+            std::uint8_t mainLens[kMainSymbolsMax];
+            std::uint8_t lengthLens[kLengthSymbols];
+            buildCodeLengths(f.main, enc.mainSymbols, kMaxMainLen, mainLens);
+            buildCodeLengths(f.length, kLengthSymbols, kMaxLengthLen, lengthLens);
+            setCostsFromLengths(enc, mainLens, lengthLens);
+        }
+    }
+    return count;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Public entry points
+
+Encoder* createEncoder(const EncoderOptions& options) {
+    if (options.windowBits < kMinWindowBits || options.windowBits > kMaxWindowBits || options.level < 0 ||
+        options.level > 2)
+        return nullptr;
+    std::unique_ptr<Encoder> enc(new (std::nothrow) Encoder);
+    if (!enc)
+        return nullptr;
+    enc->options = options;
+    enc->params = kLevels[options.level];
+    enc->window = std::uint32_t(1) << options.windowBits;
+    const unsigned slots = slotCount(options.windowBits);
+    enc->mainSymbols = kNumChars + 8 * slots;
+    for (unsigned s = 0; s <= slots; ++s)
+        enc->slotBases[s] = slotBase(s);
+    for (unsigned s = 0; s < slots; ++s)
+        enc->slotExtra[s] = slotExtraBits(s);
+
+    enc->bufferCap = 2 * enc->window;
+    enc->buffer.reset(new (std::nothrow) std::uint8_t[enc->bufferCap]);
+    enc->items.reset(new (std::nothrow) Item[kFrameSize]);
+    if (!enc->buffer || !enc->items)
+        return nullptr;
+    if (enc->params.optimal) {
+        enc->matchCacheCap = kFrameSize * std::size_t(enc->params.depth);
+        enc->nodes.reset(new (std::nothrow) OptimalNode[kFrameSize + 1]);
+        enc->matchCache.reset(new (std::nothrow) LzMatch[enc->matchCacheCap]);
+        enc->matchStart.reset(new (std::nothrow) std::uint32_t[kFrameSize + 1]);
+        if (!enc->nodes || !enc->matchCache || !enc->matchStart || !enc->binaryTrees.init(options.windowBits))
+            return nullptr;
+    } else if (!enc->hashChains.init(options.windowBits)) {
+        return nullptr;
+    }
+    return enc.release();
+}
+
+void destroyEncoder(Encoder* encoder) { delete encoder; }
+
+std::size_t encodeFrame(Encoder* enc, const unsigned char* data, std::size_t size, unsigned char* out,
+                        std::size_t cap) {
+    if (enc == nullptr || data == nullptr || out == nullptr || size == 0 || size > kFrameSize ||
+        cap < kMaxFrameOutput || enc->finished || kMaxFolderBytes - enc->streamPos < size)
+        return 0;
+
+    // Append the frame to the history, sliding the last window to the front when full.
+    std::uint32_t at = enc->streamPos - enc->bufferStart;
+    if (at + size > enc->bufferCap) {
+        const std::uint32_t keepFrom = enc->streamPos - enc->window;
+        std::memmove(enc->buffer.get(), enc->buffer.get() + (keepFrom - enc->bufferStart), enc->window);
+        enc->bufferStart = keepFrom;
+        at = enc->window;
+    }
+    std::uint8_t* frame = enc->buffer.get() + at;
+    std::memcpy(frame, data, size);
+    if (enc->options.e8Translation)
+        e8Encode(frame, size, enc->streamPos, kE8TranslationSize);
+
+    std::uint32_t queue[kNumRepeats];
+    std::memcpy(queue, enc->queue, sizeof queue);
+    const std::size_t count = enc->params.optimal ? parseOptimal(*enc, frame, size, queue)
+                                                  : parseLazy(*enc, frame, size, queue);
+
+    BitWriter bw(out, cap);
+    if (enc->streamPos == 0) {
+        if (enc->options.e8Translation) {
+            bw.put(1, 1);
+            bw.put(kE8TranslationSize >> 16, 16);
+            bw.put(kE8TranslationSize & 0xFFFF, 16);
+        } else {
+            bw.put(0, 1);
+        }
+    }
+    writeFrameBlock(*enc, bw, frame, size, enc->items.get(), count, queue);
+    bw.alignToWord();
+    if (bw.overflowed())
+        return 0;
+
+    enc->streamPos += static_cast<std::uint32_t>(size);
+    if (size < kFrameSize)
+        enc->finished = true;
+    return bw.size();
+}
+
+} // namespace lzx
