@@ -1,11 +1,221 @@
 #include "retrieval/version_check.h"
 
+#include <shlwapi.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <new>
+
+#include "feed/feed_date.h"
+#include "feed/xml/lx_xml.h"
+
 UpdateEntryList g_updateEntries;
+
+namespace {
+
+// Host names of the version-information document must end with this suffix (a build setting).
+const wchar_t kTrustedDomain[] = TB_TRUSTED_DOMAIN;
+const size_t kTrustedDomainChars = sizeof kTrustedDomain / sizeof kTrustedDomain[0] - 1;
+static_assert(sizeof kTrustedDomain / sizeof kTrustedDomain[0] - 1 == 14,
+              "the trusted-domain suffix has 14 characters");
+
+// Buffer for the host name taken from VersionInfoURL (the platform's URL length limit).
+const DWORD kHostNameChars = 2084;
+
+struct InstalledVersion {
+    unsigned major = 0;
+    unsigned minor = 0;
+    unsigned build = 0;
+};
+
+// The remote elements in the order they are read; a missing one ends the check with its code.
+const wchar_t* const kRemoteElements[] = {
+    L"VersionMajor", L"VersionMinor", L"VersionBuild", L"VersionString", L"FileURL",
+    L"FileName",     L"FileMD5",      L"Description",  L"Date",          L"ID",
+};
+const int kRemoteElementCount = sizeof kRemoteElements / sizeof kRemoteElements[0];
+enum RemoteField { kMajor, kMinor, kBuild, kVersionString, kFileUrl, kFileName, kFileMD5,
+                   kDescription, kDate, kId };
+
+bool ClientFolder(wchar_t (&folder)[MAX_PATH])
+{
+    DWORD n = GetModuleFileNameW(nullptr, folder, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        return false;
+    return PathRemoveFileSpecW(folder) != FALSE;
+}
+
+std::wstring ChildText(lx_xml::KXMLNode& node, const wchar_t* name)
+{
+    lx_xml::KXMLNode child = node.selectSingleNode(name);
+    return child.getText();
+}
+
+// Like the C library's unsigned base-10 conversion: leading digits count, no digits give 0.
+unsigned ToUnsigned(const std::wstring& text)
+{
+    return static_cast<unsigned>(wcstoul(text.c_str(), nullptr, 10));
+}
+
+bool ReadVersionResource(const wchar_t* modulePath, InstalledVersion& v)
+{
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeW(modulePath, &ignored);
+    if (size == 0)
+        return false;
+    BYTE* data = new (std::nothrow) BYTE[size];
+    if (!data)
+        return false;
+    bool ok = false;
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT infoSize = 0;
+    if (GetFileVersionInfoW(modulePath, 0, size, data) &&
+        VerQueryValueW(data, L"\\", reinterpret_cast<void**>(&info), &infoSize) && info &&
+        infoSize >= sizeof(VS_FIXEDFILEINFO)) {
+        v.major = HIWORD(info->dwFileVersionMS);
+        v.minor = LOWORD(info->dwFileVersionMS);
+        v.build = HIWORD(info->dwFileVersionLS);
+        ok = true;
+    }
+    delete[] data;
+    return ok;
+}
+
+void ReadInitialisationFile(const wchar_t* modulePath, InstalledVersion& v)
+{
+    v.major = GetPrivateProfileIntW(L"tarnbeam", L"VersionMajor", 0, modulePath);
+    v.minor = GetPrivateProfileIntW(L"tarnbeam", L"VersionMinor", 0, modulePath);
+    v.build = GetPrivateProfileIntW(L"tarnbeam", L"VersionBuild", 0, modulePath);
+}
+
+bool IsNewer(unsigned major, unsigned minor, unsigned build, const InstalledVersion& installed)
+{
+    if (major != installed.major)
+        return major > installed.major;
+    if (minor != installed.minor)
+        return minor > installed.minor;
+    return build > installed.build;
+}
+
+// The release date in local time, or all zero when the text is no date.
+SYSTEMTIME ReleaseDate(const std::wstring& text)
+{
+    SYSTEMTIME zero{};
+    SYSTEMTIME utc{};
+    SYSTEMTIME local{};
+    if (!parseFeedDate(text.c_str(), utc))
+        return zero;
+    if (!SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
+        return zero;
+    return local;
+}
+
+bool Fail(int& code, int value)
+{
+    code = value;
+    return false;
+}
+
+}  // namespace
 
 bool RunVersionCheck(UpdateEntryList& entries, int& code)
 {
-    // Not wired to the version-information document yet: the run goes on as if nothing was found.
-    entries.clear();
-    code = 0;
-    return false;
+    wchar_t folder[MAX_PATH];
+    wchar_t localPath[MAX_PATH];
+    if (!ClientFolder(folder) || !PathCombineW(localPath, folder, L"tarnbeam.xml"))
+        return Fail(code, kCheckLocalDocumentLoad);
+
+    lx_xml::KXMLDocument local;
+    if (!local.create())
+        return Fail(code, kCheckLocalDocumentCreate);
+    local.setAsync(0);
+    if (!local.load(localPath))
+        return Fail(code, kCheckLocalDocumentLoad);
+
+    const std::wstring versionInfoUrl =
+        local.selectSingleNode(L"/VeltroUpdate/VersionInfoURL").getText();
+    if (versionInfoUrl.empty())
+        return false;
+
+    // Only the maker's own servers are asked: the host must end with the trusted suffix.
+    wchar_t host[kHostNameChars];
+    DWORD hostLength = kHostNameChars;
+    if (FAILED(UrlGetPartW(versionInfoUrl.c_str(), host, &hostLength, URL_PART_HOSTNAME, 0)))
+        return Fail(code, kCheckNoHostName);
+    size_t hostChars = wcslen(host);
+    if (hostChars < kTrustedDomainChars)
+        return Fail(code, kCheckHostTooShort);
+    if (wcscmp(host + hostChars - kTrustedDomainChars, kTrustedDomain) != 0)
+        return Fail(code, kCheckUntrustedHost);
+
+    lx_xml::KXMLDocument remote;
+    if (!remote.create())
+        return Fail(code, kCheckRemoteDocumentCreate);
+    remote.setAsync(0);  // the load returns with the whole document or a failure
+    if (!remote.load(versionInfoUrl))
+        return Fail(code, kCheckRemoteDocumentLoad);
+
+    lx_xml::KXMLNodeList localComponents = local.selectNodes(L"/VeltroUpdate/Component");
+    if (!localComponents.isValid())
+        return Fail(code, kCheckLocalComponentList);
+    lx_xml::KXMLNode component = localComponents.item(0);  // empty when there is none
+    const std::wstring localId = ChildText(component, L"ID");
+    if (localId.empty())
+        return Fail(code, kCheckLocalIdMissing);
+    const std::wstring localName = ChildText(component, L"Name");
+    if (localName.empty())
+        return Fail(code, kCheckLocalNameMissing);
+    lx_xml::KXMLNode moduleNode = component.selectSingleNode(L"Module");
+    const std::wstring module = moduleNode.getText();
+    if (module.empty())
+        return Fail(code, kCheckLocalModuleMissing);
+
+    wchar_t modulePath[MAX_PATH];
+    if (!PathCombineW(modulePath, folder, module.c_str()))
+        return Fail(code, kCheckNoVersionResource);
+    InstalledVersion installed;
+    if (moduleNode.getAttributes().getNamedItemText(L"type") == L"def")
+        ReadInitialisationFile(modulePath, installed);
+    else if (!ReadVersionResource(modulePath, installed))
+        return Fail(code, kCheckNoVersionResource);
+
+    wchar_t installedText[64];
+    swprintf(installedText, sizeof installedText / sizeof installedText[0], L"%d.%02d.%02d",
+             static_cast<int>(installed.major), static_cast<int>(installed.minor),
+             static_cast<int>(installed.build));
+
+    lx_xml::KXMLNodeList remoteComponents = remote.selectNodes(L"/UpdateInfoBase/Component");
+    if (!remoteComponents.isValid())
+        return Fail(code, kCheckRemoteComponentList);
+
+    // Every component up to the match must be complete, not only the matching one.
+    std::wstring fields[kRemoteElementCount];
+    bool matched = false;
+    for (lx_xml::KXMLNode& candidate : remoteComponents) {
+        for (int i = 0; i < kRemoteElementCount; ++i) {
+            fields[i] = ChildText(candidate, kRemoteElements[i]);
+            if (fields[i].empty())
+                return Fail(code, kCheckRemoteVersionMajorMissing + i);
+        }
+        if (fields[kId] == localId) {
+            matched = true;
+            break;
+        }
+    }
+    if (!matched)
+        return Fail(code, kCheckNoMatchingComponent);
+
+    UpdateEntry entry;
+    entry.newer = IsNewer(ToUnsigned(fields[kMajor]), ToUnsigned(fields[kMinor]),
+                          ToUnsigned(fields[kBuild]), installed);
+    entry.componentName = localName;
+    entry.installedVersion = installedText;
+    entry.versionString = fields[kVersionString];
+    entry.fileUrl = fields[kFileUrl];
+    entry.fileName = fields[kFileName];
+    entry.fileMD5 = fields[kFileMD5];
+    entry.description = fields[kDescription];
+    entry.releaseDate = ReleaseDate(fields[kDate]);
+    entries.push_back(entry);
+    return true;
 }
