@@ -637,6 +637,12 @@ class Prefix:
         REG_QWORD, REG_BINARY (bytes), REG_NONE. name '' or None is the default value."""
         self.reg_import('[%s]\n%s\n' % (_full_key(key), _reg_value_line(name, type_, value)))
 
+    def reg_set_many(self, items):
+        """Sets several values with one Wine run: items = [(key, name, type, value)]."""
+        text = ''.join('[%s]\n%s\n\n' % (_full_key(k), _reg_value_line(n, t, v)) for k, n, t, v in items)
+        if text:
+            self.reg_import(text)
+
     def reg_values(self, key):
         """{name: (type, value)} of one key, or None when the key does not exist."""
         path = self.scratch('.reg')

@@ -11,6 +11,7 @@ const int kIdList = 1003;
 const int kIdTabs = 1004;
 const int kIdLabel = 1005;
 const int kIdDisabled = 1006;
+const int kIdTree = 1007;
 
 int g_closedBy = 0;
 
@@ -49,6 +50,16 @@ void AddTab(HWND tabs, int index, const wchar_t* title)
     SendMessageW(tabs, TCM_INSERTITEMW, index, reinterpret_cast<LPARAM>(&item));
 }
 
+HTREEITEM AddTreeItem(HWND tree, HTREEITEM parent, const wchar_t* text)
+{
+    TVINSERTSTRUCTW ins = {};
+    ins.hParent = parent;
+    ins.hInsertAfter = TVI_LAST;
+    ins.item.mask = TVIF_TEXT;
+    ins.item.pszText = const_cast<LPWSTR>(text);
+    return reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
+}
+
 void OnCreate(HWND hwnd)
 {
     AddControl(hwnd, L"BUTTON", L"&Close", BS_PUSHBUTTON, 10, 10, 90, 26, kIdClose);
@@ -71,6 +82,15 @@ void OnCreate(HWND hwnd)
     AddControl(hwnd, L"STATIC", L"\u65e5\u672c\u8a9e\u306e\u30c6\u30ad\u30b9\u30c8", 0, 10, 245, 300, 20, kIdLabel);
     HWND disabled = AddControl(hwnd, L"BUTTON", L"Disabled", BS_PUSHBUTTON, 10, 270, 90, 26, kIdDisabled);
     EnableWindow(disabled, FALSE);
+    HWND tree = AddControl(hwnd, WC_TREEVIEWW, L"", TVS_HASBUTTONS | TVS_HASLINES | WS_BORDER, 320, 10, 180, 150,
+                           kIdTree);
+    HTREEITEM root = AddTreeItem(tree, TVI_ROOT, L"Archive");
+    AddTreeItem(tree, root, L"a.txt");
+    HTREEITEM sub = AddTreeItem(tree, root, L"\u65e5\u672c");
+    HTREEITEM leaf = AddTreeItem(tree, sub, L"b.txt");
+    AddTreeItem(tree, TVI_ROOT, L"Second");
+    SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(root));
+    SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(leaf));
 }
 
 LRESULT CALLBACK TestWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
@@ -96,7 +116,7 @@ LRESULT CALLBACK TestWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 
 int RunTestWindow(HINSTANCE instance, HWND owner, const std::wstring& caption)
 {
-    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES};
+    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES | ICC_TREEVIEW_CLASSES};
     InitCommonControlsEx(&icc);
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof wc;
@@ -107,7 +127,7 @@ int RunTestWindow(HINSTANCE instance, HWND owner, const std::wstring& caption)
     wc.lpszClassName = kClass;
     RegisterClassExW(&wc);
     g_closedBy = 0;
-    HWND hwnd = CreateWindowExW(0, kClass, caption.c_str(), WS_OVERLAPPEDWINDOW, 150, 150, 340, 340, owner, nullptr,
+    HWND hwnd = CreateWindowExW(0, kClass, caption.c_str(), WS_OVERLAPPEDWINDOW, 150, 150, 520, 340, owner, nullptr,
                                 instance, nullptr);
     if (!hwnd)
         return -1;

@@ -1,5 +1,5 @@
 // A top-level window with one control of each kind hostapp reads (button, check box, list
-// view, tab control, static text, disabled button).
+// view, tab control, tree view, static text, disabled button).
 #pragma once
 
 #include <windows.h>

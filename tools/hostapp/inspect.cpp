@@ -163,18 +163,19 @@ void WriteTreeItems(JsonWriter& w, HWND tree)
     RemoteBuffer buf(tree, sizeof(TVITEMW) + kItemTextChars * sizeof(wchar_t));
     HTREEITEM selected = reinterpret_cast<HTREEITEM>(Ask(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
     // Depth-first walk over the items that exist (children of collapsed lazily filled
-    // branches do not exist yet).
+    // branches do not exist yet). Siblings are pushed in reverse to come out in order.
     std::vector<std::pair<HTREEITEM, int>> stack;
-    HTREEITEM root = reinterpret_cast<HTREEITEM>(Ask(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
+    auto pushSiblings = [&](HTREEITEM first, int depth) {
+        std::vector<HTREEITEM> items;
+        for (HTREEITEM it = first; it && items.size() < static_cast<size_t>(kMaxItems);) {
+            items.push_back(it);
+            it = reinterpret_cast<HTREEITEM>(Ask(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(it)));
+        }
+        for (auto r = items.rbegin(); r != items.rend(); ++r)
+            stack.push_back({*r, depth});
+    };
+    pushSiblings(reinterpret_cast<HTREEITEM>(Ask(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0)), 0);
     int emitted = 0;
-    std::vector<std::pair<HTREEITEM, int>> order;
-    for (HTREEITEM it = root; it && emitted < kMaxItems; ++emitted) {
-        order.push_back({it, 0});
-        it = reinterpret_cast<HTREEITEM>(Ask(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(it)));
-    }
-    for (auto r = order.rbegin(); r != order.rend(); ++r)
-        stack.push_back(*r);
-    emitted = 0;
     while (!stack.empty() && emitted < kMaxItems && buf.ok()) {
         auto [item, depth] = stack.back();
         stack.pop_back();
@@ -205,14 +206,8 @@ void WriteTreeItems(JsonWriter& w, HWND tree)
         w.key("selected");
         w.boolean(item == selected);
         w.endObject();
-        std::vector<HTREEITEM> kids;
-        HTREEITEM k = reinterpret_cast<HTREEITEM>(Ask(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(item)));
-        while (k && kids.size() < static_cast<size_t>(kMaxItems)) {
-            kids.push_back(k);
-            k = reinterpret_cast<HTREEITEM>(Ask(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(k)));
-        }
-        for (auto r = kids.rbegin(); r != kids.rend(); ++r)
-            stack.push_back({*r, depth + 1});
+        pushSiblings(reinterpret_cast<HTREEITEM>(Ask(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(item))),
+                     depth + 1);
     }
     w.endArray();
 }
@@ -327,6 +322,13 @@ std::wstring RemoteWindowText(HWND hwnd)
     return std::wstring(buf.data());
 }
 
+std::wstring WindowCaption(HWND hwnd)
+{
+    wchar_t text[1024] = {};
+    InternalGetWindowText(hwnd, text, 1024);
+    return text;
+}
+
 std::wstring WindowClassName(HWND hwnd)
 {
     wchar_t name[256] = {};
@@ -348,7 +350,7 @@ void WriteWindowSnapshot(JsonWriter& w, HWND top, HWND host, DWORD elapsedMs)
     w.key("class");
     w.str(WindowClassName(top));
     w.key("caption");
-    w.str(RemoteWindowText(top));
+    w.str(WindowCaption(top));
     w.key("enabled");
     w.boolean(IsWindowEnabled(top) != FALSE);
     w.key("visible");

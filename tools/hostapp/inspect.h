@@ -11,6 +11,8 @@
 // Text of a window of any process (WM_GETTEXT, bounded wait).
 std::wstring RemoteWindowText(HWND hwnd);
 std::wstring WindowClassName(HWND hwnd);
+// Caption as the system holds it; sends no message, so a busy program cannot stall us.
+std::wstring WindowCaption(HWND hwnd);
 
 // Writes the snapshot object of a top-level window and all its descendants. `host` is the
 // host window (for ownerIsHost); `elapsedMs` the time stamp to record.

@@ -36,6 +36,8 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <cstdio>
 #include <cwchar>
 #include <map>
@@ -229,9 +231,21 @@ void PumpFor(DWORD ms)
 
 // ---- command line -------------------------------------------------------------------
 
+// Writes UTF-8 text to the standard error handle (hostapp is a GUI-subsystem program: no
+// console is created, the handles come from whoever started it).
+void PrintError(const std::wstring& text)
+{
+    HANDLE h = GetStdHandle(STD_ERROR_HANDLE);
+    if (!h || h == INVALID_HANDLE_VALUE)
+        return;
+    std::string bytes = JsonWriter::toUtf8(text);
+    DWORD n = 0;
+    WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
+}
+
 void PrintUsage()
 {
-    fwprintf(stderr,
+    PrintError(
              L"usage: hostapp.exe [--on <caption> [--class C] [--press <text>|id:N] [--close] [--command N]\n"
              L"                    [--delay ms] [--times N]]... [--snapshot-all] [--any-process]\n"
              L"                    [--register <name>] [--raw <text>] [--cwd <dir>] [--timeout sec]\n"
@@ -575,7 +589,7 @@ void ScanWindows(Options& o, DWORD childPid)
         }
         if (o.rules.empty())
             continue;
-        std::wstring caption = RemoteWindowText(hwnd);
+        std::wstring caption = WindowCaption(hwnd);
         std::wstring cls = WindowClassName(hwnd);
         for (size_t r = 0; r < o.rules.size(); ++r) {
             Rule& rule = o.rules[r];
@@ -620,7 +634,7 @@ void WriteForeground(JsonWriter& w)
     w.key("class");
     w.str(fg ? WindowClassName(fg) : std::wstring());
     w.key("caption");
-    w.str(fg ? RemoteWindowText(fg) : std::wstring());
+    w.str(fg ? WindowCaption(fg) : std::wstring());
     w.key("pid");
     w.num(pid);
     w.key("isHost");
@@ -721,11 +735,10 @@ void EmitReport(const Options& o, const std::string& report)
             WriteAll(f, report);
             CloseHandle(f);
         } else {
-            fwprintf(stderr, L"hostapp: cannot write report %ls (error %lu)\n", o.reportPath.c_str(),
-                     GetLastError());
+            PrintError(L"hostapp: cannot write report " + o.reportPath + L" (error " +
+                       std::to_wstring(GetLastError()) + L")\n");
         }
     }
-    fflush(stdout);
     WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), report + "\n");
 }
 
@@ -794,15 +807,18 @@ RunResult RunChild(Options& o)
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv)
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
 {
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     Options o;
     std::wstring error;
-    if (!ParseOptions(argc, argv, o, error)) {
-        fwprintf(stderr, L"hostapp: %ls\n", error.c_str());
+    if (!argv || !ParseOptions(argc, argv, o, error)) {
+        PrintError(L"hostapp: " + error + L"\n");
         PrintUsage();
         return 2;
     }
+    LocalFree(argv);
     g_state.startTick = GetTickCount();
     g_state.notifications.beginArray();
     g_state.archives.beginArray();
@@ -812,17 +828,20 @@ int wmain(int argc, wchar_t** argv)
         if (id)
             g_state.registeredIds[id] = name;
     }
-    if (!CreateHostWindow(GetModuleHandleW(nullptr))) {
-        fwprintf(stderr, L"hostapp: cannot create the host window (error %lu)\n", GetLastError());
+    if (!CreateHostWindow(instance)) {
+        PrintError(L"hostapp: cannot create the host window (error " + std::to_wstring(GetLastError()) + L")\n");
         return 4;
     }
     PumpFor(o.startDelayMs);
     RunResult r = RunChild(o);
     EmitReport(o, BuildReport(o, r));
-    DestroyWindow(g_state.host);
+    int code = r.timedOut ? 3 : 0;
     if (!r.started) {
-        fwprintf(stderr, L"hostapp: cannot start %ls (error %lu)\n", o.program.c_str(), r.startError);
-        return 4;
+        PrintError(L"hostapp: cannot start " + o.program + L" (error " + std::to_wstring(r.startError) + L")\n");
+        code = 4;
     }
-    return r.timedOut ? 3 : 0;
+    // Everything is written; ending here skips the window and DLL tear-down, which costs
+    // about two seconds under Wine.
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
+    return code;
 }

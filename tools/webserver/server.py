@@ -347,7 +347,7 @@ class TestServer:
                 'authorization': auth, 'user': user, 'password': password,
                 'headers': dict(headers), 'time': time.time(),
                 'ms': int((time.time() - self.started_at) * 1000), 'body': body,
-                'status': None}
+                'status': None, 'tls': None}
 
     def _wait(self, seconds):
         if seconds > 0:
