@@ -107,7 +107,7 @@ class TransferTest(unittest.TestCase):
         self.assertEqual(body, BODY[:500])
         self.assertEqual(report['totals'], [len(BODY)])
 
-        self.web.route('/slow', body=BODY, stall_before=2, stall_during=2)
+        self.web.route('/slow', body=BODY, stall_before=1, stall_during=1)
         report, body = self.transfer('http://%s/slow' % HOST)
         self.assertChunked(report, body, BODY, len(BODY))
 

@@ -251,7 +251,7 @@ class VersionCheckTest(unittest.TestCase):
                 self.assertEqual(len(self.web.requests('/update/info.xml')), 1)
 
     def test_slow_server_still_delivers(self):
-        route = {'body': remote_doc(remote_component(('4', '6', '1'))), 'stall_before': 2,
+        route = {'body': remote_doc(remote_component(('4', '6', '1'))), 'stall_before': 1,
                  'stall_during': 1}
         self.assertTrue(self.assertEntry(self.check(local_xml(), route=route))['newer'])
 
