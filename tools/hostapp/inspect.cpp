@@ -10,11 +10,27 @@ const UINT kSendTimeoutMs = 1500;
 const int kMaxItems = 500;
 const int kItemTextChars = 1024;
 
+// Set when a window of the snapshot did not answer in time: its thread is busy (the
+// programs under test do network work on their UI thread), so the rest of the snapshot
+// asks nothing more instead of waiting for every control in turn.
+bool g_unresponsive = false;
+
+bool Send(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, DWORD_PTR* result)
+{
+    *result = 0;
+    if (g_unresponsive)
+        return false;
+    if (SendMessageTimeoutW(hwnd, msg, wp, lp, SMTO_ABORTIFHUNG, kSendTimeoutMs, result))
+        return true;
+    g_unresponsive = true;
+    return false;
+}
+
 // Sends a message that carries no pointers; gives 0 when the target does not answer.
 LRESULT Ask(HWND hwnd, UINT msg, WPARAM wp = 0, LPARAM lp = 0)
 {
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutW(hwnd, msg, wp, lp, SMTO_ABORTIFHUNG, kSendTimeoutMs, &result))
+    if (!Send(hwnd, msg, wp, lp, &result))
         return 0;
     return static_cast<LRESULT>(result);
 }
@@ -118,8 +134,7 @@ void WriteListViewItems(JsonWriter& w, HWND lv)
             std::wstring text;
             if (buf.write(0, &item, sizeof item) && buf.write(sizeof(LVITEMW), &zero, sizeof zero)) {
                 DWORD_PTR len = 0;
-                if (SendMessageTimeoutW(lv, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(buf.at(0)),
-                                        SMTO_ABORTIFHUNG, kSendTimeoutMs, &len))
+                if (Send(lv, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(buf.at(0)), &len))
                     text = buf.readText(sizeof(LVITEMW), kItemTextChars - 1);
             }
             w.str(text);
@@ -237,8 +252,7 @@ void WriteStringItems(JsonWriter& w, HWND box, bool combo)
         }
         std::vector<wchar_t> text(static_cast<size_t>(len) + 2, L'\0');
         DWORD_PTR got = 0;
-        SendMessageTimeoutW(box, msgText, i, reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
-                            kSendTimeoutMs, &got);
+        Send(box, msgText, i, reinterpret_cast<LPARAM>(text.data()), &got);
         w.str(std::wstring(text.data()));
     }
     w.endArray();
@@ -258,7 +272,7 @@ void WriteControl(JsonWriter& w, HWND ctrl)
     w.key("class");
     w.str(cls);
     w.key("text");
-    w.str(RemoteWindowText(ctrl));
+    w.str(ControlText(ctrl));
     w.key("enabled");
     w.boolean(IsWindowEnabled(ctrl) != FALSE);
     w.key("visible");
@@ -309,17 +323,24 @@ BOOL CALLBACK CollectChild(HWND hwnd, LPARAM lp)
 std::wstring RemoteWindowText(HWND hwnd)
 {
     DWORD_PTR len = 0;
-    if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &len))
+    if (!Send(hwnd, WM_GETTEXTLENGTH, 0, 0, &len))
         return std::wstring();
     if (len > (1u << 20))
         len = 1u << 20;
     std::vector<wchar_t> buf(len + 2, L'\0');
     DWORD_PTR got = 0;
-    if (!SendMessageTimeoutW(hwnd, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()),
-                             SMTO_ABORTIFHUNG, kSendTimeoutMs, &got))
+    if (!Send(hwnd, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()), &got))
         return std::wstring();
     buf[buf.size() - 1] = L'\0';
     return std::wstring(buf.data());
+}
+
+std::wstring ControlText(HWND hwnd)
+{
+    std::wstring cls = WindowClassName(hwnd);
+    if (IsClass(cls, L"Button") || IsClass(cls, L"Static"))
+        return WindowCaption(hwnd);
+    return RemoteWindowText(hwnd);
 }
 
 std::wstring WindowCaption(HWND hwnd)
@@ -338,6 +359,7 @@ std::wstring WindowClassName(HWND hwnd)
 
 void WriteWindowSnapshot(JsonWriter& w, HWND top, HWND host, DWORD elapsedMs)
 {
+    g_unresponsive = false;
     DWORD pid = 0;
     GetWindowThreadProcessId(top, &pid);
     HWND owner = GetWindow(top, GW_OWNER);
@@ -372,6 +394,9 @@ void WriteWindowSnapshot(JsonWriter& w, HWND top, HWND host, DWORD elapsedMs)
     for (HWND c : children)
         WriteControl(w, c);
     w.endArray();
+    w.key("responsive");
+    w.boolean(!g_unresponsive);
+    g_unresponsive = false;
 }
 
 bool ReadRemoteString(DWORD pid, ULONG_PTR address, std::wstring& out)

@@ -10,6 +10,9 @@
 
 // Text of a window of any process (WM_GETTEXT, bounded wait).
 std::wstring RemoteWindowText(HWND hwnd);
+// Text of a control: buttons and statics from the system's copy (no message), others
+// through WM_GETTEXT (edit contents live only in the control).
+std::wstring ControlText(HWND hwnd);
 std::wstring WindowClassName(HWND hwnd);
 // Caption as the system holds it; sends no message, so a busy program cannot stall us.
 std::wstring WindowCaption(HWND hwnd);

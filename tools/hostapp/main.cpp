@@ -27,11 +27,15 @@
 //   --linger <ms>       keep receiving messages this long after the program ended (200)
 //   --report <file>     write the JSON report there (UTF-8); it is also printed to stdout
 // Exit codes: 0 the program ran to its end, 2 usage error, 3 timeout, 4 program not started.
+// hostapp is a GUI-subsystem program (no console under Wine); the report goes to the
+// standard output handle it inherits. Snapshots read button and static texts from the
+// system's copy; other texts and items by message, and when the program's thread does not
+// answer within 1.5 s the rest of that snapshot is skipped ("responsive": false).
 // Report fields: program, commandLine, hostHwnd, childPid, started, startError, exitCode
 // (signed 32-bit), timedOut, elapsedMs, notifications[] {name, message, wParam, lParam, ms},
 // archiveCreated[] {wParam, lParam, pid, path, readOk, ms}, windows[] (snapshots in order:
 // ms, hwnd, pid, class, caption, enabled, visible, owner, ownerIsHost, style, exStyle, rect,
-// controls[], reason, rule, action, actionResult), hostDisabledSeen, hostEnabledAtEnd,
+// controls[], responsive, reason, rule, action, actionResult), hostDisabledSeen, hostEnabledAtEnd,
 // enableEvents[] {ms, enabled}, foreground {hwnd, class, caption, pid, isHost}, hostRect.
 
 #include <windows.h>
@@ -481,7 +485,7 @@ BOOL CALLBACK FindControlProc(HWND hwnd, LPARAM lp)
             f->found = hwnd;
             return FALSE;
         }
-    } else if (WithoutAmpersands(RemoteWindowText(hwnd)) == WithoutAmpersands(f->rule->pressText)) {
+    } else if (WithoutAmpersands(ControlText(hwnd)) == WithoutAmpersands(f->rule->pressText)) {
         f->found = hwnd;
         return FALSE;
     }
