@@ -1,0 +1,123 @@
+"""Cabinet checks for the archive builder's end-to-end tests: a direct reading of the cabinet
+records, and extraction by the independent readers (cabextract, 7z, Wine's extrac32)."""
+
+import os
+import shutil
+import struct
+import subprocess
+import tempfile
+from pathlib import Path
+
+COMPRESS_MSZIP = 0x0001
+COMPRESS_LZX21 = 0x1503
+ATTRIB_NAME_IS_UTF = 0x80
+
+
+def parse_cab(data):
+    """Header, folders and file entries of a single cabinet (raises ValueError when malformed)."""
+    if data[:4] != b'MSCF':
+        raise ValueError('no MSCF signature')
+    (_, cb_cabinet, _, coff_files, _, minor, major, n_folders, n_files, flags, set_id,
+     i_cabinet) = struct.unpack_from('<IIIIIBBHHHHH', data, 4)
+    if cb_cabinet != len(data):
+        raise ValueError('cabinet size field %d, file %d' % (cb_cabinet, len(data)))
+    pos = 36
+    if flags & 0x0004:
+        cb_header, cb_folder, cb_data = struct.unpack_from('<HBB', data, pos)
+        pos += 4 + cb_header
+    if flags & 0x0001 or flags & 0x0002:
+        raise ValueError('cabinet refers to another cabinet')
+    folders = []
+    for _ in range(n_folders):
+        start, n_data, compress = struct.unpack_from('<IHH', data, pos)
+        folders.append({'start': start, 'blocks': n_data, 'compress': compress})
+        pos += 8
+    files = []
+    pos = coff_files
+    for _ in range(n_files):
+        size, offset, folder, date, time, attribs = struct.unpack_from('<IIHHHH', data, pos)
+        end = data.index(b'\0', pos + 16)
+        raw = data[pos + 16:end]
+        files.append({'size': size, 'offset': offset, 'folder': folder, 'date': date, 'time': time,
+                      'attribs': attribs, 'raw_name': raw,
+                      'name': raw.decode('utf-8' if attribs & ATTRIB_NAME_IS_UTF else 'latin-1')})
+        pos = end + 1
+    return {'version': (major, minor), 'set_id': set_id, 'index': i_cabinet, 'flags': flags,
+            'folders': folders, 'files': files}
+
+
+def dos_date_time(dt):
+    """MS-DOS date and time words of a naive local datetime."""
+    date = ((dt.year - 1980) << 9) | (dt.month << 5) | dt.day
+    time = (dt.hour << 11) | (dt.minute << 5) | (dt.second // 2)
+    return date, time
+
+
+def _collect(folder):
+    out = {}
+    for root, _, names in os.walk(folder):
+        for n in names:
+            p = Path(root) / n
+            out[str(p.relative_to(folder)).replace('/', '\\')] = p.read_bytes()
+    return out
+
+
+def extract_cabextract(cab):
+    with tempfile.TemporaryDirectory() as d:
+        r = subprocess.run(['cabextract', '-q', '-d', d, str(cab)], capture_output=True, timeout=120)
+        if r.returncode != 0:
+            raise AssertionError('cabextract failed: %s' % r.stderr.decode('utf-8', 'replace'))
+        return _collect(d)
+
+
+def extract_7z(cab):
+    with tempfile.TemporaryDirectory() as d:
+        r = subprocess.run(['7z', 'x', '-y', '-o' + d, str(cab)], capture_output=True, timeout=120)
+        if r.returncode != 0:
+            raise AssertionError('7z failed: %s' % r.stdout.decode('utf-8', 'replace'))
+        return _collect(d)
+
+
+def _ascii_copy(prefix, cab):
+    """extrac32 opens cabinets through the ANSI code page: give it a plain-ASCII path."""
+    copy = prefix.scratch('.cab')
+    shutil.copyfile(str(cab), str(copy))
+    return copy
+
+
+def extract_wine(prefix, cab):
+    """Extraction with Wine's own cabinet reader (extrac32) inside the prefix."""
+    cab = _ascii_copy(prefix, cab)
+    target = prefix.scratch('.x')
+    target.mkdir()
+    r = prefix.wine(['extrac32', '/y', '/e', '/l', prefix.winpath(target), prefix.winpath(cab)], timeout=120)
+    if r.code != 0:
+        raise AssertionError('extrac32 failed (%d): %s' % (r.code, r.stderr))
+    out = _collect(target)
+    shutil.rmtree(str(target), ignore_errors=True)
+    return out
+
+
+def list_wine(prefix, cab):
+    """Names and sizes as Wine's extrac32 lists them ("date time attributes size name")."""
+    r = prefix.wine(['extrac32', '/d', prefix.winpath(_ascii_copy(prefix, cab))], timeout=120)
+    if r.code != 0:
+        raise AssertionError('extrac32 /d failed (%d): %s' % (r.code, r.stderr))
+    out = {}
+    for line in r.stdout.splitlines():
+        parts = line.split(None, 4)
+        if len(parts) == 5 and parts[3].isdigit():
+            out[parts[4]] = int(parts[3])
+    return out
+
+
+def readers_agree(test, prefix, cab, expected, wine='extract'):
+    """Every reader extracts exactly `expected` ({name with backslashes: bytes}) from `cab`.
+    wine: 'extract' (extrac32 extracts), 'list' (extrac32 lists names and sizes only: its
+    extraction writes non-ASCII names in the ANSI code page), or None."""
+    for name, extract in (('cabextract', extract_cabextract), ('7z', extract_7z)):
+        test.assertEqual(extract(cab), expected, name)
+    if wine == 'extract':
+        test.assertEqual(extract_wine(prefix, cab), expected, 'extrac32')
+    elif wine == 'list':
+        test.assertEqual(list_wine(prefix, cab), {k: len(v) for k, v in expected.items()}, 'extrac32 /d')
