@@ -35,6 +35,38 @@ GetExitCodeProcess, as a signed 32-bit number (-1 is -1): use it whenever the ex
 Registry: `reg_query` reads through `wine reg export` (UTF-16, so non-ASCII values are exact)
 and returns str / int / bytes / list[str] by type, or None; `reg_query_typed` adds the type
 name. `reg_set` writes through `wine reg import`. Key names may use HKCU / HKLM / HKCR / HKU.
+
+API summary
+  Prefix(server=None, ca=None, reg=(), keep=False)   context manager, fresh copy of the template
+    .path .root .env   prefix folder, scratch folder, Wine environment (English)
+    .run(exe, args, locale='en'|'ja', no_network=False, timeout=60, cwd=None, env=None)
+        -> RunResult(code, stdout, stderr)
+    .run_host(program, args, rules=[Rule...], timeout=60, locale, no_network, snapshot_all,
+              raw=None, cwd=None, register=(), any_process=False, start_delay=None, linger=None)
+        -> hostapp report dict (+ hostExit, stdout, stderr)
+    .wine(args) -> RunResult                  any wine command, e.g. ['reg', 'query', ...]
+    .reg_set(key, name, type, value) / .reg_set_many([(key, name, type, value)]) / .reg_import(text)
+    .reg_query(key, name) / .reg_query_typed(key, name) / .reg_values(key) -> dict or None
+    .reg_delete_key(key) / .reg_delete_value(key, name)
+    .import_ca(certs or DER, which='ca')      root store of the running prefix
+    .winpath(host_path) / .hostpath(win_path) / .app_dir(name, files) / .scratch(suffix)
+    .kill_server()                            stop its wineserver (registry files written)
+  WebServer()   context manager; see its docstring (route, log, requests, https, use_cert)
+  Rule(caption, cls=None, press=None, close=False, command=None, delay=None, times=None)
+  exe_path(name), low_byte(code), find_windows(report, caption, cls, reason),
+  control(snapshot, id, cls, text), texts(snapshot), parse_reg_export(text), ca_blob(der)
+
+hostapp report (run_host): exitCode (signed), timedOut, hostHwnd, childPid, commandLine,
+notifications [{name, message, wParam, lParam, ms}], archiveCreated [{wParam, lParam, pid,
+path, readOk, ms}], windows [snapshot], hostDisabledSeen, hostEnabledAtEnd, enableEvents
+[{ms, enabled}], foreground {hwnd, class, caption, pid, isHost}, hostRect, elapsedMs.
+A snapshot: ms, hwnd, pid, class, caption, enabled, visible, owner, ownerIsHost, style,
+exStyle, rect, responsive, reason ('rule' | 'all' | 'timeout'), rule, action, actionResult
+('clicked' | 'command-posted' | 'closed' | 'not-found' | ...), controls [{hwnd, parent, id,
+class, text, enabled, visible, style, rect; buttons: checkable, checked, default; list views:
+itemCount, columnCount, items [[column texts]], selectedItems; tabs: itemCount, tabs,
+selectedTab; tree views: itemCount, treeItems [{text, depth, expanded, selected}]; combo and
+list boxes: itemCount, curSel, strings; progress bars: pos, rangeLow, rangeHigh}].
 """
 
 import atexit
@@ -292,7 +324,6 @@ def parse_reg_export(text):
     """Parses an exported .reg text into {key: {name: (type, value)}} ('' = default value)."""
     keys = {}
     current = None
-    logical = []
     lines = text.replace('\r\n', '\n').split('\n')
     joined, buf = [], ''
     for line in lines:
@@ -310,7 +341,6 @@ def parse_reg_export(text):
         elif current is not None and (line.startswith('"') or line.startswith('@=')):
             name, rest = _split_name(line)
             keys[current][name] = _parse_value(rest)
-    del logical
     return keys
 
 
@@ -545,13 +575,13 @@ class Prefix:
         if env:
             run_env.update(env)
         if no_network:
-            if self.server is None:
-                raise HarnessError('no_network runs need Prefix(server=...) for the relay')
             # The whole Wine session must live inside the namespace (the connection state
             # comes from Wine's own service processes), so stop the current one first.
             self.kill_server()
-            argv = ['unshare', '-n', sys.executable, str(SERVER_SCRIPT), '--netns-relay',
-                    self.server.unix_path, '--port', str(self.server.port), '--'] + argv
+            wrap = ['unshare', '-n', sys.executable, str(SERVER_SCRIPT), '--netns-run']
+            if self.server is not None:
+                wrap += ['--relay-socket', self.server.unix_path, '--port', str(self.server.port)]
+            argv = wrap + ['--'] + argv
         out_path, err_path = self.scratch('.out'), self.scratch('.err')
         with open(out_path, 'wb') as out, open(err_path, 'wb') as err:
             proc = subprocess.Popen(argv, stdout=out, stderr=err, stdin=subprocess.DEVNULL,
@@ -581,7 +611,14 @@ class Prefix:
     def run(self, exe, args=(), locale='en', no_network=False, timeout=60, cwd=None, env=None):
         """Runs a Windows program (Windows path, host path, or the name of a built program)
         under Wine and returns RunResult(code, stdout, stderr); code is the low byte of the
-        program's exit code (see low_byte)."""
+        program's exit code (see low_byte).
+
+        locale 'ja' runs with LANG=ja_JP.UTF-8 (Japanese resources), 'en' with C.UTF-8.
+        no_network runs the whole Wine session in a loopback-only network namespace
+        (InternetGetConnectedState is FALSE there); with Prefix(server=...) 127.0.0.1:port
+        inside still reaches the web server through a relay. The prefix's wineserver is
+        restarted before and after such a run. env adds environment variables. On timeout
+        the run is killed and HarnessError raised."""
         argv = ['wine', self._program(exe)] + [str(a) for a in args]
         return RunResult(*self._spawn(argv, locale, no_network, timeout, cwd=cwd, env=env))
 
@@ -651,8 +688,8 @@ class Prefix:
             return None
         raw = path.read_bytes()
         text = raw.decode('utf-16') if raw[:2] in (codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE) else raw.decode('utf-8', 'replace')
-        keys = parse_reg_export(text)
-        return keys.get(_full_key(key), keys.get(_full_key(key).upper(), {}))
+        keys = {k.lower(): v for k, v in parse_reg_export(text).items()}
+        return keys.get(_full_key(key).lower(), {})
 
     def reg_query_typed(self, key, name):
         values = self.reg_values(key)

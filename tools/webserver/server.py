@@ -30,8 +30,9 @@ presents.
 Script use (serves files from a folder, for the demo)::
 
     server.py --port 8080 --root DIR
-    server.py --netns-relay SOCKET --port P -- cmd...   (inside ``unshare -n``: loopback up,
-        127.0.0.1:P relayed to the server's Unix socket, then runs cmd)
+    server.py --netns-run [--relay-socket SOCKET --port P] -- cmd...
+        (inside ``unshare -n``: loopback up, 127.0.0.1:P relayed to the server's Unix
+        socket, then runs cmd)
 """
 
 import base64
@@ -536,8 +537,11 @@ def run_in_loopback_namespace(unix_path, port, command):
     """Runs inside a fresh network namespace (the caller uses ``unshare -n``): brings up the
     loopback interface, relays 127.0.0.1:port to the server's Unix socket outside (Unix
     sockets in the file system cross network namespaces), runs `command` and returns its
-    exit status. The relay ends with this process."""
+    exit status. The relay ends with this process. Without a socket path only the loopback
+    interface is brought up."""
     subprocess.run(['ip', 'link', 'set', 'lo', 'up'], check=True, timeout=10)
+    if not unix_path:
+        return subprocess.call(command)
     lst = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     lst.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     lst.bind(('127.0.0.1', port))
@@ -567,12 +571,14 @@ def main(argv):
     p = argparse.ArgumentParser(description='Local test web server and forward proxy.')
     p.add_argument('--port', type=int, default=8080)
     p.add_argument('--root', help='serve files from this folder')
-    p.add_argument('--netns-relay', metavar='UNIX_SOCKET',
-                   help='(inside unshare -n) relay 127.0.0.1:PORT to this socket and run the command')
-    p.add_argument('command', nargs='*', help='command for --netns-relay (after --)')
+    p.add_argument('--netns-run', action='store_true',
+                   help='(inside unshare -n) bring up loopback, relay 127.0.0.1:PORT to '
+                        '--relay-socket when given, and run the command')
+    p.add_argument('--relay-socket', default='', metavar='UNIX_SOCKET')
+    p.add_argument('command', nargs='*', help='command for --netns-run (after --)')
     a = p.parse_args(argv)
-    if a.netns_relay:
-        return run_in_loopback_namespace(a.netns_relay, a.port, a.command)
+    if a.netns_run:
+        return run_in_loopback_namespace(a.relay_socket, a.port, a.command)
     srv = TestServer(port=a.port, root=a.root).start()
     print('listening on 127.0.0.1:%d (proxy and web server)%s' % (
         srv.port, ', files from ' + a.root if a.root else ''), flush=True)
