@@ -119,9 +119,9 @@ unsigned DaysInMonth(unsigned y, unsigned m)
 }
 
 // Days from 1601-01-01 to y-m-d (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d)
+int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d)
 {
-    y -= m <= 2;
+    y -= m <= 2 ? 1 : 0;
     const int64_t era = (y >= 0 ? y : y - 399) / 400;
     const int64_t yoe = y - era * 400;
     const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
@@ -140,7 +140,7 @@ void CivilFromDays(int64_t days1601, CalendarTime& t)
     const int64_t mp = (5 * doy + 2) / 153;
     const int64_t d = doy - (153 * mp + 2) / 5 + 1;
     const int64_t m = mp < 10 ? mp + 3 : mp - 9;
-    const int64_t y = yoe + era * 400 + (m <= 2);
+    const int64_t y = yoe + era * 400 + (m <= 2 ? 1 : 0);
     t.year = static_cast<uint16_t>(y);
     t.month = static_cast<uint16_t>(m);
     t.day = static_cast<uint16_t>(d);
