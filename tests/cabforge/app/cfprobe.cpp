@@ -76,6 +76,19 @@ int wmain(int argc, wchar_t** argv)
             PostMessageW(w, WM_CLOSE, 0, 0);
         return State(arg) == 0 || command == L"close" ? 0 : 1;
     }
+    if (command == L"text" && argc >= 4) {
+        // The text of control <id> in the dialog with caption <arg>, by message and as held by the system.
+        HWND dialog = FindWindowW(L"#32770", arg);
+        HWND control = dialog ? GetDlgItem(dialog, _wtoi(argv[3])) : nullptr;
+        if (!control)
+            return 1;
+        wchar_t sent[512] = {}, held[512] = {};
+        DWORD_PTR got = 0;
+        SendMessageTimeoutW(control, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(sent), SMTO_ABORTIFHUNG, 2000, &got);
+        InternalGetWindowText(control, held, 512);
+        std::printf("{\"sent\": \"%ls\", \"held\": \"%ls\"}\n", sent, held);
+        return 0;
+    }
     if (command == L"lock" && argc >= 4) {
         HANDLE h = CreateFileW(arg, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         if (h == INVALID_HANDLE_VALUE)
