@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/config.h"
+#include "decision.h"
 #include "feed/new_information.h"
 #include "feed/news_feed.h"
 
@@ -163,4 +164,63 @@ TEST_F(Marker, EmptyListIsNeverNewAndTouchesNothing)
     Stored s = Read();
     EXPECT_EQ(s.type, static_cast<DWORD>(REG_EXPAND_SZ));
     EXPECT_EQ(s.text, L"2006/01/02 15:04:05");
+}
+
+// The start-up decision with the real rule and registry: which runs open the main dialog, which
+// notify the host, and which leave the marker alone because the rule was not asked.
+TEST_F(Marker, DecisionAsksTheRuleOnlyWhereTheTableSays)
+{
+    struct Case {
+        const char* what;
+        bool integrate;
+        bool autoCheckUpdate, showOnNewInformation;
+        unsigned long showOption;
+        bool anyNewer, news, hello, autoCheck;
+        bool open, notify, markerWritten;
+    };
+    const Case cases[] = {
+        {"ShowOption 2, news, no update", false, true, true, 2, false, true, false, true, false, false, false},
+        {"ShowOption 2, update", false, true, true, 2, true, true, false, true, true, false, false},
+        {"ShowOption 5 acts as 2", false, true, true, 5, false, true, false, true, false, false, false},
+        {"ShowOption 1, news and update", false, true, true, 1, true, true, false, true, true, false, true},
+        {"ShowOption 1, update, nothing new", false, true, true, 1, true, false, false, true, true, false, false},
+        {"ShowOption 1, news only", false, true, true, 1, false, true, false, true, true, false, true},
+        {"ShowOption 1, nothing", false, true, true, 1, false, false, false, true, false, false, false},
+        {"ShowOption 0, first run", false, true, true, 0, true, true, true, true, true, false, false},
+        {"integrated, update, no news", true, true, true, 1, true, false, false, true, false, true, false},
+        {"integrated, update and news", true, true, true, 1, true, true, false, true, true, true, true},
+        {"integrated, AutoCheckUpdate off", true, false, true, 1, true, true, false, true, true, false, true},
+        {"integrated, ShowOnNewInformation off", true, true, false, 1, true, true, false, true, false, true, false},
+        {"integrated, first run, nothing", true, true, true, 1, false, false, true, true, true, false, false},
+        {"manual run", false, true, true, 1, true, true, false, false, true, false, false},
+    };
+    const SYSTEMTIME newest = At(2006, 1, 3, 0, 4, 5);
+    for (const Case& c : cases) {
+        RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+        newsItems.clear();
+        AddItem(newest);
+        AddItem(At(2006, 1, 1, 19, 0, 0));
+        if (!c.news)
+            Store(L"2006/01/03 00:04:05", REG_EXPAND_SZ);
+        DecisionInputs in;
+        in.autoCheck = c.autoCheck;
+        in.integrateMode = c.integrate;
+        in.autoCheckUpdate = c.autoCheckUpdate;
+        in.showOnNewInformation = c.showOnNewInformation;
+        in.showOption = c.showOption;
+        in.helloShown = c.hello;
+        in.anyNewer = c.anyNewer;
+        const Decision d = DecideMainDialog(in, [] { return hasNewInformation(); });
+        EXPECT_EQ(d.openMainDialog, c.open) << c.what;
+        EXPECT_EQ(d.notifyHost, c.notify) << c.what;
+        const Stored s = Read();
+        if (c.markerWritten) {
+            EXPECT_EQ(s.type, static_cast<DWORD>(REG_SZ)) << c.what;
+            EXPECT_EQ(s.text, L"2006/01/03 00:04:05") << c.what;
+        } else if (c.news) {
+            EXPECT_FALSE(s.exists) << c.what;
+        } else {
+            EXPECT_EQ(s.type, static_cast<DWORD>(REG_EXPAND_SZ)) << c.what;  // read, not rewritten
+        }
+    }
 }
