@@ -1,0 +1,292 @@
+// cab_bench: size, ratio and speed of the cabinet writer's LZX levels and MSZIP beside gcab -z,
+// gzip -6, gzip -9 and xz -6, all on the same corpus, in one run. Every cabinet we write is
+// extracted with cabextract and compared with its sources before its figures count.
+//
+// Corpus (present on every build machine): a fixed set of Wine's Windows DLLs and the Boost.Asio
+// headers. The files chosen are listed first.
+//
+// Usage: cab_bench [work folder]   (default: a fresh folder below $TMPDIR or /tmp)
+#include "cabforge/core/cab/cab_writer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const char* const kDllFolder = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/";
+const char* const kDlls[] = {"kernel32.dll", "ntdll.dll", "user32.dll", "wininet.dll", "ws2_32.dll"};
+const char* const kHeaderRoot = "/usr/include/boost/asio";
+
+struct Source {
+    std::string path, name;
+    std::uint64_t size;
+};
+
+void collectHeaders(const std::string& dir, const std::string& prefix, std::vector<Source>* out) {
+    DIR* d = opendir(dir.c_str());
+    if (!d)
+        return;
+    std::vector<std::string> names;
+    while (dirent* e = readdir(d))
+        if (e->d_name[0] != '.')
+            names.push_back(e->d_name);
+    closedir(d);
+    std::sort(names.begin(), names.end());
+    for (const std::string& n : names) {
+        struct stat st;
+        const std::string p = dir + "/" + n;
+        if (stat(p.c_str(), &st) != 0)
+            continue;
+        if (S_ISDIR(st.st_mode))
+            collectHeaders(p, prefix + n + "\\", out);
+        else if (S_ISREG(st.st_mode))
+            out->push_back({p, prefix + n, static_cast<std::uint64_t>(st.st_size)});
+    }
+}
+
+// ---- Writer callbacks over POSIX descriptors ----
+
+void* cbAlloc(std::size_t n, void*) { return std::calloc(1, n ? n : 1); }
+void cbFree(void* p, void*) { std::free(p); }
+std::intptr_t cbOpen(const char* name, int oflag, int, int* err, void*) {
+    int f = (oflag & 3) == cabw::kOpenWriteOnly ? O_WRONLY : (oflag & 3) == cabw::kOpenReadWrite ? O_RDWR : O_RDONLY;
+    if (oflag & cabw::kOpenCreate) f |= O_CREAT;
+    if (oflag & cabw::kOpenTruncate) f |= O_TRUNC;
+    if (oflag & cabw::kOpenExclusive) f |= O_EXCL;
+    const int fd = ::open(name, f, 0644);
+    if (fd < 0) *err = errno;
+    return fd;
+}
+int cbRead(std::intptr_t fd, void* b, unsigned n, int* err, void*) {
+    const auto r = ::read(static_cast<int>(fd), b, n);
+    if (r < 0) *err = errno;
+    return static_cast<int>(r);
+}
+int cbWrite(std::intptr_t fd, const void* b, unsigned n, int* err, void*) {
+    const auto r = ::write(static_cast<int>(fd), b, n);
+    if (r != static_cast<ssize_t>(n)) *err = r < 0 ? errno : ENOSPC;
+    return static_cast<int>(r);
+}
+int cbClose(std::intptr_t fd, int* err, void*) {
+    if (::close(static_cast<int>(fd)) != 0) { *err = errno; return -1; }
+    return 0;
+}
+long cbSeek(std::intptr_t fd, long off, int origin, int* err, void*) {
+    const auto r = ::lseek(static_cast<int>(fd), off, origin);
+    if (r < 0) *err = errno;
+    return static_cast<long>(r);
+}
+int cbDelete(const char* name, int* err, void*) {
+    if (::unlink(name) != 0) { *err = errno; return -1; }
+    return 0;
+}
+std::string g_tempDir;
+int g_tempCounter = 0;
+bool cbTemp(char* buf, int size, void*) {
+    const std::string n = g_tempDir + "/spill" + std::to_string(++g_tempCounter);
+    if (static_cast<int>(n.size()) >= size) return false;
+    std::memcpy(buf, n.c_str(), n.size() + 1);
+    return true;
+}
+std::intptr_t cbOpenInfo(const char* source, std::uint16_t* date, std::uint16_t* time, std::uint16_t* attribs,
+                         int* err, void* c) {
+    *date = 0x58B1;
+    *time = 0x6DAF;
+    *attribs = 0x20;
+    return cbOpen(source, cabw::kOpenReadOnly, 0, err, c);
+}
+
+bool writeCabinet(const std::vector<Source>& files, const std::string& cab, std::uint16_t type, int level) {
+    cabw::Callbacks cb = {cbAlloc, cbFree, cbOpen, cbRead, cbWrite, cbClose, cbSeek, cbDelete, cbTemp, nullptr};
+    cabw::CabinetParams p{};
+    p.setId = 12345;
+    p.lzxLevel = level;
+    std::snprintf(p.cabinetName, sizeof p.cabinetName, "%s", cab.c_str());
+    cabw::ErrorRecord e;
+    cabw::Handle h = cabw::create(&e, cb, p, nullptr);
+    if (!h) return false;
+    bool ok = cabw::flushFolder(h, nullptr, nullptr);
+    for (const Source& s : files)
+        ok = ok && cabw::addFile(h, s.path.c_str(), s.name.c_str(), false, nullptr, nullptr, cbOpenInfo, type);
+    ok = ok && cabw::flushCabinet(h, true, nullptr, nullptr);
+    if (!ok) std::fprintf(stderr, "writer failed: error %d errno %d\n", e.code, e.errnoType);
+    return cabw::destroy(h) && ok;
+}
+
+// ---- Helpers ----
+
+double now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+std::uint64_t fileSize(const std::string& p) {
+    struct stat st;
+    return stat(p.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+}
+
+std::string quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+bool sameBytes(const std::string& a, const std::string& b) {
+    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
+    if (!fa || !fb) return false;
+    std::vector<char> ba(1 << 16), bb(1 << 16);
+    for (;;) {
+        fa.read(ba.data(), static_cast<std::streamsize>(ba.size()));
+        fb.read(bb.data(), static_cast<std::streamsize>(bb.size()));
+        if (fa.gcount() != fb.gcount()) return false;
+        if (fa.gcount() == 0) return true;
+        if (std::memcmp(ba.data(), bb.data(), static_cast<std::size_t>(fa.gcount())) != 0) return false;
+    }
+}
+
+// cabextract test + extraction, each file compared with its source.
+bool verify(const std::string& cab, const std::vector<Source>& files, const std::string& work) {
+    if (std::system(("cabextract -q -t " + quote(cab) + " >/dev/null 2>&1").c_str()) != 0) return false;
+    const std::string out = work + "/verify";
+    std::system(("rm -rf " + quote(out)).c_str());
+    if (std::system(("cabextract -q -d " + quote(out) + " " + quote(cab) + " >/dev/null 2>&1").c_str()) != 0)
+        return false;
+    bool ok = true;
+    for (const Source& s : files) {
+        std::string rel = s.name;
+        std::replace(rel.begin(), rel.end(), '\\', '/');
+        if (!sameBytes(s.path, out + "/" + rel)) {
+            std::fprintf(stderr, "mismatch: %s\n", s.name.c_str());
+            ok = false;
+        }
+    }
+    std::system(("rm -rf " + quote(out)).c_str());
+    return ok;
+}
+
+struct Row {
+    std::string engine;
+    std::uint64_t size;
+    double seconds;
+    std::string verified;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string work;
+    if (argc > 1) {
+        work = argv[1];
+        mkdir(work.c_str(), 0755);
+    } else {
+        const char* t = std::getenv("TMPDIR");
+        std::string tmpl = std::string(t && *t ? t : "/tmp") + "/cab_bench.XXXXXX";
+        std::vector<char> b(tmpl.begin(), tmpl.end());
+        b.push_back(0);
+        if (!mkdtemp(b.data())) return 2;
+        work = b.data();
+    }
+    g_tempDir = work;
+
+    std::vector<Source> files;
+    for (const char* dll : kDlls) {
+        const std::string p = std::string(kDllFolder) + dll;
+        const std::uint64_t n = fileSize(p);
+        if (n) files.push_back({p, std::string("wine\\") + dll, n});
+        else std::printf("(missing %s)\n", p.c_str());
+    }
+    collectHeaders(kHeaderRoot, "asio\\", &files);
+    std::uint64_t total = 0, dllBytes = 0;
+    for (const Source& s : files) {
+        total += s.size;
+        if (s.name.compare(0, 5, "wine\\") == 0) dllBytes += s.size;
+    }
+    std::printf("Corpus: %zu files, %llu bytes\n", files.size(), static_cast<unsigned long long>(total));
+    for (const Source& s : files)
+        if (s.name.compare(0, 5, "wine\\") == 0) std::printf("  %10llu  %s\n", static_cast<unsigned long long>(s.size), s.path.c_str());
+    std::printf("  %10llu  %s/**  (%zu headers)\n\n", static_cast<unsigned long long>(total - dllBytes), kHeaderRoot,
+                files.size() - sizeof kDlls / sizeof kDlls[0]);
+
+    // The same bytes as one stream for gzip and xz; the file list for gcab.
+    const std::string concat = work + "/corpus.bin", list = work + "/files.txt";
+    {
+        std::ofstream o(concat, std::ios::binary), l(list);
+        for (const Source& s : files) {
+            std::ifstream i(s.path, std::ios::binary);
+            o << i.rdbuf();
+            l << s.path << "\n";
+        }
+    }
+    // Warm the page cache so that the first engine pays no extra reads.
+    std::system(("cat " + quote(concat) + " > /dev/null").c_str());
+
+    std::vector<Row> rows;
+    struct Ours {
+        const char* label;
+        std::uint16_t type;
+        int level;
+    } ours[] = {{"cab LZX:21 fast", cabw::kCompressLzx21, cabw::kLzxLevelFast},
+                {"cab LZX:21 normal", cabw::kCompressLzx21, cabw::kLzxLevelNormal},
+                {"cab LZX:21 default", cabw::kCompressLzx21, cabw::kLzxLevelDefault},
+                {"cab MSZIP", cabw::kCompressMszip, cabw::kLzxLevelDefault}};
+    for (const Ours& o : ours) {
+        const std::string cab = work + "/ours.cab";
+        const double t0 = now();
+        const bool ok = writeCabinet(files, cab, o.type, o.level);
+        const double t1 = now();
+        rows.push_back({o.label, ok ? fileSize(cab) : 0, t1 - t0,
+                        ok && verify(cab, files, work) ? "cabextract ok" : "FAILED"});
+        std::fflush(stdout);
+    }
+    struct Tool {
+        const char* label;
+        std::string command, output;
+    } tools[] = {
+        {"gcab -z (MSZIP)", "cd / && xargs -a " + quote(list) + " -d '\\n' gcab -c -z " + quote(work + "/gcab.cab"),
+         work + "/gcab.cab"},
+        {"gzip -6", "gzip -6 -c " + quote(concat) + " > " + quote(work + "/c.gz"), work + "/c.gz"},
+        {"gzip -9", "gzip -9 -c " + quote(concat) + " > " + quote(work + "/c.gz"), work + "/c.gz"},
+        {"xz -6", "xz -6 -T1 -c " + quote(concat) + " > " + quote(work + "/c.xz"), work + "/c.xz"},
+    };
+    for (const Tool& t : tools) {
+        const double t0 = now();
+        const int rc = std::system((t.command + " 2>/dev/null").c_str());
+        const double t1 = now();
+        rows.push_back({t.label, rc == 0 ? fileSize(t.output) : 0, t1 - t0, rc == 0 ? "-" : "FAILED"});
+    }
+
+    std::printf("%-20s %12s %7s %8s  %s\n", "engine", "bytes", "ratio", "MB/s", "check");
+    for (const Row& r : rows)
+        std::printf("%-20s %12llu %7.4f %8.2f  %s\n", r.engine.c_str(), static_cast<unsigned long long>(r.size),
+                    static_cast<double>(r.size) / static_cast<double>(total), total / 1e6 / r.seconds,
+                    r.verified.c_str());
+    auto find = [&](const char* name) -> const Row& {
+        for (const Row& r : rows)
+            if (r.engine == name) return r;
+        return rows[0];
+    };
+    const Row &lzx = find("cab LZX:21 default"), &fast = find("cab LZX:21 fast"), &mszip = find("cab MSZIP"),
+              &gcab = find("gcab -z (MSZIP)"), &gz9 = find("gzip -9"), &xz = find("xz -6");
+    std::printf("\nLZX default / gzip -9 = %.3f (goal <= 0.80), at %.1f MB/s (goal >= 8)\n",
+                double(lzx.size) / double(gz9.size), total / 1e6 / lzx.seconds);
+    std::printf("LZX fast: %.1f MB/s (goal >= 30)\n", total / 1e6 / fast.seconds);
+    std::printf("MSZIP / gcab -z = %.3f in size (goal <= 1), speed %.2f x gcab (goal >= 1)\n",
+                double(mszip.size) / double(gcab.size), gcab.seconds / mszip.seconds);
+    std::printf("LZX default / xz -6 = %.3f (ambition <= 1.15)\n", double(lzx.size) / double(xz.size));
+    bool allVerified = true;
+    for (const Row& r : rows)
+        allVerified = allVerified && r.verified != "FAILED";
+    if (argc <= 1)
+        std::system(("rm -rf " + quote(work)).c_str());
+    return allVerified ? 0 : 1;
+}
