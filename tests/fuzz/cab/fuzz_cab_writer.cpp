@@ -190,7 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (len > (1u << 30))
             len = 0;
-        if (total + len > (1u << 20))
+        if (total + len > (1u << 19))
             len = 0;
         total += len;
         Spec s;

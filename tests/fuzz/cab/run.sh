@@ -9,4 +9,4 @@ seconds=${1:-600}
 work=$(mktemp -d)
 cp "$here"/corpus/* "$work"/
 exec nice "$build/fuzz/tests/fuzz/cab/fuzz_cab_writer" -max_total_time="$seconds" -max_len=4096 \
-  -rss_limit_mb=2560 -timeout=60 -print_final_stats=1 "$work"
+  -rss_limit_mb=2560 -timeout=60 -print_final_stats=1 -artifact_prefix="$work/" "$work"
