@@ -87,6 +87,15 @@ TEST(ParseFeedDate, AnsiBufferLimit)
     }
 }
 
+// Whether full-width digits count depends on the ANSI code page: a code page that maps them
+// to ASCII digits by best fit (1252) makes them a day, one that keeps them (932) does not.
+bool AnsiMapsToAsciiDigits(const wchar_t* text, const char* digits)
+{
+    char out[16] = {};
+    int n = WideCharToMultiByte(CP_ACP, 0, text, -1, out, sizeof out, nullptr, nullptr);
+    return n > 0 && std::strcmp(out, digits) == 0;
+}
+
 TEST(ParseFeedDate, TextOutsideAscii)
 {
     struct Case {
@@ -98,14 +107,18 @@ TEST(ParseFeedDate, TextOutsideAscii)
         {L"Mon, 02 Jan 2006 15:04:05 GMT \x65E5\x672C", true},
         // A weekday in another script is no run of letters: the comma is not where it belongs.
         {L"\x6708, 02 Jan 2006 15:04:05 GMT", false},
-        // The code-page conversion maps full-width digits to ASCII digits (best fit).
-        {L"Mon, \xFF10\xFF12 Jan 2006 15:04:05 GMT", true},
+        {L"Mon, \xFF10\xFF12 Jan 2006 15:04:05 GMT", AnsiMapsToAsciiDigits(L"\xFF10\xFF12", "02")},
         {nullptr, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text ? static_cast<int>(c.text[0]) : -1);
         SYSTEMTIME t = Filled();
+        const SYSTEMTIME before = t;
         EXPECT_EQ(parseFeedDate(c.text, t), c.ok);
+        if (c.ok)
+            EXPECT_EQ(t.wHour, 15);
+        else
+            EXPECT_EQ(std::memcmp(&t, &before, sizeof t), 0);
     }
 }
 
