@@ -116,11 +116,11 @@ class VersionCheckTest(unittest.TestCase):
         self.assertEqual(len(self.web.requests('/update/info.xml')), 1)
 
     def test_newer_flag(self):
-        """Installed 4.6.0: the flag is set only for a greater (major, minor, build)."""
+        """Installed 4.6.0: the flag is set only for a greater (major, minor, build). (4.7.0,
+        5.0.0 and "07" are covered through tarnbeam.exe itself in test_notify.py.)"""
         cases = [
-            (('4', '6', '0'), False), (('4', '6', '1'), True), (('4', '7', '0'), True),
-            (('5', '0', '0'), True), (('4', '5', '9'), False), (('3', '99', '99'), False),
-            (('4', '07', '0'), True),    # "07" reads as 7
+            (('4', '6', '0'), False), (('4', '6', '1'), True), (('4', '5', '9'), False),
+            (('3', '99', '99'), False),
             (('4', 'x7', '0'), False),   # "x7" reads as 0: 4.0.0
             (('4', '6', '1beta'), True),  # leading digits count
             (('4', '6', 'beta'), False),
