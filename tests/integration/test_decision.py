@@ -9,7 +9,7 @@ answered yes), the feed request, and whether a main dialog window appeared. Whil
 no main dialog yet, a run that decides to open it ends at the dialog's creation with code 0;
 then the "opens" column is checked through the marker and notifications only, and the
 open/end answer itself by tests/tarnbeam/feed/news_marker_test (the decision with the real
-rule and registry under Wine).
+rule and registry under Wine), which also holds the rows left out here to keep this run short.
 """
 
 import os
@@ -77,20 +77,16 @@ def integrated(acu, soni):
 CASES = [
     # Without integrate mode.
     Case('ShowOption 2, news, no update', plain(2), False, True, False, False, False),
-    Case('ShowOption 2, news and update', plain(2), True, True, True, False, False),
     Case('ShowOption 3 acts as 2', plain(3), False, True, False, False, False),
     Case('ShowOption 1, news and update: the rule is asked first', plain(1), True, True, True, False, True),
     Case('ShowOption 1, news only', plain(1), False, True, True, False, True),
-    Case('ShowOption 1, update only', plain(1), True, False, True, False, False),
     Case('ShowOption 1, nothing new', plain(1), False, False, False, False, False),
     # Integrate mode.
     Case('integrated, update, no news', integrated(1, 1), True, False, False, True, False),
     Case('integrated, update and news', integrated(1, 1), True, True, True, True, True),
-    Case('integrated, AutoCheckUpdate off', integrated(0, 1), True, True, True, False, True),
     Case('integrated, ShowOnNewInformation off', integrated(1, 0), True, True, False, True, False),
     # The first-run notice opens the dialog whatever else was decided (and skips the off test).
     Case('first run, ShowOption 2, nothing to show', plain(2), False, True, True, False, False, hello=True),
-    Case('first run, ShowOption 0', plain(0), False, True, True, False, False, hello=True),
 ]
 
 
