@@ -420,17 +420,22 @@ def ensure_base_prefix():
 class Prefix:
     """A private copy of the template Wine prefix under TB_BIN/tmp, removed on exit.
 
-    Prefix(server=None, ca=None, reg=(), keep=False)
+    Prefix(server=None, ca=None, reg=(), keep=False, x11_managed=False)
       server: a WebServer; its proxy goes into HKCU Internet Settings, and no-network runs
               relay 127.0.0.1:its port to it.
       ca:     a Certs object (or DER bytes) imported into the machine root store at creation.
       reg:    [(key, name, type, value)] written before Wine starts (ASCII strings, numbers,
               binary).
+      x11_managed: False (default) sets Wine's X11 Driver "Managed" to N. There is no window
+              manager in Xvfb, and with managed windows Wine waits about two seconds for one
+              whenever a top-level window is hidden or destroyed (every message box, every
+              program exit that destroys its window). True keeps Wine's default.
     Attributes: path (prefix folder), root (scratch folder, host path), env (Wine env).
     """
 
-    def __init__(self, server=None, ca=None, reg=(), keep=False):
+    def __init__(self, server=None, ca=None, reg=(), keep=False, x11_managed=False):
         self.server = server
+        self.x11_managed = x11_managed
         self.ca = ca
         self.pre_reg = list(reg)
         self.keep = keep
@@ -476,6 +481,8 @@ class Prefix:
 
     def _write_prestart_registry(self):
         user, machine = [], []
+        if not self.x11_managed:
+            user.append((r'Software\Wine\X11 Driver', [('Managed', 'REG_SZ', 'N')]))
         if self.server is not None:
             user.append((r'Software\Microsoft\Windows\CurrentVersion\Internet Settings', [
                 ('ProxyEnable', 'REG_DWORD', 1), ('ProxyServer', 'REG_SZ', self.server.proxy)]))
