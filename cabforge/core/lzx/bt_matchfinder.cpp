@@ -9,10 +9,11 @@ namespace lzx {
 bool BinaryTreeMatchFinder::init(unsigned windowBits) {
     const std::uint32_t window = std::uint32_t(1) << windowBits;
     m_head.reset(new (std::nothrow) std::uint32_t[std::size_t(1) << kHashBits]());
-    m_child.reset(new (std::nothrow) std::uint32_t[std::size_t(window) * 2]());
+    m_head3.reset(new (std::nothrow) std::uint32_t[std::size_t(1) << kHash3Bits]());
+    m_child.reset(new (std::nothrow) std::uint32_t[std::size_t(window) * 2]); // written before read
     m_mask = window - 1;
     m_maxOffset = maxEncoderOffset(windowBits);
-    return m_head && m_child;
+    return m_head && m_head3 && m_child;
 }
 
 template <bool kRecord>
@@ -20,19 +21,28 @@ unsigned BinaryTreeMatchFinder::advance(const std::uint8_t* cur, std::uint32_t p
                                         unsigned niceLen, unsigned depth, LzMatch* out) {
     if (niceLen > maxLen)
         niceLen = maxLen;
-    const std::uint32_t h = hash24(cur, kHashBits);
+    const std::uint32_t limit = pos - m_maxOffset; // nodes below this are out of the window
+    unsigned bestLtLen = 0, bestGtLen = 0, len = 0, bestLen = 3, count = 0;
+
+    const std::uint32_t h3 = hash24(cur, kHash3Bits);
+    const std::uint32_t cand3 = m_head3[h3];
+    m_head3[h3] = pos;
+    if (kRecord && cand3 >= limit && load24(cur - (pos - cand3)) == load24(cur)) {
+        out[0].offset = pos - cand3;
+        out[0].length = 3;
+        count = 1;
+    }
+
+    const std::uint32_t h = hash32(cur, kHashBits);
     std::uint32_t node = m_head[h];
     m_head[h] = pos;
-    const std::uint32_t limit = pos - m_maxOffset; // nodes below this are out of the window
-
     std::uint32_t* pendingLt = &m_child[2 * (pos & m_mask)];
     std::uint32_t* pendingGt = pendingLt + 1;
-    unsigned bestLtLen = 0, bestGtLen = 0, len = 0, bestLen = 2, count = 0;
 
     if (node < limit) {
         *pendingLt = 0;
         *pendingGt = 0;
-        return 0;
+        return count;
     }
     for (;;) {
         const std::uint8_t* m = cur - (pos - node);
@@ -79,9 +89,17 @@ unsigned BinaryTreeMatchFinder::findMatches(const std::uint8_t* cur, std::uint32
                                             unsigned niceLen, unsigned depth, LzMatch* out) const {
     if (niceLen > maxLen)
         niceLen = maxLen;
-    std::uint32_t node = m_head[hash24(cur, kHashBits)];
     const std::uint32_t limit = pos - m_maxOffset;
-    unsigned bestLtLen = 0, bestGtLen = 0, len = 0, bestLen = 2, count = 0;
+    unsigned bestLtLen = 0, bestGtLen = 0, len = 0, bestLen = 3, count = 0;
+    const std::uint32_t cand3 = m_head3[hash24(cur, kHash3Bits)];
+    if (cand3 >= limit && load24(cur - (pos - cand3)) == load24(cur)) {
+        out[0].offset = pos - cand3;
+        out[0].length = 3;
+        count = 1;
+    }
+    if (maxLen < 4)
+        return count;
+    std::uint32_t node = m_head[hash32(cur, kHashBits)];
     while (node >= limit && depth-- != 0) {
         const std::uint8_t* m = cur - (pos - node);
         if (m[len] == cur[len]) {

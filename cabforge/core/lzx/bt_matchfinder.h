@@ -1,7 +1,8 @@
 // Binary-tree match finder over a sliding window, for the near-optimal parser.
 //
-// Every position is inserted into the tree of its 3-byte hash bucket, ordered by the bytes that follow
-// it; a search walks from the newest position downwards and reports matches of increasing length.
+// Every position is inserted into the tree of its 4-byte hash bucket, ordered by the bytes that follow
+// it; a search walks from the newest position downwards and reports matches of increasing length. A
+// one-entry table per 3-byte hash supplies length-3 matches, which the 4-byte trees would miss.
 // Positions carry the same one-window bias as in the hash-chain finder, and the child links live in a
 // ring of one window's node pairs.
 #pragma once
@@ -18,7 +19,7 @@ public:
     bool init(unsigned windowBits);
 
     // Inserts `pos` and writes the matches found (lengths strictly increasing, each >= 3) to `out`,
-    // returning their count; at most `maxLen` - 2 entries. `maxLen` >= 3 bytes are readable at `cur`.
+    // returning their count; at most `depth` + 1 entries. `maxLen` >= 4 bytes are readable at `cur`.
     unsigned getMatches(const std::uint8_t* cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen,
                         unsigned depth, LzMatch* out) {
         return advance<true>(cur, pos, maxLen, niceLen, depth, out);
@@ -38,8 +39,10 @@ private:
     unsigned advance(const std::uint8_t* cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen,
                      unsigned depth, LzMatch* out);
 
-    static constexpr unsigned kHashBits = 16;
+    static constexpr unsigned kHashBits = 18;
+    static constexpr unsigned kHash3Bits = 14;
     std::unique_ptr<std::uint32_t[]> m_head;
+    std::unique_ptr<std::uint32_t[]> m_head3;
     std::unique_ptr<std::uint32_t[]> m_child; // two per ring slot: [2i] smaller, [2i+1] greater
     std::uint32_t m_mask = 0;
     std::uint32_t m_maxOffset = 0;

@@ -9,7 +9,7 @@ namespace lzx {
 bool HashChainMatchFinder::init(unsigned windowBits) {
     const std::uint32_t window = std::uint32_t(1) << windowBits;
     m_head.reset(new (std::nothrow) std::uint32_t[std::size_t(1) << kHashBits]());
-    m_prev.reset(new (std::nothrow) std::uint32_t[window]());
+    m_prev.reset(new (std::nothrow) std::uint32_t[window]); // every slot is written before it is read
     m_mask = window - 1;
     m_maxOffset = maxEncoderOffset(windowBits);
     return m_head && m_prev;

@@ -46,6 +46,14 @@ inline std::uint32_t load24(const std::uint8_t* p) {
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16;
 }
 
+inline std::uint32_t load32(const std::uint8_t* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+inline std::uint32_t hash32(const std::uint8_t* p, unsigned bits) { return (load32(p) * 0x1E35A7BDu) >> (32 - bits); }
+
 inline std::uint32_t hash24(const std::uint8_t* p, unsigned bits) {
     return (load24(p) * 0x9E3779B1u) >> (32 - bits);
 }

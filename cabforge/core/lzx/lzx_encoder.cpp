@@ -29,18 +29,21 @@ namespace {
 
 struct LevelParams {
     bool optimal;         // near-optimal parsing over binary trees, else lazy parsing over hash chains
-    bool lazy;            // lazy parser: look one byte ahead before taking a match
+    unsigned lazyBelow;   // lazy parser: look one byte ahead before taking a match shorter than this
+                          // (0: greedy); looking ahead costs a second search per match
     unsigned depth;       // match-finder steps per position: deeper finds better matches, slower
     unsigned niceLen;     // a match this long is taken at once: higher helps ratio on repetitive data
-    unsigned passes;      // optimal parser: passes, each costed with the codes of the previous one
+    unsigned passes;      // optimal parser: passes, each costed with the codes of the previous one;
+                          // each pass gains a little ratio for a parse's worth of time
 };
 
-// Level 0 trades ratio for speed with short chains; level 1 searches deeper; level 2 parses near
-// optimally with two passes, the second costed with the code lengths the first produced.
+// Level 0 trades ratio for speed with short hash chains; level 1 parses near optimally over shallow
+// binary-tree searches; level 2 searches deeper. The first frame of a folder gets one extra pass,
+// because before it there is no code to price symbols with.
 constexpr LevelParams kLevels[] = {
-    {false, true, 6, 24, 1},
-    {false, true, 48, 128, 1},
-    {true, false, 32, 64, 2},
+    {false, 16, 4, 16, 1},
+    {true, 0, 8, 16, 1},
+    {true, 0, 16, 32, 1},
 };
 
 // Bits assumed for a symbol the previous block's code did not contain (the parser must still be able
@@ -477,7 +480,7 @@ std::size_t parseLazy(Encoder& enc, const std::uint8_t* frame, std::size_t n, st
                 cur = candidateAt(i);
             continue;
         }
-        if (lp.lazy && cur.length < lp.niceLen && i + 1 < n) {
+        if (cur.length < lp.lazyBelow && i + 1 < n) {
             const Candidate next = candidateAt(i + 1);
             if (next.length != 0 &&
                 matchScore(enc, next.length, next.offsetCode) > matchScore(enc, cur.length, cur.offsetCode) + 4) {
@@ -510,7 +513,8 @@ void collectMatches(Encoder& enc, const std::uint8_t* frame, std::size_t n) {
     for (std::uint32_t p = enc.deferredFrom; p < enc.streamPos; ++p) {
         const std::size_t avail = enc.streamPos + n - p;
         const unsigned maxLen = static_cast<unsigned>(std::min<std::size_t>(kMaxMatch, avail));
-        enc.binaryTrees.skip(frame - (enc.streamPos - p), p + enc.window, maxLen, lp.niceLen, lp.depth);
+        if (maxLen >= 4)
+            enc.binaryTrees.skip(frame - (enc.streamPos - p), p + enc.window, maxLen, lp.niceLen, lp.depth);
     }
 
     const bool moreFrames = n == kFrameSize;
@@ -528,7 +532,7 @@ void collectMatches(Encoder& enc, const std::uint8_t* frame, std::size_t n) {
             continue;
         const std::uint32_t pos = base + static_cast<std::uint32_t>(i);
         unsigned c = 0;
-        if (i >= tailStart) {
+        if (i >= tailStart || maxLen < 4) {
             if (i >= skipUntil)
                 c = enc.binaryTrees.findMatches(frame + i, pos, maxLen, lp.niceLen, lp.depth, cache + used);
         } else if (i < skipUntil) {
@@ -642,13 +646,16 @@ std::size_t optimalPass(Encoder& enc, const std::uint8_t* frame, std::size_t n, 
 
 std::size_t parseOptimal(Encoder& enc, const std::uint8_t* frame, std::size_t n, std::uint32_t* queue) {
     collectMatches(enc, frame, n);
-    if (!enc.haveCosts)
+    unsigned passes = enc.params.passes;
+    if (!enc.haveCosts) {
         setDefaultCosts(enc, frame, n);
+        ++passes;
+    }
     std::size_t count = 0;
-    for (unsigned pass = 0; pass < enc.params.passes; ++pass) {
+    for (unsigned pass = 0; pass < passes; ++pass) {
         std::memcpy(queue, enc.queue, sizeof enc.queue);
         count = optimalPass(enc, frame, n, queue);
-        if (pass + 1 < enc.params.passes) {
+        if (pass + 1 < passes) {
             Frequencies& f = enc.freqs;
             countFrequencies(enc, enc.items.get(), count, f);
             std::uint8_t mainLens[kMainSymbolsMax];
@@ -739,8 +746,10 @@ std::size_t encodeFrame(Encoder* enc, const unsigned char* data, std::size_t siz
     }
     writeFrameBlock(*enc, bw, frame, size, enc->items.get(), count, queue);
     bw.alignToWord();
-    if (bw.overflowed())
+    if (bw.overflowed()) { // cannot happen within kMaxFrameOutput; the stream would be broken, so stop
+        enc->finished = true;
         return 0;
+    }
 
     enc->streamPos += static_cast<std::uint32_t>(size);
     if (size < kFrameSize)

@@ -13,9 +13,9 @@ namespace lzx {
 struct EncoderOptions {
     // Window size as a power of two, 15..21. The folder's typeCompress must declare the same value.
     unsigned windowBits = 21;
-    // 0 = fast: lazy parsing over short hash chains, one block per frame.
-    // 1 = normal: lazy parsing over deeper hash chains.
-    // 2 = default: near-optimal parsing over binary-tree matches (best ratio within the speed goal).
+    // 0 = fast: lazy parsing over short hash chains.
+    // 1 = normal: near-optimal parsing over shallow binary-tree match searches.
+    // 2 = default: near-optimal parsing over deeper searches (best ratio within the speed goal).
     int level = 2;
     // x86 call (E8) translation, with translation size 12,000,000. Pays on Windows programs and costs
     // next to nothing elsewhere.

@@ -170,12 +170,13 @@ TEST(LzxRoundTrip, AroundTheWindowSize) {
     Bytes mixed = textBytes(w + 1, 3);
     Bytes calls = callBytes(w / 2, 4);
     std::memcpy(mixed.data() + w / 4, calls.data(), calls.size());
-    for (std::size_t n : {w - 1, w, w + 1}) {
-        Bytes data(mixed.begin(), mixed.begin() + static_cast<std::ptrdiff_t>(n));
-        for (int level = 0; level <= 2; ++level) {
-            SCOPED_TRACE("level " + std::to_string(level) + ", " + std::to_string(n) + " bytes");
-            roundTrip(data, opts(level));
-        }
+    const struct {
+        std::size_t size;
+        int level;
+    } cases[] = {{w - 1, 2}, {w + 1, 2}, {w, 1}, {w + 1, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("level " + std::to_string(c.level) + ", " + std::to_string(c.size) + " bytes");
+        roundTrip(Bytes(mixed.begin(), mixed.begin() + static_cast<std::ptrdiff_t>(c.size)), opts(c.level));
     }
 }
 
@@ -199,6 +200,8 @@ TEST(LzxRoundTrip, MatchesAtTheLargestOffset) {
             data.insert(data.end(), piece.begin(), piece.begin() + 1000); // at distance window - 3
         }
         for (int level : {0, 2}) {
+            if (bits == 21 && level == 0)
+                continue; // keeps the test short; level 0 slides the same buffer at 2^15 and 2^16
             SCOPED_TRACE("window 2^" + std::to_string(bits) + ", level " + std::to_string(level));
             const std::size_t packed =
                 roundTrip(data, opts(level, bits, false), bits == 21 ? std::vector<std::string>{} : kAllReaders);
@@ -212,9 +215,9 @@ TEST(LzxRoundTrip, MatchesAtTheLargestOffset) {
 
 // Fallback faults: incompressible data must come out as uncompressed blocks within the bound.
 TEST(LzxRoundTrip, RandomDataStaysWithinTheBound) {
-    const Bytes data = randomBytes(3 * 1000 * 1000, 42);
     for (int level : {0, 2}) {
         SCOPED_TRACE("level " + std::to_string(level));
+        const Bytes data = randomBytes(level == 2 ? 3 * 1000 * 1000 : 1000 * 1000, 42);
         bool ok = false;
         const auto frames = lzxtest::compressFolder(data, opts(level), ok);
         ASSERT_TRUE(ok);
@@ -252,7 +255,7 @@ TEST(LzxRoundTrip, E8CallsNearFrameEnds) {
 }
 
 TEST(LzxRoundTrip, WindowsProgramsWithAndWithoutE8) {
-    const Bytes dlls = wineDlls(4 * 1000 * 1000);
+    const Bytes dlls = wineDlls(2 * 1000 * 1000);
     if (dlls.empty())
         GTEST_SKIP() << "Wine's Windows DLLs are not installed";
     const std::size_t withE8 = roundTrip(dlls, opts(2, 21, true), {"cabextract"});
