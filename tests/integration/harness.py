@@ -52,7 +52,8 @@ API summary
     .winpath(host_path) / .hostpath(win_path) / .app_dir(name, files) / .scratch(suffix)
     .kill_server()                            stop its wineserver (registry files written)
   WebServer()   context manager; see its docstring (route, log, requests, https, use_cert)
-  Rule(caption, cls=None, press=None, close=False, command=None, delay=None, times=None)
+  Rule(caption, cls=None, press=None, close=False, command=None, delay=None, times=None,
+       set_text={id: text}, select_item={id: row}, send=[(id, msg, wParam, lParam)])
   exe_path(name), low_byte(code), find_windows(report, caption, cls, reason),
   control(snapshot, id, cls, text), texts(snapshot), parse_reg_export(text), ca_blob(der)
 
@@ -61,8 +62,10 @@ notifications [{name, message, wParam, lParam, ms}], archiveCreated [{wParam, lP
 path, readOk, ms}], windows [snapshot], hostDisabledSeen, hostEnabledAtEnd, enableEvents
 [{ms, enabled}], foreground {hwnd, class, caption, pid, isHost}, hostRect, elapsedMs.
 A snapshot: ms, hwnd, pid, class, caption, enabled, visible, owner, ownerIsHost, style,
-exStyle, rect, responsive, reason ('rule' | 'all' | 'timeout'), rule, action, actionResult
-('clicked' | 'command-posted' | 'closed' | 'not-found' | ...), controls [{hwnd, parent, id,
+exStyle, rect, responsive, reason ('rule' | 'all' | 'timeout'), rule, action ('press',
+'set-text+press', ...), actionResult (one per step, comma-separated: 'clicked' |
+'command-posted' | 'closed' | 'text-set' | 'selected' | 'sent:<result>' | 'not-found' | ...),
+controls [{hwnd, parent, id,
 class, text, enabled, visible, style, rect; buttons: checkable, checked, default; list views:
 itemCount, columnCount, items [[column texts]], selectedItems; tabs: itemCount, tabs,
 selectedTab; tree views: itemCount, treeItems [{text, depth, expanded, selected}]; combo and
@@ -374,19 +377,33 @@ class RunResult(tuple):
 
 
 class Rule:
-    """A hostapp dialog rule: a top-level window with this caption (and class) is recorded,
-    then (optionally) a button is pressed (text, '&' ignored, or 'id:N'), the window is
-    closed, or a menu command is posted. delay in ms, times = how many windows at most."""
+    """A hostapp dialog rule: a visible top-level window of the program with this caption
+    ('*' and '?' are wildcards when present) and class is recorded (a snapshot), then the
+    steps run in this order: set_text {control id: text} (id 0: the window's own text),
+    select_item {list-view id: row}, send [(control id, message, wParam, lParam)] (numbers
+    only), press (button text with '&' ignored, or 'id:N'), close (WM_CLOSE), command (menu
+    command id). delay: ms the window must have been visible first (hostapp's default 100);
+    times: how many windows the rule fires for at most (default: every matching window, once
+    each). Several rules may fire on one window; they run in the order given."""
 
     def __init__(self, caption, cls=None, press=None, close=False, command=None, delay=None,
-                 times=None):
+                 times=None, set_text=None, select_item=None, send=None):
         self.caption, self.cls, self.press = caption, cls, press
         self.close, self.command, self.delay, self.times = close, command, delay, times
+        self.set_text = dict(set_text or {})
+        self.select_item = dict(select_item or {})
+        self.send = list(send or [])
 
     def args(self):
         a = ['--on', self.caption]
         if self.cls:
             a += ['--class', self.cls]
+        for ctrl, text in self.set_text.items():
+            a += ['--set-text', '%d=%s' % (ctrl, text)]
+        for ctrl, row in self.select_item.items():
+            a += ['--select-item', '%d=%d' % (ctrl, row)]
+        for ctrl, msg, wp, lp in self.send:
+            a += ['--send', '%d:%d:%d:%d' % (ctrl, msg, wp, lp)]
         if self.press is not None:
             a += ['--press', str(self.press)]
         if self.close:

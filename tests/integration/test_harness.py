@@ -206,6 +206,22 @@ class HostAppAndWine(unittest.TestCase):
         self.assertTrue(tree['treeItems'][0]['expanded'])
         self.assertEqual(tree['itemCount'], 5)
 
+    def test_rule_steps_change_the_window(self):
+        TCM_SETCURSEL = 0x130C
+        rep = self.host(['--dialog', 'Steps'], rules=[
+            Rule('Steps', delay=150, set_text={1005: 'changed \u5909\u66f4', 0: 'Steps 2'},
+                 select_item={1003: 2}, send=[(1004, TCM_SETCURSEL, 0, 0)], press='Remember'),
+            Rule('Steps 2', press='&Close', delay=300)])
+        first, second = find_windows(rep, reason='rule')
+        self.assertEqual(first['action'], 'set-text+set-text+select-item+send+press')
+        self.assertEqual(first['actionResult'], 'text-set,text-set,selected,sent:1,clicked')
+        self.assertEqual(second['caption'], 'Steps 2')
+        self.assertEqual(control(second, id=1005)['text'], 'changed \u5909\u66f4')
+        self.assertEqual(control(second, id=1003)['selectedItems'], [2])
+        self.assertEqual(control(second, id=1004)['selectedTab'], 0)
+        self.assertEqual(control(second, id=1002)['checked'], 0)
+        self.assertIn('dialog=1001', rep['stdout'])
+
     def test_timeout_terminates_program(self):
         rep = self.host(['--sleep', '20000'], timeout=2)
         self.assertTrue(rep['timedOut'])

@@ -433,3 +433,26 @@ bool ReadRemoteString(DWORD pid, ULONG_PTR address, std::wstring& out)
     CloseHandle(process);
     return ok;
 }
+
+bool SelectListViewItem(HWND list, int index)
+{
+    RemoteBuffer buf(list, sizeof(LVITEMW));
+    if (!buf.ok())
+        return false;
+    LVITEMW item = {};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = 0;
+    DWORD_PTR result = 0;
+    g_unresponsive = false;
+    // Clear every row, then select the one asked for.
+    if (!buf.write(0, &item, sizeof item) ||
+        !Send(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(buf.at(0)), &result))
+        return false;
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    if (!buf.write(0, &item, sizeof item) ||
+        !Send(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(buf.at(0)), &result) ||
+        !result)
+        return false;
+    Send(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(index), FALSE, &result);
+    return true;
+}

@@ -14,6 +14,10 @@
 //     --press id:N      ...press the child control with id N (posts WM_COMMAND N when absent)
 //     --close           ...post WM_CLOSE to the window
 //     --command N       ...post WM_COMMAND N to the window (a menu command)
+//     --set-text <id>=<text>    ...set a control's text (WM_SETTEXT; id 0: the window)
+//     --select-item <id>=<n>    ...select row n of a list view (only that row)
+//     --send <id>:<msg>:<wParam>:<lParam>  ...send a message without pointers (id 0: window)
+//                       Steps run in command-line order, after the snapshot.
 //     --delay <ms>      ...act once the window has been visible this long (default 100)
 //     --times N         ...fire for at most N windows (default: every matching window)
 //                       Each firing records a snapshot of the window first.
@@ -59,16 +63,24 @@ const wchar_t kHostCaption[] = L"Host Application";
 const UINT kWmArchiveCreated = WM_APP + 0x65;
 const DWORD kPollMs = 20;
 
-enum class Action { None, Press, Close, Command };
+enum class Action { Press, Close, Command, SetText, SelectItem, Send };
+
+// One thing a rule does to a window, in command-line order.
+struct Step {
+    Action kind = Action::Press;
+    std::wstring text;   // button text (Press) or new text (SetText)
+    bool byId = false;   // Press: by control id instead of text
+    int id = 0;          // control id (0 in SetText/Send: the window itself)
+    long long value = 0; // Command id, SelectItem index
+    UINT msg = 0;        // Send
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
+};
 
 struct Rule {
     std::wstring caption;
     std::wstring windowClass;
-    Action action = Action::None;
-    std::wstring pressText;
-    bool pressById = false;
-    int pressId = 0;
-    int command = 0;
+    std::vector<Step> steps;
     DWORD delayMs = 100;
     int times = -1;
     int fired = 0;
@@ -251,6 +263,7 @@ void PrintUsage()
 {
     PrintError(
              L"usage: hostapp.exe [--on <caption> [--class C] [--press <text>|id:N] [--close] [--command N]\n"
+             L"                    [--set-text id=text] [--select-item id=n] [--send id:msg:wp:lp]\n"
              L"                    [--delay ms] [--times N]]... [--snapshot-all] [--any-process]\n"
              L"                    [--register <name>] [--raw <text>] [--cwd <dir>] [--timeout sec]\n"
              L"                    [--start-delay ms] [--linger ms] [--report file] -- <program> [args...]\n");
@@ -314,28 +327,86 @@ bool ParseOptions(int argc, wchar_t** argv, Options& o, std::wstring& error)
             Rule* r = currentRule(L"--press");
             if (!r || !needValue(L"--press", v))
                 return false;
-            r->action = Action::Press;
+            Step step;
+            step.kind = Action::Press;
             if (v.compare(0, 3, L"id:") == 0) {
                 if (!ParseNumber(v.substr(3), n)) {
                     error = L"--press id: needs a number";
                     return false;
                 }
-                r->pressById = true;
-                r->pressId = static_cast<int>(n);
+                step.byId = true;
+                step.id = static_cast<int>(n);
             } else {
-                r->pressText = v;
+                step.text = v;
             }
+            r->steps.push_back(step);
         } else if (a == L"--close") {
             Rule* r = currentRule(L"--close");
             if (!r)
                 return false;
-            r->action = Action::Close;
+            Step step;
+            step.kind = Action::Close;
+            r->steps.push_back(step);
         } else if (a == L"--command") {
             Rule* r = currentRule(L"--command");
             if (!r || !needNumber(L"--command", n))
                 return false;
-            r->action = Action::Command;
-            r->command = static_cast<int>(n);
+            Step step;
+            step.kind = Action::Command;
+            step.value = n;
+            r->steps.push_back(step);
+        } else if (a == L"--set-text" || a == L"--select-item") {
+            Rule* r = currentRule(a.c_str());
+            if (!r || !needValue(a.c_str(), v))
+                return false;
+            size_t eq = v.find(L'=');
+            long long id = 0;
+            if (eq == std::wstring::npos || !ParseNumber(v.substr(0, eq), id)) {
+                error = a + L" needs <id>=<value>";
+                return false;
+            }
+            Step step;
+            step.id = static_cast<int>(id);
+            if (a == L"--set-text") {
+                step.kind = Action::SetText;
+                step.text = v.substr(eq + 1);
+            } else {
+                step.kind = Action::SelectItem;
+                if (!ParseNumber(v.substr(eq + 1), step.value)) {
+                    error = L"--select-item needs <id>=<index>";
+                    return false;
+                }
+            }
+            r->steps.push_back(step);
+        } else if (a == L"--send") {
+            Rule* r = currentRule(L"--send");
+            if (!r || !needValue(L"--send", v))
+                return false;
+            long long parts[4] = {};
+            size_t start = 0;
+            int count = 0;
+            for (; count < 4; ++count) {
+                size_t colon = v.find(L':', start);
+                std::wstring part = v.substr(start, colon == std::wstring::npos ? std::wstring::npos : colon - start);
+                if (!ParseNumber(part, parts[count]))
+                    break;
+                if (colon == std::wstring::npos) {
+                    ++count;
+                    break;
+                }
+                start = colon + 1;
+            }
+            if (count != 4) {
+                error = L"--send needs <id>:<message>:<wParam>:<lParam> (numbers)";
+                return false;
+            }
+            Step step;
+            step.kind = Action::Send;
+            step.id = static_cast<int>(parts[0]);
+            step.msg = static_cast<UINT>(parts[1]);
+            step.wParam = static_cast<WPARAM>(parts[2]);
+            step.lParam = static_cast<LPARAM>(parts[3]);
+            r->steps.push_back(step);
         } else if (a == L"--delay") {
             Rule* r = currentRule(L"--delay");
             if (!r || !needNumber(L"--delay", n))
@@ -473,44 +544,75 @@ std::wstring WithoutAmpersands(const std::wstring& s)
 }
 
 struct FindControl {
-    const Rule* rule;
+    const Step* step;
+    bool byText;
     HWND found;
 };
 
 BOOL CALLBACK FindControlProc(HWND hwnd, LPARAM lp)
 {
     FindControl* f = reinterpret_cast<FindControl*>(lp);
-    if (f->rule->pressById) {
-        if (static_cast<int>(GetWindowLongPtrW(hwnd, GWLP_ID)) == f->rule->pressId) {
+    if (!f->byText) {
+        if (static_cast<int>(GetWindowLongPtrW(hwnd, GWLP_ID)) == f->step->id) {
             f->found = hwnd;
             return FALSE;
         }
-    } else if (WithoutAmpersands(ControlText(hwnd)) == WithoutAmpersands(f->rule->pressText)) {
+    } else if (WithoutAmpersands(ControlText(hwnd)) == WithoutAmpersands(f->step->text)) {
         f->found = hwnd;
         return FALSE;
     }
     return TRUE;
 }
 
-const char* PerformAction(HWND top, const Rule& rule)
+HWND FindStepControl(HWND top, const Step& step, bool byText)
 {
-    switch (rule.action) {
-    case Action::None:
-        return "none";
+    FindControl f = {&step, byText, nullptr};
+    EnumChildWindows(top, FindControlProc, reinterpret_cast<LPARAM>(&f));
+    return f.found;
+}
+
+std::string PerformStep(HWND top, const Step& step)
+{
+    switch (step.kind) {
     case Action::Close:
         return PostMessageW(top, WM_CLOSE, 0, 0) ? "closed" : "post-failed";
     case Action::Command:
-        return PostMessageW(top, WM_COMMAND, MAKEWPARAM(rule.command, 0), 0) ? "command-posted" : "post-failed";
+        return PostMessageW(top, WM_COMMAND, MAKEWPARAM(static_cast<int>(step.value), 0), 0) ? "command-posted"
+                                                                                           : "post-failed";
     case Action::Press: {
-        FindControl f = {&rule, nullptr};
-        EnumChildWindows(top, FindControlProc, reinterpret_cast<LPARAM>(&f));
-        if (f.found)
+        HWND ctrl = FindStepControl(top, step, !step.byId);
+        if (ctrl)
             // Posted, not sent: the click may open a modal loop in the program.
-            return PostMessageW(f.found, BM_CLICK, 0, 0) ? "clicked" : "post-failed";
-        if (rule.pressById)
-            return PostMessageW(top, WM_COMMAND, MAKEWPARAM(rule.pressId, BN_CLICKED), 0) ? "command-posted"
-                                                                                         : "post-failed";
+            return PostMessageW(ctrl, BM_CLICK, 0, 0) ? "clicked" : "post-failed";
+        if (step.byId)
+            return PostMessageW(top, WM_COMMAND, MAKEWPARAM(step.id, BN_CLICKED), 0) ? "command-posted"
+                                                                                   : "post-failed";
         return "not-found";
+    }
+    case Action::SetText: {
+        HWND target = step.id ? FindStepControl(top, step, false) : top;
+        if (!target)
+            return "not-found";
+        DWORD_PTR result = 0;
+        return SendMessageTimeoutW(target, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(step.text.c_str()),
+                                   SMTO_ABORTIFHUNG, 5000, &result)
+                   ? "text-set"
+                   : "no-answer";
+    }
+    case Action::SelectItem: {
+        HWND list = FindStepControl(top, step, false);
+        if (!list)
+            return "not-found";
+        return SelectListViewItem(list, static_cast<int>(step.value)) ? "selected" : "select-failed";
+    }
+    case Action::Send: {
+        HWND target = step.id ? FindStepControl(top, step, false) : top;
+        if (!target)
+            return "not-found";
+        DWORD_PTR result = 0;
+        if (!SendMessageTimeoutW(target, step.msg, step.wParam, step.lParam, SMTO_ABORTIFHUNG, 5000, &result))
+            return "no-answer";
+        return "sent:" + std::to_string(static_cast<long long>(result));
     }
     }
     return "none";
@@ -522,8 +624,11 @@ const char* ActionName(Action a)
     case Action::Press: return "press";
     case Action::Close: return "close";
     case Action::Command: return "command";
-    default: return "none";
+    case Action::SetText: return "set-text";
+    case Action::SelectItem: return "select-item";
+    case Action::Send: return "send";
     }
+    return "none";
 }
 
 void TakeSnapshot(HWND top, const char* reason, int ruleIndex, const Rule* rule)
@@ -535,11 +640,23 @@ void TakeSnapshot(HWND top, const char* reason, int ruleIndex, const Rule* rule)
     w.str(reason);
     w.key("rule");
     w.num(ruleIndex);
+    std::string names;
+    std::string results;
+    if (rule) {
+        for (const Step& step : rule->steps) {
+            if (!names.empty()) {
+                names += "+";
+                results += ",";
+            }
+            names += ActionName(step.kind);
+            results += PerformStep(top, step);
+        }
+    }
     w.key("action");
-    w.str(rule ? ActionName(rule->action) : "none");
+    w.str(names.empty() ? "none" : names.c_str());
     if (rule) {
         w.key("actionResult");
-        w.str(PerformAction(top, *rule));
+        w.str(results.empty() ? "none" : results.c_str());
     }
     w.endObject();
     g_state.snapshots.push_back(w.text());
