@@ -55,6 +55,11 @@ class BuilderWindows(unittest.TestCase):
         self.assertEqual(control(dialog, id=1007)['text'], 'Creating archive file ...')
         self.assertEqual(control(dialog, id=1008)['text'], 'big.bin')
         self.assertEqual(control(dialog, id=2)['text'], 'Cancel')
+        # With no main window the progress window is centred over the screen.
+        _, screen = self.probe('screen')
+        left, top, right, bottom = dialog['rect']
+        self.assertLessEqual(abs((left + right) - screen['width']), 1)
+        self.assertLessEqual(abs((top + bottom) - screen['height']), 1)
         self.assertFalse(self.p.hostpath(out).exists())
         self.assertEqual(self.temp_leftovers(), [])
 

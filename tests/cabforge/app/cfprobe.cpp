@@ -4,6 +4,8 @@
 //   cfprobe minimize <class>       minimises it
 //   cfprobe state <class>          reports it: found, pid, visible, iconic, foreground
 //   cfprobe close <class>          posts WM_CLOSE to it
+//   cfprobe screen                 the primary screen's width and height
+//   cfprobe text <caption> <id>    a dialog control's text, by message and as the system holds it
 //   cfprobe lock <path> <ms>       holds the file open without sharing for that long; prints
 //                                  "locked" once the handle is open
 // Exit code 0 when the command succeeded, 1 otherwise, 2 on a usage error.
@@ -54,6 +56,11 @@ int State(const wchar_t* cls)
 
 int wmain(int argc, wchar_t** argv)
 {
+    if (argc == 2 && std::wstring(argv[1]) == L"screen") {
+        std::printf("{\"width\": %d, \"height\": %d}\n", GetSystemMetrics(SM_CXSCREEN),
+                    GetSystemMetrics(SM_CYSCREEN));
+        return 0;
+    }
     if (argc < 3)
         return 2;
     const std::wstring command = argv[1];
