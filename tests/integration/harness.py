@@ -44,6 +44,7 @@ API summary
     .run_host(program, args, rules=[Rule...], timeout=60, locale, no_network, snapshot_all,
               raw=None, cwd=None, register=(), any_process=False, start_delay=None, linger=None)
         -> hostapp report dict (+ hostExit, stdout, stderr)
+    .start(exe, args, locale='en', env=None) -> Background (.running(), .wait(timeout), .stop())
     .wine(args) -> RunResult                  any wine command, e.g. ['reg', 'query', ...]
     .reg_set(key, name, type, value) / .reg_set_many([(key, name, type, value)]) / .reg_import(text)
     .reg_query(key, name) / .reg_query_typed(key, name) / .reg_values(key) -> dict or None
@@ -376,6 +377,43 @@ class RunResult(tuple):
     stderr = property(lambda self: self[2])
 
 
+class Background:
+    """A program started by Prefix.start."""
+
+    def __init__(self, proc, out_path, err_path):
+        self.proc, self._out, self._err = proc, out_path, err_path
+
+    def running(self):
+        return self.proc.poll() is None
+
+    def wait(self, timeout=60):
+        try:
+            code = self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.stop()
+            raise HarnessError('background program still running after %ss' % timeout)
+        return RunResult(code, self._out.read_bytes().decode('utf-8', 'replace'),
+                         self._err.read_bytes().decode('utf-8', 'replace'))
+
+    def stop(self):
+        if self.proc.poll() is None:
+            try:
+                os.killpg(self.proc.pid, signal.SIGKILL)
+            except OSError:
+                pass
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                pass
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+        return False
+
+
 class Rule:
     """A hostapp dialog rule: a visible top-level window of the program with this caption
     ('*' and '?' are wildcards when present) and class is recorded (a snapshot), then the
@@ -434,6 +472,32 @@ def ensure_base_prefix():
                        timeout=300, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
+def _process_alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except OSError:
+        return True
+    return True
+
+
+def _remove_abandoned_prefixes():
+    """Removes prefix copies (about 700 MB each) left by test processes that were killed,
+    stopping their wineservers first."""
+    for root in TMP.glob('pfx-*'):
+        try:
+            pid = int((root / 'owner.pid').read_text().strip())
+        except (OSError, ValueError):
+            continue
+        if _process_alive(pid):
+            continue
+        env = dict(os.environ, WINEPREFIX=str(root / 'prefix'))
+        subprocess.run(['wineserver', '-k'], env=env, timeout=30, check=False,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        shutil.rmtree(str(root), ignore_errors=True)
+
+
 class Prefix:
     """A private copy of the template Wine prefix under TB_BIN/tmp, removed on exit.
 
@@ -465,7 +529,9 @@ class Prefix:
         ensure_base_prefix()
         ensure_display()
         TMP.mkdir(parents=True, exist_ok=True)
+        _remove_abandoned_prefixes()
         self.root = Path(tempfile.mkdtemp(prefix='pfx-', dir=str(TMP)))
+        (self.root / 'owner.pid').write_text(str(os.getpid()))
         self.path = self.root / 'prefix'
         try:
             subprocess.run(['cp', '-a', str(WINE_BASE), str(self.path)], check=True, timeout=180)
@@ -627,6 +693,20 @@ class Prefix:
         stdout = out_path.read_bytes().decode('utf-8', 'replace')
         stderr = err_path.read_bytes().decode('utf-8', 'replace')
         return code, stdout, stderr
+
+    def start(self, exe, args=(), locale='en', env=None):
+        """Starts a Windows program in the background (e.g. a first instance for a
+        single-instance test) and returns a Background: .wait(timeout) -> RunResult,
+        .stop() kills it; also a context manager that stops it on exit."""
+        run_env = self._env(locale)
+        if env:
+            run_env.update(env)
+        out_path, err_path = self.scratch('.out'), self.scratch('.err')
+        with open(out_path, 'wb') as out, open(err_path, 'wb') as err:
+            proc = subprocess.Popen(['wine', self._program(exe)] + [str(a) for a in args], stdout=out,
+                                    stderr=err, stdin=subprocess.DEVNULL, env=run_env,
+                                    start_new_session=True)
+        return Background(proc, out_path, err_path)
 
     def wine(self, args, timeout=60, locale='en'):
         """Runs `wine <args>` (e.g. ['reg', 'query', ...]); returns RunResult."""

@@ -222,6 +222,17 @@ class HostAppAndWine(unittest.TestCase):
         self.assertEqual(control(second, id=1002)['checked'], 0)
         self.assertIn('dialog=1001', rep['stdout'])
 
+    def test_background_program_and_foreground_window(self):
+        with self.prefix.start(self.child, ['--dialog', 'Background']) as bg:
+            rep = self.prefix.run_host(self.child, ['--sleep', '1500'], any_process=True, timeout=30,
+                                       rules=[Rule('Background', press='Close', delay=200)])
+            self.assertEqual(bg.wait(20).code, 0)
+            self.assertIn('dialog=1001', bg.wait(1).stdout)
+        win = find_windows(rep, caption='Background')[0]
+        self.assertNotEqual(win['pid'], rep['childPid'])
+        self.assertEqual(rep['foreground']['class'], 'TbHostAppWindow')
+        self.assertTrue(rep['foreground']['isHost'])
+
     def test_timeout_terminates_program(self):
         rep = self.host(['--sleep', '20000'], timeout=2)
         self.assertTrue(rep['timedOut'])
