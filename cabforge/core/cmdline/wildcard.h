@@ -1,7 +1,7 @@
 // Case-insensitive wildcard matching of single names and paths, the way the shell's path-spec
 // matcher does it: '*' matches any run of characters (separators included), '?' exactly one, a
-// spec may list several patterns separated by ';' (leading blanks of each pattern are skipped), and
-// the spec "*.*" matches everything, names without a dot included. Portable: no platform header.
+// pattern text may list several patterns separated by ';' (leading blanks of each pattern are skipped), and
+// the pattern "*.*" matches everything, names without a dot included. Portable: no platform header.
 #pragma once
 
 #include <string>
