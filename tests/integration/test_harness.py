@@ -41,6 +41,9 @@ class WebServerProtocol(unittest.TestCase):
             web.route('/old', body=b'x' * 3000, no_length=True)
             web.route('/cut', body=b'y' * 1000, cut_after=100)
             web.route('/secret', body=b'granted', auth=('user', 'pa:ss'))
+            web.route('/dyn', handler=lambda req: (203, {'X-Seen': req['query']}, 'q=' + req['query']))
+            web.route('/broken', handler=lambda req: 1 / 0)
+            web.route('/liar', body=b'12345', headers={'Content-Length': '3'})
             cases = [
                 # url, expected status, expected body (None: not checked), content-length?
                 ('http://www.host.jp:80/feed.xml', 200, b'<rss/>', True),
@@ -51,6 +54,9 @@ class WebServerProtocol(unittest.TestCase):
                 ('http://www.host.jp/nothing-here', 404, None, True),
                 ('http://www.host.jp/old', 200, b'x' * 3000, False),
                 ('http://www.host.jp/secret', 401, None, True),
+                ('http://www.host.jp/dyn?k=v', 203, b'q=k=v', True),
+                ('http://www.host.jp/broken', 500, None, True),
+                ('http://www.host.jp/liar', 200, b'123', True),
             ]
             for url, status, body, has_length in cases:
                 with self.subTest(url=url):

@@ -126,6 +126,10 @@ class TestServer:
         for lst in [self._listener, self._unix]:
             if lst is not None:
                 try:
+                    lst.shutdown(socket.SHUT_RDWR)  # wakes a thread blocked in accept()
+                except OSError:
+                    pass
+                try:
                     lst.close()
                 except OSError:
                     pass
@@ -368,7 +372,13 @@ class TestServer:
             extra['WWW-Authenticate'] = 'Basic realm="test"'
             route = Route()
         elif route.handler:
-            status, hdrs, body = route.handler(dict(entry))
+            try:
+                status, hdrs, body = route.handler(dict(entry))
+                if isinstance(body, str):
+                    body = body.encode('utf-8')
+            except Exception as e:  # a test's handler failed: answer 500 and log it
+                status, hdrs, body = 500, {}, ('handler failed: %r\n' % e).encode('utf-8')
+                entry['error'] = repr(e)
             ctype = (hdrs or {}).get('Content-Type', route.content_type)
             extra.update(hdrs or {})
         else:
@@ -386,14 +396,16 @@ class TestServer:
             keep = False
         if route.no_length:
             proto = 'HTTP/1.0'
-        lines = ['%s %d %s' % (proto, status, REASONS.get(status, 'Status'))]
-        lines.append('Content-Type: %s' % ctype)
+        # Our headers first; a route's own headers replace them by name (a test may send a
+        # wrong Content-Length on purpose).
+        fields = {'content-type': ('Content-Type', ctype)}
         if not route.no_length:
-            lines.append('Content-Length: %d' % len(body))
-        lines.append('Connection: %s' % ('keep-alive' if keep else 'close'))
+            fields['content-length'] = ('Content-Length', str(len(body)))
+        fields['connection'] = ('Connection', 'keep-alive' if keep else 'close')
         for k, v in extra.items():
-            if k.lower() not in ('content-type',):
-                lines.append('%s: %s' % (k, v))
+            fields[k.lower()] = (k, v)
+        lines = ['%s %d %s' % (proto, status, REASONS.get(status, 'Status'))]
+        lines += ['%s: %s' % kv for kv in fields.values()]
         data = ('\r\n'.join(lines) + '\r\n\r\n').encode('iso-8859-1')
 
         self._wait(route.stall_before)
