@@ -239,6 +239,14 @@ class HostAppAndWine(unittest.TestCase):
         self.assertEqual(rep['foreground']['class'], 'TbHostAppWindow')
         self.assertTrue(rep['foreground']['isHost'])
 
+    def test_hostapp_usage_and_start_errors(self):
+        r = self.prefix.run('hostapp', ['--on'])
+        self.assertEqual(r.code, 2)
+        self.assertIn('--on needs a value', r.stderr)
+        rep = self.prefix.run_host(r'C:\App\missing.exe', ['x'], timeout=20)
+        self.assertEqual((rep['hostExit'], rep['started'], rep['exitCode']), (4, False, None))
+        self.assertEqual(rep['startError'], 2)  # ERROR_FILE_NOT_FOUND
+
     def test_timeout_terminates_program(self):
         rep = self.host(['--sleep', '20000'], timeout=2)
         self.assertTrue(rep['timedOut'])
