@@ -469,9 +469,23 @@ class Certs:
         return self.path('untrusted-ca.crt')
 
     def server_pair(self, kind):
-        names = {'good': 'server', 'untrusted': 'untrusted-server', 'wronghost': 'wronghost'}
-        n = names[kind]
-        return self.path(n + '.crt'), self.path(n + '.key')
+        """(certificate chain file, key file) presented for kind 'good', 'untrusted' or
+        'wronghost'. The chain holds the server certificate and its CA, as real servers send
+        it, so a client sees a complete chain ending in an (un)trusted root."""
+        names = {'good': ('server', 'ca'), 'untrusted': ('untrusted-server', 'untrusted-ca'),
+                 'wronghost': ('wronghost', 'ca')}
+        leaf, ca = names[kind]
+        chain = self.path(leaf + '-chain.pem')
+        if not os.path.exists(chain):
+            with open(self.path(leaf + '.crt'), 'rb') as f:
+                data = f.read()
+            with open(self.path(ca + '.crt'), 'rb') as f:
+                data += f.read()
+            tmp = chain + '.%d' % os.getpid()
+            with open(tmp, 'wb') as f:
+                f.write(data)
+            os.replace(tmp, chain)
+        return chain, self.path(leaf + '.key')
 
     def der(self, which='ca'):
         """DER bytes of 'ca' or 'untrusted-ca'."""
