@@ -150,12 +150,17 @@ def ensure_display():
             deadline = time.time() + 15
             ok = False
             while time.time() < deadline and proc.poll() is None:
-                r = subprocess.run(['xdpyinfo', '-display', display], stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL, timeout=10)
-                if r.returncode == 0:
+                # Ready once its socket accepts connections.
+                conn = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+                try:
+                    conn.connect('/tmp/.X11-unix/X%d' % n)
                     ok = True
+                except OSError:
+                    time.sleep(0.1)
+                finally:
+                    conn.close()
+                if ok:
                     break
-                time.sleep(0.2)
             if not ok:
                 proc.kill()
                 proc.wait()
