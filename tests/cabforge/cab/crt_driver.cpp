@@ -150,6 +150,13 @@ std::intptr_t cbOpenInfo(const char* source, std::uint16_t* date, std::uint16_t*
 BuildResult buildCabinet(const std::string& cabinetPath, const std::vector<FileSpec>& files,
                          std::uint16_t compressionType, const cabw::CabinetParams& baseParams,
                          const std::string& tempDir) {
+    return buildCabinetMixed(cabinetPath, files, std::vector<std::uint16_t>(files.size(), compressionType),
+                             baseParams, tempDir);
+}
+
+BuildResult buildCabinetMixed(const std::string& cabinetPath, const std::vector<FileSpec>& files,
+                              const std::vector<std::uint16_t>& types, const cabw::CabinetParams& baseParams,
+                              const std::string& tempDir) {
     BuildResult result;
     Context c;
     c.files = &files;
@@ -172,7 +179,7 @@ BuildResult buildCabinet(const std::string& cabinetPath, const std::vector<FileS
     if (!ok) result.failedStep = "flushFolder";
     for (std::size_t i = 0; ok && i < files.size(); ++i) {
         ok = cabw::addFile(h, files[i].source.c_str(), files[i].name.c_str(), false, cbNextCabinet, cbStatus,
-                           cbOpenInfo, compressionType);
+                           cbOpenInfo, types[i]);
         if (!ok) result.failedStep = "addFile " + files[i].name;
     }
     if (ok) {

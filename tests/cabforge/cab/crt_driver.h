@@ -34,4 +34,9 @@ BuildResult buildCabinet(const std::string& cabinetPath, const std::vector<FileS
                          std::uint16_t compressionType, const cabw::CabinetParams& baseParams,
                          const std::string& tempDir);
 
+// The same with one compression type per file (a change of type starts a new folder).
+BuildResult buildCabinetMixed(const std::string& cabinetPath, const std::vector<FileSpec>& files,
+                              const std::vector<std::uint16_t>& types, const cabw::CabinetParams& baseParams,
+                              const std::string& tempDir);
+
 } // namespace cabtest
