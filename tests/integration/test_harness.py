@@ -144,8 +144,10 @@ class HostAppAndWine(unittest.TestCase):
 
     def test_messages_to_host_and_exact_exit_code(self):
         path = 'C:\\out\\\u65e5\u672c \u30c6\u30b9\u30c8.cab'
-        rep = self.host(['--post', 'Tarnbeam_UpdateNotify', '--post', 'Other_Message',
-                         '--send-archive', path, '--exit', '-1'], register=['Other_Message'])
+        # The program's arguments as one raw text (quoting kept as written).
+        rep = self.prefix.run_host(self.child, raw='/hwnd:{HWND} --post Tarnbeam_UpdateNotify '
+                                   '--post Other_Message --send-archive "%s" --exit -1' % path,
+                                   register=['Other_Message'], timeout=30)
         self.assertEqual(rep['hostExit'], 0)
         self.assertEqual(rep['exitCode'], -1)
         self.assertFalse(rep['timedOut'])
@@ -154,7 +156,8 @@ class HostAppAndWine(unittest.TestCase):
         self.assertEqual(len(rep['archiveCreated']), 1)
         msg = rep['archiveCreated'][0]
         self.assertEqual((msg['path'], msg['readOk'], msg['pid']), (path, True, rep['childPid']))
-        self.assertIn('/hwnd:%d ' % rep['hostHwnd'], rep['commandLine'])
+        self.assertTrue(rep['commandLine'].endswith(' /hwnd:%d --post Tarnbeam_UpdateNotify --post Other_Message '
+                                                    '--send-archive "%s" --exit -1' % (rep['hostHwnd'], path)))
         self.assertFalse(rep['hostDisabledSeen'])
         self.assertTrue(rep['hostEnabledAtEnd'])
 
