@@ -253,6 +253,21 @@ TEST(PngDib, Rgb16IsStrippedTo24Bit)
     EXPECT_EQ(Bytes(d.row(1), d.row(1) + 6), (Bytes{0x03, 0x02, 0x01, 0xEE, 0xCC, 0xAA}));
 }
 
+TEST(PngDib, Grey16IsStrippedTo8BitWithGreyTable)
+{
+    Picture p;
+    p.width = 3;
+    p.height = 1;
+    p.colorType = PNG_COLOR_TYPE_GRAY;
+    p.bitDepth = 16;
+    p.rows = {{0x00, 0xFF, 0x7F, 0x01, 0xFF, 0x00}};
+    Decoded d = decode(p);
+    ASSERT_EQ(d.result, kPngDibOk);
+    EXPECT_EQ(d.header.bitCount, 8);
+    EXPECT_EQ(d.header.colorsUsed, 256u);
+    EXPECT_EQ(Bytes(d.row(0), d.row(0) + 4), (Bytes{0x00, 0x7F, 0xFF, 0}));
+}
+
 TEST(PngDib, InterlacedPictureDecodesLikePlainOne)
 {
     Picture plain = rgba8(11, 9);
