@@ -55,6 +55,10 @@ constexpr unsigned kUnusedLengthCost = 12;
 constexpr unsigned kDefaultMatchSymbolCost = 9;
 constexpr unsigned kDefaultLengthSymbolCost = 6;
 
+// History kept beyond one window when the buffer slides: the last positions of a frame are inserted
+// into the binary trees only with the next frame, and their matches reach a window back from there.
+constexpr std::uint32_t kHistoryMargin = 1024;
+
 constexpr std::uint32_t kMaxFolderBytes = 0x7FFF8000u; // 65,535 frames of 32 KiB
 
 constexpr std::uint32_t kInfiniteCost = 0xFFFFFFFFu;
@@ -118,7 +122,7 @@ public:
     std::uint32_t slotBases[kMaxSlots + 1] = {};
     unsigned slotExtra[kMaxSlots] = {};
 
-    std::unique_ptr<std::uint8_t[]> buffer; // 2 windows: history plus the current frame
+    std::unique_ptr<std::uint8_t[]> buffer; // history (a window and a margin) plus the current frame
     std::uint32_t bufferCap = 0;
     std::uint32_t bufferStart = 0; // stream position of buffer[0]
     std::uint32_t streamPos = 0;   // bytes of the folder consumed so far
@@ -718,7 +722,7 @@ Encoder* createEncoder(const EncoderOptions& options) {
     for (unsigned s = 0; s < slots; ++s)
         enc->slotExtra[s] = slotExtraBits(s);
 
-    enc->bufferCap = 2 * enc->window;
+    enc->bufferCap = 2 * enc->window + kHistoryMargin;
     enc->buffer.reset(new (std::nothrow) std::uint8_t[enc->bufferCap]);
     enc->items.reset(new (std::nothrow) Item[kFrameSize]);
     if (!enc->buffer || !enc->items)
@@ -744,13 +748,15 @@ std::size_t encodeFrame(Encoder* enc, const unsigned char* data, std::size_t siz
         cap < kMaxFrameOutput || enc->finished || kMaxFolderBytes - enc->streamPos < size)
         return 0;
 
-    // Append the frame to the history, sliding the last window to the front when full.
+    // Append the frame to the history, sliding the last window (plus the margin that positions inserted
+    // late reach back) to the front when full.
     std::uint32_t at = enc->streamPos - enc->bufferStart;
     if (at + size > enc->bufferCap) {
-        const std::uint32_t keepFrom = enc->streamPos - enc->window;
-        std::memmove(enc->buffer.get(), enc->buffer.get() + (keepFrom - enc->bufferStart), enc->window);
+        const std::uint32_t keep = enc->window + kHistoryMargin;
+        const std::uint32_t keepFrom = enc->streamPos - keep;
+        std::memmove(enc->buffer.get(), enc->buffer.get() + (keepFrom - enc->bufferStart), keep);
         enc->bufferStart = keepFrom;
-        at = enc->window;
+        at = keep;
     }
     std::uint8_t* frame = enc->buffer.get() + at;
     std::memcpy(frame, data, size);
