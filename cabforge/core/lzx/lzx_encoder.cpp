@@ -51,6 +51,9 @@ constexpr LevelParams kLevels[] = {
 // to price it; too low invites symbols that turn out expensive, too high hides useful ones).
 constexpr unsigned kUnusedMainCost = 14;
 constexpr unsigned kUnusedLengthCost = 12;
+// Weight of a block's own frequencies against the one count that keeps a symbol of the previous code
+// in the blended candidate code.
+constexpr std::uint32_t kBlendScale = 2;
 // Costs of the first frame's first pass, before any code exists.
 constexpr unsigned kDefaultMatchSymbolCost = 9;
 constexpr unsigned kDefaultLengthSymbolCost = 6;
@@ -308,16 +311,28 @@ std::uint64_t chooseTree(const std::uint32_t* freq, const std::uint8_t* prev, co
     bool reusable = true;
     for (unsigned s = 0; s < count && reusable; ++s)
         reusable = freq[s] == 0 || prev[s] != 0;
+    std::uint8_t best[kMainSymbolsMax];
+    std::uint64_t bestBits = ~std::uint64_t(0);
     if (reusable) {
-        const std::uint64_t reuseBits = cost(prev);
-        buildCodeLengths(freq, count, maxLen, lens);
-        const std::uint64_t freshBits = cost(lens);
-        if (freshBits <= reuseBits)
-            return freshBits;
-        std::memcpy(lens, prev, count);
-        return cost(lens);
+        std::memcpy(best, prev, count);
+        bestBits = cost(prev);
+    }
+    // A code for frequencies that keep the previous code's symbols alive: fewer lengths flip between zero
+    // and non-zero from block to block, which makes the deltas cheaper.
+    std::uint32_t blended[kMainSymbolsMax];
+    for (unsigned s = 0; s < count; ++s)
+        blended[s] = freq[s] * kBlendScale + (prev[s] != 0 ? 1 : 0);
+    buildCodeLengths(blended, count, maxLen, lens);
+    const std::uint64_t blendedBits = cost(lens);
+    if (blendedBits < bestBits) {
+        std::memcpy(best, lens, count);
+        bestBits = blendedBits;
     }
     buildCodeLengths(freq, count, maxLen, lens);
+    const std::uint64_t freshBits = cost(lens);
+    if (freshBits <= bestBits)
+        return freshBits;
+    std::memcpy(lens, best, count);
     return cost(lens);
 }
 

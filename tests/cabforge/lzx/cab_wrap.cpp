@@ -164,8 +164,8 @@ bool decodeWithMspack(const std::string& cabPath, Bytes& out, std::string& error
 bool decodeWithTool(const std::string& tool, const std::string& cabPath, Bytes& out, std::string& error) {
     const std::string dir = makeTempDir();
     std::string cmd;
-    if (tool == "cabextract")
-        cmd = "cabextract -q -d '" + dir + "' '" + cabPath + "'";
+    if (tool == "cabextract") // test mode (checks and digests every file) first, then extraction
+        cmd = "cabextract -t -q '" + cabPath + "' && cabextract -q -d '" + dir + "' '" + cabPath + "'";
     else if (tool == "7z")
         cmd = "7z x -y -bd -o'" + dir + "' '" + cabPath + "'";
     else if (tool == "gcab")

@@ -30,7 +30,8 @@ std::string writeTempFile(const Bytes& cab, const char* suffix);
 // Extracts "data.bin" with libmspack's cabinet decompressor; false when it reports an error.
 bool decodeWithMspack(const std::string& cabPath, Bytes& out, std::string& error);
 
-// Extracts with an external reader ("cabextract", "7z", "gcab"); false when it fails or is missing.
+// Extracts with an external reader ("cabextract", after its -t test pass; "7z"; "gcab"); false when it
+// fails or is missing.
 bool decodeWithTool(const std::string& tool, const std::string& cabPath, Bytes& out, std::string& error);
 
 Bytes readFile(const std::string& path);
