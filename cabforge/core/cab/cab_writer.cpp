@@ -8,21 +8,7 @@
 #include "cab_format.h"
 #include "mszip.h"
 
-#ifndef CABW_NO_LZX
 #include "cabforge/core/lzx/lzx_encoder.h"
-#else
-namespace lzx {
-class Encoder;
-struct EncoderOptions {
-    unsigned windowBits = 21;
-    int level = 2;
-    bool e8Translation = true;
-};
-inline Encoder* createEncoder(const EncoderOptions&) { return nullptr; }
-inline void destroyEncoder(Encoder*) {}
-inline std::size_t encodeFrame(Encoder*, const unsigned char*, std::size_t, unsigned char*, std::size_t) { return 0; }
-} // namespace lzx
-#endif
 
 #include <cstring>
 
@@ -187,16 +173,11 @@ bool parseCompressionType(std::uint16_t type, Method* method, unsigned* windowBi
         return true;
     }
     const unsigned bits = (type >> 8) & 0x1F;
-#ifdef CABW_NO_LZX
-    (void)bits;
-    (void)windowBits;
-#else
     if ((type & 0xE0FF) == 0x0003 && bits >= 15 && bits <= 21) {
         *method = Method::Lzx;
         *windowBits = bits;
         return true;
     }
-#endif
     return false;
 }
 

@@ -8,6 +8,9 @@
 
 #include <functional>
 #include <random>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 using namespace cabtest;
 
@@ -355,6 +358,12 @@ TEST(Limits, FolderSizeBound) {
     EXPECT_TRUE(cabw::destroy(h));
     expectClean(fs);
     EXPECT_EQ(fs.statusUncompressed, cabw::kMaxFolderBytes);
+#ifndef _WIN32
+    // 2 GB went through the writer; it streams, so the process stayed small.
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    EXPECT_LT(usage.ru_maxrss, 256L * 1024) << "peak resident set in KiB";
+#endif
 }
 
 TEST(Limits, MaxCabinetSizeIsNeverExceeded) {
