@@ -25,7 +25,8 @@ Usage (every tests/integration/test_*.py):
 
 Environment: TB_BIN (Windows build folder, programs in TB_BIN/bin), TB_SRC (source tree),
 TB_WINE_BASE (template prefix). Defaults: the source tree of this file, $BUILD_DIR/windows (or
-build/windows), TB_BIN/wine/base. Without DISPLAY a private Xvfb is started.
+build/windows), TB_BIN/wine/base. Every test process runs its programs on a private Xvfb of
+its own (see ensure_display; TB_SHARED_DISPLAY=1 uses $DISPLAY instead).
 
 Exit codes: `Prefix.run` returns the status of the `wine` command, which is the program's exit
 code truncated to its low 8 bits (-1 comes back as 255, 258 as 2; `low_byte(code)` gives the
@@ -125,10 +126,15 @@ _xvfb_lock = threading.Lock()
 
 
 def ensure_display():
-    """Returns DISPLAY, starting a private Xvfb (stopped at exit) when none is set."""
+    """Starts this process's own Xvfb (once; stopped at exit) and points DISPLAY at it.
+
+    Test files run in parallel, each with its own wineservers; on one shared X display their
+    windows would take the input focus from one another and the foreground window a test
+    sees would depend on its neighbours. TB_SHARED_DISPLAY=1 keeps an existing DISPLAY (to
+    watch a run on a real screen, for instance)."""
     global _xvfb
     with _xvfb_lock:
-        if os.environ.get('DISPLAY'):
+        if _xvfb is not None or (os.environ.get('TB_SHARED_DISPLAY') == '1' and os.environ.get('DISPLAY')):
             return os.environ['DISPLAY']
         # A display number whose lock file and abstract socket are both free: X clients try
         # the abstract socket first, and another Xvfb may hold it without a lock file here.
