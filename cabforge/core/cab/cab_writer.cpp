@@ -11,13 +11,14 @@
 #include "cabforge/core/lzx/lzx_encoder.h"
 
 #include <cstring>
+#include <new>
 
 namespace cabw {
 
 namespace {
 
-// zlib level for MSZIP blocks. Level 9 gains about 1 % over 6 on binaries at twice the time; the
-// dictionary carried across blocks gains more than that at little cost.
+// zlib level for MSZIP blocks. Level 9 gains under 1 % over 6 on binaries and headers at about four
+// times the CPU time; the dictionary carried across blocks gains more than that for little.
 constexpr int kMszipLevel = 6;
 // Bytes moved per read/write call when copying a spill file into the cabinet.
 constexpr unsigned kCopyChunk = 65536;
@@ -506,13 +507,13 @@ Handle create(ErrorRecord* error, const Callbacks& callbacks, const CabinetParam
         error->error = true;
         return nullptr;
     }
-    auto* w = static_cast<Writer*>(c.alloc(sizeof(Writer), context));
-    if (!w) {
+    void* memory = c.alloc(sizeof(Writer), context);
+    if (!memory) {
         error->code = kErrOutOfMemory;
         error->error = true;
         return nullptr;
     }
-    std::memset(static_cast<void*>(w), 0, sizeof(Writer));
+    auto* w = new (memory) Writer(); // value-initialised: every field zero
     w->error = error;
     w->cb = c;
     w->params = params;
