@@ -22,7 +22,7 @@ using lzxtest::Bytes;
 
 namespace {
 
-void collect(const std::string& path, std::vector<std::string>& files) {
+void collect(const std::string &path, std::vector<std::string> &files) {
     struct stat st;
     if (stat(path.c_str(), &st) != 0)
         return;
@@ -32,25 +32,27 @@ void collect(const std::string& path, std::vector<std::string>& files) {
     }
     if (!S_ISDIR(st.st_mode))
         return;
-    DIR* d = opendir(path.c_str());
+    DIR *d = opendir(path.c_str());
     if (d == nullptr)
         return;
     std::vector<std::string> names;
-    while (dirent* e = readdir(d))
+    while (dirent *e = readdir(d))
         if (e->d_name[0] != '.')
             names.push_back(e->d_name);
     closedir(d);
     std::sort(names.begin(), names.end());
-    for (const auto& n : names)
+    for (const auto &n : names)
         collect(path + "/" + n, files);
 }
 
-double cpuSeconds() { return double(std::clock()) / CLOCKS_PER_SEC; }
+double cpuSeconds() {
+    return double(std::clock()) / CLOCKS_PER_SEC;
+}
 
 // Runs `cmd` (reading the corpus file), returns the byte count of its output and the wall time.
-bool runTool(const std::string& cmd, std::size_t& size, double& seconds) {
+bool runTool(const std::string &cmd, std::size_t &size, double &seconds) {
     const auto t0 = std::chrono::steady_clock::now();
-    FILE* p = popen(cmd.c_str(), "r");
+    FILE *p = popen(cmd.c_str(), "r");
     if (p == nullptr)
         return false;
     char buf[65536];
@@ -65,7 +67,7 @@ bool runTool(const std::string& cmd, std::size_t& size, double& seconds) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
     bool verify = true;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
@@ -76,13 +78,13 @@ int main(int argc, char** argv) {
             collect(a, files);
     }
     if (files.empty()) {
-        const char* dlls[] = {"user32.dll", "kernelbase.dll", "ole32.dll", "comctl32.dll", "msi.dll"};
-        for (const char* d : dlls)
+        const char *dlls[] = {"user32.dll", "kernelbase.dll", "ole32.dll", "comctl32.dll", "msi.dll"};
+        for (const char *d : dlls)
             collect(std::string("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/") + d, files);
         collect("/usr/include/boost/asio", files);
     }
     Bytes corpus;
-    for (const auto& f : files) {
+    for (const auto &f : files) {
         Bytes b = lzxtest::readFile(f);
         corpus.insert(corpus.end(), b.begin(), b.end());
     }
@@ -99,10 +101,10 @@ int main(int argc, char** argv) {
     double gzipTime = 0, xzTime = 0;
     const bool haveGzip = runTool("gzip -9 -c '" + corpusPath + "'", gzipSize, gzipTime);
     const bool haveXz = runTool("xz -6 -T1 -c '" + corpusPath + "'", xzSize, xzTime);
-    auto row = [&](const char* name, std::size_t size, double seconds) {
+    auto row = [&](const char *name, std::size_t size, double seconds) {
         std::printf("%-12s %12zu %8.4f %9.4f %9.4f %9.2f\n", name, size, double(size) / double(corpus.size()),
-                    haveGzip ? double(size) / double(gzipSize) : 0.0, haveXz ? double(size) / double(xzSize) : 0.0,
-                    seconds > 0 ? mb / seconds : 0.0);
+                    haveGzip ? double(size) / double(gzipSize) : 0.0,
+                    haveXz ? double(size) / double(xzSize) : 0.0, seconds > 0 ? mb / seconds : 0.0);
     };
     if (haveGzip)
         row("gzip -9", gzipSize, gzipTime);
@@ -113,7 +115,8 @@ int main(int argc, char** argv) {
     for (int level = 0; level <= 2; ++level) {
         lzx::EncoderOptions o;
         o.level = level;
-        std::unique_ptr<lzx::Encoder, void (*)(lzx::Encoder*)> enc(lzx::createEncoder(o), lzx::destroyEncoder);
+        std::unique_ptr<lzx::Encoder, void (*)(lzx::Encoder *)> enc(lzx::createEncoder(o),
+                                                                    lzx::destroyEncoder);
         if (!enc)
             return 1;
         std::vector<lzxtest::Frame> frames;
@@ -123,7 +126,8 @@ int main(int argc, char** argv) {
         for (std::size_t pos = 0; pos < corpus.size(); pos += lzx::kFrameSize) {
             const std::size_t n = std::min(lzx::kFrameSize, corpus.size() - pos);
             const double t0 = cpuSeconds();
-            const std::size_t got = lzx::encodeFrame(enc.get(), corpus.data() + pos, n, out.data(), out.size());
+            const std::size_t got =
+                lzx::encodeFrame(enc.get(), corpus.data() + pos, n, out.data(), out.size());
             spent += cpuSeconds() - t0;
             if (got == 0) {
                 std::fprintf(stderr, "level %d: encoder failed\n", level);
@@ -131,8 +135,9 @@ int main(int argc, char** argv) {
             }
             total += got;
             if (verify)
-                frames.push_back(lzxtest::Frame{Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(got)),
-                                                static_cast<std::uint32_t>(n)});
+                frames.push_back(
+                    lzxtest::Frame{Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(got)),
+                                   static_cast<std::uint32_t>(n)});
         }
         const std::string name = "lzx level " + std::to_string(level);
         row(name.c_str(), total, spent);

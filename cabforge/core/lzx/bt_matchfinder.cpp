@@ -17,8 +17,8 @@ bool BinaryTreeMatchFinder::init(unsigned windowBits) {
 }
 
 template <bool kRecord>
-unsigned BinaryTreeMatchFinder::advance(const std::uint8_t* cur, std::uint32_t pos, unsigned maxLen,
-                                        unsigned niceLen, unsigned depth, LzMatch* out) {
+unsigned BinaryTreeMatchFinder::advance(const std::uint8_t *cur, std::uint32_t pos, unsigned maxLen,
+                                        unsigned niceLen, unsigned depth, LzMatch *out) {
     if (niceLen > maxLen)
         niceLen = maxLen;
     const std::uint32_t limit = pos - m_maxOffset; // nodes below this are out of the window
@@ -36,8 +36,8 @@ unsigned BinaryTreeMatchFinder::advance(const std::uint8_t* cur, std::uint32_t p
     const std::uint32_t h = hash32(cur, kHashBits);
     std::uint32_t node = m_head[h];
     m_head[h] = pos;
-    std::uint32_t* pendingLt = &m_child[2 * (pos & m_mask)];
-    std::uint32_t* pendingGt = pendingLt + 1;
+    std::uint32_t *pendingLt = &m_child[2 * (pos & m_mask)];
+    std::uint32_t *pendingGt = pendingLt + 1;
 
     if (node < limit) {
         *pendingLt = 0;
@@ -45,7 +45,7 @@ unsigned BinaryTreeMatchFinder::advance(const std::uint8_t* cur, std::uint32_t p
         return count;
     }
     for (;;) {
-        const std::uint8_t* m = cur - (pos - node);
+        const std::uint8_t *m = cur - (pos - node);
         if (m[len] == cur[len]) {
             len = extendMatch(cur, m, len + 1, maxLen);
             if (!kRecord || len > bestLen) {
@@ -85,8 +85,8 @@ unsigned BinaryTreeMatchFinder::advance(const std::uint8_t* cur, std::uint32_t p
     }
 }
 
-unsigned BinaryTreeMatchFinder::findMatches(const std::uint8_t* cur, std::uint32_t pos, unsigned maxLen,
-                                            unsigned niceLen, unsigned depth, LzMatch* out) const {
+unsigned BinaryTreeMatchFinder::findMatches(const std::uint8_t *cur, std::uint32_t pos, unsigned maxLen,
+                                            unsigned niceLen, unsigned depth, LzMatch *out) const {
     if (niceLen > maxLen)
         niceLen = maxLen;
     const std::uint32_t limit = pos - m_maxOffset;
@@ -101,7 +101,7 @@ unsigned BinaryTreeMatchFinder::findMatches(const std::uint8_t* cur, std::uint32
         return count;
     std::uint32_t node = m_head[hash32(cur, kHashBits)];
     while (node >= limit && depth-- != 0) {
-        const std::uint8_t* m = cur - (pos - node);
+        const std::uint8_t *m = cur - (pos - node);
         if (m[len] == cur[len]) {
             len = extendMatch(cur, m, len + 1, maxLen);
             if (len > bestLen) {
@@ -128,9 +128,9 @@ unsigned BinaryTreeMatchFinder::findMatches(const std::uint8_t* cur, std::uint32
     return count;
 }
 
-template unsigned BinaryTreeMatchFinder::advance<true>(const std::uint8_t*, std::uint32_t, unsigned, unsigned,
-                                                       unsigned, LzMatch*);
-template unsigned BinaryTreeMatchFinder::advance<false>(const std::uint8_t*, std::uint32_t, unsigned,
-                                                        unsigned, unsigned, LzMatch*);
+template unsigned BinaryTreeMatchFinder::advance<true>(const std::uint8_t *, std::uint32_t, unsigned,
+                                                       unsigned, unsigned, LzMatch *);
+template unsigned BinaryTreeMatchFinder::advance<false>(const std::uint8_t *, std::uint32_t, unsigned,
+                                                        unsigned, unsigned, LzMatch *);
 
 } // namespace lzx

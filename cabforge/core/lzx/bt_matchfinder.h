@@ -15,29 +15,29 @@
 namespace lzx {
 
 class BinaryTreeMatchFinder {
-public:
+  public:
     bool init(unsigned windowBits);
 
     // Inserts `pos` and writes the matches found (lengths strictly increasing, each >= 3) to `out`,
     // returning their count; at most `depth` + 1 entries. `maxLen` >= 4 bytes are readable at `cur`.
-    unsigned getMatches(const std::uint8_t* cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen,
-                        unsigned depth, LzMatch* out) {
+    unsigned getMatches(const std::uint8_t *cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen,
+                        unsigned depth, LzMatch *out) {
         return advance<true>(cur, pos, maxLen, niceLen, depth, out);
     }
     // Reports the matches at `pos` like getMatches but leaves the trees unchanged. For positions whose
     // following bytes are not all known yet: inserting them with a shorter comparison limit than later
     // searches use would break the ordering those searches rely on.
-    unsigned findMatches(const std::uint8_t* cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen,
-                         unsigned depth, LzMatch* out) const;
+    unsigned findMatches(const std::uint8_t *cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen,
+                         unsigned depth, LzMatch *out) const;
     // Inserts `pos` without reporting matches.
-    void skip(const std::uint8_t* cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen, unsigned depth) {
+    void skip(const std::uint8_t *cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen, unsigned depth) {
         advance<false>(cur, pos, maxLen, niceLen, depth, nullptr);
     }
 
-private:
+  private:
     template <bool kRecord>
-    unsigned advance(const std::uint8_t* cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen,
-                     unsigned depth, LzMatch* out);
+    unsigned advance(const std::uint8_t *cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen,
+                     unsigned depth, LzMatch *out);
 
     static constexpr unsigned kHashBits = 18;
     static constexpr unsigned kHash3Bits = 14;

@@ -15,7 +15,7 @@ bool HashChainMatchFinder::init(unsigned windowBits) {
     return m_head && m_prev;
 }
 
-LzMatch HashChainMatchFinder::findAndInsert(const std::uint8_t* cur, std::uint32_t pos, unsigned maxLen,
+LzMatch HashChainMatchFinder::findAndInsert(const std::uint8_t *cur, std::uint32_t pos, unsigned maxLen,
                                             unsigned niceLen, unsigned depth) {
     const std::uint32_t h = hash24(cur, kHashBits);
     std::uint32_t cand = m_head[h];
@@ -28,7 +28,7 @@ LzMatch HashChainMatchFinder::findAndInsert(const std::uint8_t* cur, std::uint32
     const std::uint32_t limit = pos - m_maxOffset; // candidates must be >= limit
     unsigned bestLen = 2;
     while (cand >= limit && cand != 0 && depth-- != 0) {
-        const std::uint8_t* m = cur - (pos - cand);
+        const std::uint8_t *m = cur - (pos - cand);
         // Check the byte that would make the match longer first, then the start.
         if (m[bestLen] == cur[bestLen] && m[0] == cur[0] && m[1] == cur[1]) {
             const unsigned len = extendMatch(cur, m, 2, maxLen);

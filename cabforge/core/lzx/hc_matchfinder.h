@@ -13,12 +13,12 @@
 namespace lzx {
 
 class HashChainMatchFinder {
-public:
+  public:
     // Allocates the tables for a 2^windowBits window; false when memory runs out.
     bool init(unsigned windowBits);
 
     // Inserts `pos` (data at `cur`, at least 3 readable bytes).
-    void insert(const std::uint8_t* cur, std::uint32_t pos) {
+    void insert(const std::uint8_t *cur, std::uint32_t pos) {
         const std::uint32_t h = hash24(cur, kHashBits);
         m_prev[pos & m_mask] = m_head[h];
         m_head[h] = pos;
@@ -26,10 +26,10 @@ public:
 
     // Inserts `pos` and returns the longest match (length >= 3) found within `depth` chain steps, or a
     // length of 0. Stops early at `niceLen`. `maxLen` >= 3 bytes are readable at `cur`.
-    LzMatch findAndInsert(const std::uint8_t* cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen,
+    LzMatch findAndInsert(const std::uint8_t *cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen,
                           unsigned depth);
 
-private:
+  private:
     static constexpr unsigned kHashBits = 16;
     std::unique_ptr<std::uint32_t[]> m_head;
     std::unique_ptr<std::uint32_t[]> m_prev;

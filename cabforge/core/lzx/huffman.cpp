@@ -8,7 +8,7 @@ namespace {
 
 // Moffat-Katajainen in-place code length computation. `a` holds the frequencies in ascending order;
 // on return a[i] is the (unlimited) code length of the i-th symbol.
-void computeLengthsInPlace(std::uint32_t* a, unsigned n) {
+void computeLengthsInPlace(std::uint32_t *a, unsigned n) {
     if (n == 1) {
         a[0] = 1;
         return;
@@ -52,7 +52,7 @@ void computeLengthsInPlace(std::uint32_t* a, unsigned n) {
 
 } // namespace
 
-void buildCodeLengths(const std::uint32_t* freq, unsigned count, unsigned maxLen, std::uint8_t* lens) {
+void buildCodeLengths(const std::uint32_t *freq, unsigned count, unsigned maxLen, std::uint8_t *lens) {
     struct Entry {
         std::uint32_t freq;
         std::uint16_t symbol;
@@ -72,7 +72,7 @@ void buildCodeLengths(const std::uint32_t* freq, unsigned count, unsigned maxLen
         lens[only == 0 ? 1 : 0] = 1;
         return;
     }
-    std::stable_sort(entries, entries + used, [](const Entry& x, const Entry& y) { return x.freq < y.freq; });
+    std::stable_sort(entries, entries + used, [](const Entry &x, const Entry &y) { return x.freq < y.freq; });
 
     std::uint32_t work[kHuffmanMaxSymbols];
     for (unsigned i = 0; i < used; ++i)
@@ -109,7 +109,7 @@ void buildCodeLengths(const std::uint32_t* freq, unsigned count, unsigned maxLen
             lens[entries[i++].symbol] = static_cast<std::uint8_t>(l);
 }
 
-void assignCanonicalCodes(const std::uint8_t* lens, unsigned count, std::uint16_t* codes) {
+void assignCanonicalCodes(const std::uint8_t *lens, unsigned count, std::uint16_t *codes) {
     unsigned perLen[17] = {};
     for (unsigned s = 0; s < count; ++s)
         ++perLen[lens[s]];

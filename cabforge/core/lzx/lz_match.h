@@ -27,7 +27,7 @@ inline unsigned trailingZeros64(std::uint64_t v) { // v != 0
 
 // Length of the common run of `a` and `b`, starting at `len` (already known equal), up to `maxLen`.
 // Reads only bytes below a + maxLen and b + maxLen.
-inline unsigned extendMatch(const std::uint8_t* a, const std::uint8_t* b, unsigned len, unsigned maxLen) {
+inline unsigned extendMatch(const std::uint8_t *a, const std::uint8_t *b, unsigned len, unsigned maxLen) {
     while (len + 8 <= maxLen) {
         std::uint64_t x, y;
         std::memcpy(&x, a + len, 8);
@@ -42,19 +42,21 @@ inline unsigned extendMatch(const std::uint8_t* a, const std::uint8_t* b, unsign
     return len;
 }
 
-inline std::uint32_t load24(const std::uint8_t* p) {
+inline std::uint32_t load24(const std::uint8_t *p) {
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16;
 }
 
-inline std::uint32_t load32(const std::uint8_t* p) {
+inline std::uint32_t load32(const std::uint8_t *p) {
     std::uint32_t v;
     std::memcpy(&v, p, 4);
     return v;
 }
 
-inline std::uint32_t hash32(const std::uint8_t* p, unsigned bits) { return (load32(p) * 0x1E35A7BDu) >> (32 - bits); }
+inline std::uint32_t hash32(const std::uint8_t *p, unsigned bits) {
+    return (load32(p) * 0x1E35A7BDu) >> (32 - bits);
+}
 
-inline std::uint32_t hash24(const std::uint8_t* p, unsigned bits) {
+inline std::uint32_t hash24(const std::uint8_t *p, unsigned bits) {
     return (load24(p) * 0x9E3779B1u) >> (32 - bits);
 }
 

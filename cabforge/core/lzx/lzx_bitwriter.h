@@ -7,8 +7,8 @@
 namespace lzx {
 
 class BitWriter {
-public:
-    BitWriter(unsigned char* out, std::size_t cap) : m_out(out), m_cap(cap) {}
+  public:
+    BitWriter(unsigned char *out, std::size_t cap) : m_out(out), m_cap(cap) {}
 
     // Appends the low `count` bits of `bits` (count <= 32).
     void put(std::uint32_t bits, unsigned count) {
@@ -32,7 +32,7 @@ public:
     void padForRawData() { put(0, 16 - m_pending); }
 
     // Raw bytes; only valid on a 16-bit boundary.
-    void putRaw(const unsigned char* data, std::size_t n) {
+    void putRaw(const unsigned char *data, std::size_t n) {
         if (m_size + n > m_cap) {
             m_overflow = true;
             return;
@@ -53,7 +53,7 @@ public:
     // Bits written so far, including the ones still pending.
     std::uint64_t bitCount() const { return std::uint64_t(m_size) * 8 + m_pending; }
 
-private:
+  private:
     void writeWord(std::uint16_t w) {
         if (m_size + 2 > m_cap) {
             m_overflow = true;
@@ -64,7 +64,7 @@ private:
         m_size += 2;
     }
 
-    unsigned char* m_out;
+    unsigned char *m_out;
     std::size_t m_cap;
     std::size_t m_size = 0;
     std::uint64_t m_acc = 0;

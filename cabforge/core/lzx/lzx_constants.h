@@ -24,9 +24,9 @@ constexpr unsigned kMaxWindowBits = 21;
 
 constexpr unsigned kMinMatch = 2;
 constexpr unsigned kMaxMatch = 257;
-constexpr unsigned kNumPrimaryLengths = 7;   // length headers 0..6 mean lengths 2..8; 7 means "see length tree"
+constexpr unsigned kNumPrimaryLengths = 7; // length headers 0..6 mean lengths 2..8; 7 means "see length tree"
 constexpr unsigned kNumChars = 256;
-constexpr unsigned kMaxSlots = 50;           // 2^21 window
+constexpr unsigned kMaxSlots = 50; // 2^21 window
 constexpr unsigned kMainSymbolsMax = kNumChars + 8 * kMaxSlots;
 constexpr unsigned kLengthSymbols = 249;
 constexpr unsigned kAlignedSymbols = 8;
@@ -43,7 +43,9 @@ constexpr unsigned kMaxAlignedLen = 7;
 // Largest offset the encoder uses: window - 8. The format allows window - 3, but 7-Zip (26.02) decodes
 // matches at window - 3 wrongly when they are longer than 3 bytes; window - 4 and below decode right in
 // every reader, and the margin costs nothing measurable.
-constexpr std::uint32_t maxEncoderOffset(unsigned windowBits) { return (std::uint32_t(1) << windowBits) - 8; }
+constexpr std::uint32_t maxEncoderOffset(unsigned windowBits) {
+    return (std::uint32_t(1) << windowBits) - 8;
+}
 
 enum BlockType : unsigned { kBlockVerbatim = 1, kBlockAligned = 2, kBlockUncompressed = 3 };
 

@@ -6,12 +6,12 @@ namespace lzx {
 
 namespace {
 
-std::int32_t loadLe32(const std::uint8_t* p) {
-    return static_cast<std::int32_t>(std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-                                     std::uint32_t(p[3]) << 24);
+std::int32_t loadLe32(const std::uint8_t *p) {
+    return static_cast<std::int32_t>(std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 |
+                                     std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24);
 }
 
-void storeLe32(std::uint8_t* p, std::int64_t v) {
+void storeLe32(std::uint8_t *p, std::int64_t v) {
     const std::uint32_t u = static_cast<std::uint32_t>(v);
     p[0] = static_cast<std::uint8_t>(u);
     p[1] = static_cast<std::uint8_t>(u >> 8);
@@ -20,7 +20,8 @@ void storeLe32(std::uint8_t* p, std::int64_t v) {
 }
 
 template <bool kEncode>
-void e8Translate(std::uint8_t* frame, std::size_t size, std::uint32_t frameStart, std::uint32_t translationSize) {
+void e8Translate(std::uint8_t *frame, std::size_t size, std::uint32_t frameStart,
+                 std::uint32_t translationSize) {
     if (size <= 10 || frameStart >= kE8MaxPosition || translationSize == 0)
         return;
     const std::int64_t t = translationSize;
@@ -45,11 +46,13 @@ void e8Translate(std::uint8_t* frame, std::size_t size, std::uint32_t frameStart
 
 } // namespace
 
-void e8Encode(std::uint8_t* frame, std::size_t size, std::uint32_t frameStart, std::uint32_t translationSize) {
+void e8Encode(std::uint8_t *frame, std::size_t size, std::uint32_t frameStart,
+              std::uint32_t translationSize) {
     e8Translate<true>(frame, size, frameStart, translationSize);
 }
 
-void e8Decode(std::uint8_t* frame, std::size_t size, std::uint32_t frameStart, std::uint32_t translationSize) {
+void e8Decode(std::uint8_t *frame, std::size_t size, std::uint32_t frameStart,
+              std::uint32_t translationSize) {
     e8Translate<false>(frame, size, frameStart, translationSize);
 }
 

@@ -28,19 +28,19 @@ namespace {
 // Tunables
 
 struct LevelParams {
-    bool optimal;         // near-optimal parsing over binary trees, else lazy parsing over hash chains
-    unsigned lazyBelow;   // lazy parser: look one byte ahead before taking a match shorter than this
-                          // (0: greedy); looking ahead costs a second search per match
-    unsigned depth;       // match-finder steps per position: deeper finds better matches, slower
-    unsigned niceLen;     // a match this long is taken at once: higher helps ratio on repetitive data
-    unsigned passes;      // optimal parser: passes, each costed with the codes of the previous one;
-                          // each pass gains a little ratio for a parse's worth of time
+    bool optimal;       // near-optimal parsing over binary trees, else lazy parsing over hash chains
+    unsigned lazyBelow; // lazy parser: look one byte ahead before taking a match shorter than this
+                        // (0: greedy); looking ahead costs a second search per match
+    unsigned depth;     // match-finder steps per position: deeper finds better matches, slower
+    unsigned niceLen;   // a match this long is taken at once: higher helps ratio on repetitive data
+    unsigned passes;    // optimal parser: passes, each costed with the codes of the previous one;
+                        // each pass gains a little ratio for a parse's worth of time
 };
 
 // Level 0 trades ratio for speed with short hash chains; level 1 parses near optimally over shallow
 // binary-tree searches in one pass; level 2 searches deeper and parses twice, the second pass priced
-// with the code the first produced (about 1.5% smaller than level 1's settings). The first frame of a folder gets one extra pass,
-// because before it there is no code to price symbols with.
+// with the code the first produced (about 1.5% smaller than level 1's settings). The first frame of a
+// folder gets one extra pass, because before it there is no code to price symbols with.
 constexpr LevelParams kLevels[] = {
     {false, 16, 4, 16, 1},
     {true, 0, 8, 16, 1},
@@ -117,7 +117,7 @@ struct LengthSection {
 } // namespace
 
 class Encoder {
-public:
+  public:
     EncoderOptions options;
     LevelParams params{};
     std::uint32_t window = 0;
@@ -127,9 +127,9 @@ public:
 
     std::unique_ptr<std::uint8_t[]> buffer; // history (a window and a margin) plus the current frame
     std::uint32_t bufferCap = 0;
-    std::uint32_t bufferStart = 0; // stream position of buffer[0]
-    std::uint32_t streamPos = 0;   // bytes of the folder consumed so far
-    bool finished = false;         // a short (last) frame has been coded
+    std::uint32_t bufferStart = 0;  // stream position of buffer[0]
+    std::uint32_t streamPos = 0;    // bytes of the folder consumed so far
+    bool finished = false;          // a short (last) frame has been coded
     std::uint32_t deferredFrom = 0; // binary trees: first position of the last frame not inserted yet
 
     std::uint32_t queue[kNumRepeats] = {1, 1, 1};
@@ -157,16 +157,18 @@ namespace {
 // ---------------------------------------------------------------------------------------------
 // Huffman trees and their headers
 
-unsigned lengthHeader(unsigned length) { return length - 2 < kNumPrimaryLengths ? length - 2 : 7; }
+unsigned lengthHeader(unsigned length) {
+    return length - 2 < kNumPrimaryLengths ? length - 2 : 7;
+}
 
 unsigned slotOfCode(std::uint32_t offsetCode) {
     return offsetCode < kNumRepeats ? offsetCode : slotOfFormatted(offsetCode);
 }
 
-void countFrequencies(const Encoder& enc, const Item* items, std::size_t count, Frequencies& f) {
+void countFrequencies(const Encoder &enc, const Item *items, std::size_t count, Frequencies &f) {
     std::memset(&f, 0, sizeof f);
     for (std::size_t i = 0; i < count; ++i) {
-        const Item& it = items[i];
+        const Item &it = items[i];
         if (it.length == 0) {
             ++f.main[it.literal];
             continue;
@@ -188,8 +190,8 @@ void countFrequencies(const Encoder& enc, const Item* items, std::size_t count, 
 }
 
 // Pretree items for lengths[from, to) against prev[from, to); returns the section's cost in bits.
-std::uint64_t buildLengthSection(const std::uint8_t* lens, const std::uint8_t* prev, unsigned from, unsigned to,
-                                 LengthSection& s) {
+std::uint64_t buildLengthSection(const std::uint8_t *lens, const std::uint8_t *prev, unsigned from,
+                                 unsigned to, LengthSection &s) {
     std::uint32_t freq[kPretreeSymbols] = {};
     s.itemCount = 0;
     auto add = [&](unsigned sym, unsigned extra, unsigned second) {
@@ -243,7 +245,7 @@ std::uint64_t buildLengthSection(const std::uint8_t* lens, const std::uint8_t* p
     return bits;
 }
 
-void writeLengthSection(BitWriter& bw, const LengthSection& s) {
+void writeLengthSection(BitWriter &bw, const LengthSection &s) {
     for (unsigned k = 0; k < kPretreeSymbols; ++k)
         bw.put(s.pretreeLens[k], 4);
     for (unsigned k = 0; k < s.itemCount; ++k) {
@@ -262,14 +264,14 @@ void writeLengthSection(BitWriter& bw, const LengthSection& s) {
     }
 }
 
-template <typename T> std::uint64_t dot(const std::uint32_t* freq, const T* lens, unsigned n) {
+template <typename T> std::uint64_t dot(const std::uint32_t *freq, const T *lens, unsigned n) {
     std::uint64_t sum = 0;
     for (unsigned i = 0; i < n; ++i)
         sum += std::uint64_t(freq[i]) * lens[i];
     return sum;
 }
 
-void setCostsFromLengths(Encoder& enc, const std::uint8_t* mainLens, const std::uint8_t* lengthLens) {
+void setCostsFromLengths(Encoder &enc, const std::uint8_t *mainLens, const std::uint8_t *lengthLens) {
     for (unsigned s = 0; s < enc.mainSymbols; ++s)
         enc.costs.main[s] = mainLens[s] != 0 ? mainLens[s] : kUnusedMainCost;
     for (unsigned s = 0; s < kLengthSymbols; ++s)
@@ -277,7 +279,7 @@ void setCostsFromLengths(Encoder& enc, const std::uint8_t* mainLens, const std::
 }
 
 // Costs for a first pass with no code to go by: literals priced from the frame's byte histogram.
-void setDefaultCosts(Encoder& enc, const std::uint8_t* frame, std::size_t n) {
+void setDefaultCosts(Encoder &enc, const std::uint8_t *frame, std::size_t n) {
     std::uint32_t hist[kNumChars] = {};
     for (std::size_t i = 0; i < n; ++i)
         ++hist[frame[i]];
@@ -299,10 +301,11 @@ void setDefaultCosts(Encoder& enc, const std::uint8_t* frame, std::size_t n) {
 // again when that can code every symbol and comes out cheaper, because its header is all zero deltas.
 // `splits` bounds the tree's pretree sections. Fills `lens` and `sections`; returns header plus symbol
 // bits.
-std::uint64_t chooseTree(const std::uint32_t* freq, const std::uint8_t* prev, const unsigned* splits,
-                         unsigned sectionCount, unsigned maxLen, LengthSection* sections, std::uint8_t* lens) {
+std::uint64_t chooseTree(const std::uint32_t *freq, const std::uint8_t *prev, const unsigned *splits,
+                         unsigned sectionCount, unsigned maxLen, LengthSection *sections,
+                         std::uint8_t *lens) {
     const unsigned count = splits[sectionCount];
-    auto cost = [&](const std::uint8_t* l) {
+    auto cost = [&](const std::uint8_t *l) {
         std::uint64_t bits = dot(freq, l, count);
         for (unsigned k = 0; k < sectionCount; ++k)
             bits += buildLengthSection(l, prev, splits[k], splits[k + 1], sections[k]);
@@ -339,10 +342,10 @@ std::uint64_t chooseTree(const std::uint32_t* freq, const std::uint8_t* prev, co
 // ---------------------------------------------------------------------------------------------
 // Block output
 
-void writeItems(BitWriter& bw, const Encoder& enc, const Item* items, std::size_t count, bool aligned) {
-    const Codes& c = enc.codes;
+void writeItems(BitWriter &bw, const Encoder &enc, const Item *items, std::size_t count, bool aligned) {
+    const Codes &c = enc.codes;
     for (std::size_t i = 0; i < count; ++i) {
-        const Item& it = items[i];
+        const Item &it = items[i];
         if (it.length == 0) {
             bw.put(c.mainCodes[it.literal], c.mainLens[it.literal]);
             continue;
@@ -368,10 +371,10 @@ void writeItems(BitWriter& bw, const Encoder& enc, const Item* items, std::size_
 
 // Codes the parsed frame as a verbatim or aligned block when that is smaller than an uncompressed one,
 // else as an uncompressed block. Commits the new queue and code lengths only for a compressed block.
-void writeFrameBlock(Encoder& enc, BitWriter& bw, const std::uint8_t* frame, std::size_t n, const Item* items,
-                     std::size_t count, const std::uint32_t* newQueue) {
-    Frequencies& f = enc.freqs;
-    Codes& c = enc.codes;
+void writeFrameBlock(Encoder &enc, BitWriter &bw, const std::uint8_t *frame, std::size_t n, const Item *items,
+                     std::size_t count, const std::uint32_t *newQueue) {
+    Frequencies &f = enc.freqs;
+    Codes &c = enc.codes;
     countFrequencies(enc, items, count, f);
     const unsigned mainSplits[] = {0, kNumChars, enc.mainSymbols};
     const unsigned lengthSplits[] = {0, kLengthSymbols};
@@ -400,7 +403,7 @@ void writeFrameBlock(Encoder& enc, BitWriter& bw, const std::uint8_t* frame, std
         if (aligned)
             for (unsigned s = 0; s < kAlignedSymbols; ++s)
                 bw.put(c.alignedLens[s], 3);
-        for (const LengthSection& s : enc.sections)
+        for (const LengthSection &s : enc.sections)
             writeLengthSection(bw, s);
         writeItems(bw, enc, items, count, aligned);
         std::memcpy(enc.prevMainLens, c.mainLens, enc.mainSymbols);
@@ -428,15 +431,15 @@ void writeFrameBlock(Encoder& enc, BitWriter& bw, const std::uint8_t* frame, std
 // items plus the repeated-offset queue after them.
 
 // Longest repeated-offset match at `p`; returns its length (0 if under 2) and sets `which`.
-unsigned longestRepeat(const std::uint8_t* p, std::uint32_t reach, const std::uint32_t* queue, unsigned maxLen,
-                       unsigned& which) {
+unsigned longestRepeat(const std::uint8_t *p, std::uint32_t reach, const std::uint32_t *queue,
+                       unsigned maxLen, unsigned &which) {
     unsigned best = 0;
     which = 0;
     for (unsigned k = 0; k < kNumRepeats; ++k) {
         const std::uint32_t off = queue[k];
         if (off > reach)
             continue;
-        const std::uint8_t* m = p - off;
+        const std::uint8_t *m = p - off;
         if (m[0] != p[0] || m[1] != p[1])
             continue;
         const unsigned len = extendMatch(p, m, 2, maxLen);
@@ -448,7 +451,7 @@ unsigned longestRepeat(const std::uint8_t* p, std::uint32_t reach, const std::ui
     return best;
 }
 
-void updateQueue(std::uint32_t* q, std::uint32_t offsetCode) {
+void updateQueue(std::uint32_t *q, std::uint32_t offsetCode) {
     if (offsetCode >= kNumRepeats) {
         q[2] = q[1];
         q[1] = q[0];
@@ -459,13 +462,13 @@ void updateQueue(std::uint32_t* q, std::uint32_t offsetCode) {
 }
 
 // Rough bit cost of an offset for the lazy parser's choice between candidates.
-int offsetScoreBits(const Encoder& enc, std::uint32_t offsetCode) {
+int offsetScoreBits(const Encoder &enc, std::uint32_t offsetCode) {
     if (offsetCode < kNumRepeats)
         return offsetCode == 0 ? 1 : 2;
     return static_cast<int>(enc.slotExtra[slotOfFormatted(offsetCode)]) + 5;
 }
 
-int matchScore(const Encoder& enc, unsigned length, std::uint32_t offsetCode) {
+int matchScore(const Encoder &enc, unsigned length, std::uint32_t offsetCode) {
     return static_cast<int>(length) * 8 - offsetScoreBits(enc, offsetCode);
 }
 
@@ -474,11 +477,11 @@ struct Candidate {
     std::uint32_t offsetCode;
 };
 
-std::size_t parseLazy(Encoder& enc, const std::uint8_t* frame, std::size_t n, std::uint32_t* queue) {
-    Item* items = enc.items.get();
+std::size_t parseLazy(Encoder &enc, const std::uint8_t *frame, std::size_t n, std::uint32_t *queue) {
+    Item *items = enc.items.get();
     std::size_t count = 0;
     const std::uint32_t base = enc.streamPos + enc.window; // biased position of frame[0]
-    const LevelParams& lp = enc.params;
+    const LevelParams &lp = enc.params;
     std::size_t nextInsert = 0;
 
     // Best candidate at i (inserting i into the chains); length 0 when nothing worth coding.
@@ -488,15 +491,15 @@ std::size_t parseLazy(Encoder& enc, const std::uint8_t* frame, std::size_t n, st
         if (maxLen < 2)
             return best;
         unsigned which = 0;
-        const unsigned repLen = longestRepeat(frame + i, enc.streamPos + static_cast<std::uint32_t>(i), queue,
-                                              maxLen, which);
+        const unsigned repLen =
+            longestRepeat(frame + i, enc.streamPos + static_cast<std::uint32_t>(i), queue, maxLen, which);
         if (repLen >= 2)
             best = Candidate{repLen, which};
         if (maxLen >= 3 && i == nextInsert) {
             ++nextInsert;
             if (repLen < lp.niceLen) {
-                const LzMatch m = enc.hashChains.findAndInsert(frame + i, base + static_cast<std::uint32_t>(i),
-                                                               maxLen, lp.niceLen, lp.depth);
+                const LzMatch m = enc.hashChains.findAndInsert(
+                    frame + i, base + static_cast<std::uint32_t>(i), maxLen, lp.niceLen, lp.depth);
                 if (m.length >= 3) {
                     const Candidate c{m.length, m.offset + 2};
                     if (best.length == 0 || matchScore(enc, c.length, c.offsetCode) >
@@ -529,8 +532,8 @@ std::size_t parseLazy(Encoder& enc, const std::uint8_t* frame, std::size_t n, st
         }
         if (cur.length < lp.lazyBelow && i + 1 < n) {
             const Candidate next = candidateAt(i + 1);
-            if (next.length != 0 &&
-                matchScore(enc, next.length, next.offsetCode) > matchScore(enc, cur.length, cur.offsetCode) + 4) {
+            if (next.length != 0 && matchScore(enc, next.length, next.offsetCode) >
+                                        matchScore(enc, cur.length, cur.offsetCode) + 4) {
                 items[count++] = Item{0, frame[i], 0};
                 ++i;
                 cur = next;
@@ -554,8 +557,8 @@ std::size_t parseLazy(Encoder& enc, const std::uint8_t* frame, std::size_t n, st
 // length the positions it covers are only inserted, not searched. Positions too close to the end of a
 // frame that more frames follow are searched without being inserted; they go into the trees at the
 // start of the next frame, once the bytes after them are known.
-void collectMatches(Encoder& enc, const std::uint8_t* frame, std::size_t n) {
-    const LevelParams& lp = enc.params;
+void collectMatches(Encoder &enc, const std::uint8_t *frame, std::size_t n) {
+    const LevelParams &lp = enc.params;
     const std::uint32_t base = enc.streamPos + enc.window;
     for (std::uint32_t p = enc.deferredFrom; p < enc.streamPos; ++p) {
         const std::size_t avail = enc.streamPos + n - p;
@@ -568,8 +571,8 @@ void collectMatches(Encoder& enc, const std::uint8_t* frame, std::size_t n) {
     const std::size_t tailStart = moreFrames && n >= lp.niceLen ? n - lp.niceLen + 1 : n;
     enc.deferredFrom = enc.streamPos + static_cast<std::uint32_t>(std::min(tailStart, n));
 
-    std::uint32_t* start = enc.matchStart.get();
-    LzMatch* cache = enc.matchCache.get();
+    std::uint32_t *start = enc.matchStart.get();
+    LzMatch *cache = enc.matchCache.get();
     std::uint32_t used = 0;
     std::size_t skipUntil = 0;
     for (std::size_t i = 0; i < n; ++i) {
@@ -596,11 +599,11 @@ void collectMatches(Encoder& enc, const std::uint8_t* frame, std::size_t n) {
 
 // One minimum-cost pass over the cached matches with the current costs; writes the chosen items and
 // returns their count. Each node keeps the queue of the cheapest path that reaches it.
-std::size_t optimalPass(Encoder& enc, const std::uint8_t* frame, std::size_t n, std::uint32_t* queue) {
-    OptimalNode* node = enc.nodes.get();
-    const std::uint32_t* start = enc.matchStart.get();
-    const LzMatch* cache = enc.matchCache.get();
-    const Costs& cost = enc.costs;
+std::size_t optimalPass(Encoder &enc, const std::uint8_t *frame, std::size_t n, std::uint32_t *queue) {
+    OptimalNode *node = enc.nodes.get();
+    const std::uint32_t *start = enc.matchStart.get();
+    const LzMatch *cache = enc.matchCache.get();
+    const Costs &cost = enc.costs;
     const unsigned niceLen = enc.params.niceLen;
 
     for (std::size_t i = 1; i <= n; ++i)
@@ -608,9 +611,9 @@ std::size_t optimalPass(Encoder& enc, const std::uint8_t* frame, std::size_t n, 
     node[0].cost = 0;
     std::memcpy(node[0].queue, queue, sizeof node[0].queue);
 
-    auto relax = [&](std::size_t to, std::uint32_t c, const std::uint32_t* q, std::uint32_t offsetCode,
+    auto relax = [&](std::size_t to, std::uint32_t c, const std::uint32_t *q, std::uint32_t offsetCode,
                      unsigned length) {
-        OptimalNode& t = node[to];
+        OptimalNode &t = node[to];
         if (c < t.cost) {
             t.cost = c;
             t.offsetCode = offsetCode;
@@ -629,7 +632,7 @@ std::size_t optimalPass(Encoder& enc, const std::uint8_t* frame, std::size_t n, 
     };
 
     for (std::size_t i = 0; i < n; ++i) {
-        const OptimalNode& cur = node[i];
+        const OptimalNode &cur = node[i];
         const std::uint32_t base = cur.cost;
         relax(i + 1, base + cost.main[frame[i]], cur.queue, 0, 1);
 
@@ -637,12 +640,12 @@ std::size_t optimalPass(Encoder& enc, const std::uint8_t* frame, std::size_t n, 
         if (maxLen < 2)
             continue;
         const std::uint32_t reach = enc.streamPos + static_cast<std::uint32_t>(i);
-        const std::uint8_t* p = frame + i;
+        const std::uint8_t *p = frame + i;
         for (unsigned k = 0; k < kNumRepeats; ++k) {
             const std::uint32_t off = cur.queue[k];
             if (off > reach || (k >= 1 && off == cur.queue[0]) || (k == 2 && off == cur.queue[1]))
                 continue;
-            const std::uint8_t* m = p - off;
+            const std::uint8_t *m = p - off;
             if (m[0] != p[0] || m[1] != p[1])
                 continue;
             const unsigned len = extendMatch(p, m, 2, maxLen);
@@ -656,7 +659,7 @@ std::size_t optimalPass(Encoder& enc, const std::uint8_t* frame, std::size_t n, 
 
         unsigned prevLen = 2;
         for (std::uint32_t j = start[i]; j < start[i + 1]; ++j) {
-            const LzMatch& m = cache[j];
+            const LzMatch &m = cache[j];
             const unsigned len = m.length;
             if (m.offset == cur.queue[0] || m.offset == cur.queue[1] || m.offset == cur.queue[2]) {
                 prevLen = len;
@@ -677,10 +680,10 @@ std::size_t optimalPass(Encoder& enc, const std::uint8_t* frame, std::size_t n, 
     std::size_t count = 0;
     for (std::size_t i = n; i > 0; i -= node[i].length)
         ++count;
-    Item* items = enc.items.get();
+    Item *items = enc.items.get();
     std::size_t k = count;
     for (std::size_t i = n; i > 0; i -= node[i].length) {
-        const OptimalNode& t = node[i];
+        const OptimalNode &t = node[i];
         --k;
         if (t.length == 1) // literal
             items[k] = Item{0, frame[i - 1], 0};
@@ -691,7 +694,7 @@ std::size_t optimalPass(Encoder& enc, const std::uint8_t* frame, std::size_t n, 
     return count;
 }
 
-std::size_t parseOptimal(Encoder& enc, const std::uint8_t* frame, std::size_t n, std::uint32_t* queue) {
+std::size_t parseOptimal(Encoder &enc, const std::uint8_t *frame, std::size_t n, std::uint32_t *queue) {
     collectMatches(enc, frame, n);
     unsigned passes = enc.params.passes;
     if (!enc.haveCosts) {
@@ -703,7 +706,7 @@ std::size_t parseOptimal(Encoder& enc, const std::uint8_t* frame, std::size_t n,
         std::memcpy(queue, enc.queue, sizeof enc.queue);
         count = optimalPass(enc, frame, n, queue);
         if (pass + 1 < passes) {
-            Frequencies& f = enc.freqs;
+            Frequencies &f = enc.freqs;
             countFrequencies(enc, enc.items.get(), count, f);
             std::uint8_t mainLens[kMainSymbolsMax];
             std::uint8_t lengthLens[kLengthSymbols];
@@ -720,7 +723,7 @@ std::size_t parseOptimal(Encoder& enc, const std::uint8_t* frame, std::size_t n,
 // ---------------------------------------------------------------------------------------------
 // Public entry points
 
-Encoder* createEncoder(const EncoderOptions& options) {
+Encoder *createEncoder(const EncoderOptions &options) {
     if (options.windowBits < kMinWindowBits || options.windowBits > kMaxWindowBits || options.level < 0 ||
         options.level > 2)
         return nullptr;
@@ -755,9 +758,11 @@ Encoder* createEncoder(const EncoderOptions& options) {
     return enc.release();
 }
 
-void destroyEncoder(Encoder* encoder) { delete encoder; }
+void destroyEncoder(Encoder *encoder) {
+    delete encoder;
+}
 
-std::size_t encodeFrame(Encoder* enc, const unsigned char* data, std::size_t size, unsigned char* out,
+std::size_t encodeFrame(Encoder *enc, const unsigned char *data, std::size_t size, unsigned char *out,
                         std::size_t cap) {
     if (enc == nullptr || data == nullptr || out == nullptr || size == 0 || size > kFrameSize ||
         cap < kMaxFrameOutput || enc->finished || kMaxFolderBytes - enc->streamPos < size)
@@ -773,15 +778,15 @@ std::size_t encodeFrame(Encoder* enc, const unsigned char* data, std::size_t siz
         enc->bufferStart = keepFrom;
         at = keep;
     }
-    std::uint8_t* frame = enc->buffer.get() + at;
+    std::uint8_t *frame = enc->buffer.get() + at;
     std::memcpy(frame, data, size);
     if (enc->options.e8Translation)
         e8Encode(frame, size, enc->streamPos, kE8TranslationSize);
 
     std::uint32_t queue[kNumRepeats];
     std::memcpy(queue, enc->queue, sizeof queue);
-    const std::size_t count = enc->params.optimal ? parseOptimal(*enc, frame, size, queue)
-                                                  : parseLazy(*enc, frame, size, queue);
+    const std::size_t count =
+        enc->params.optimal ? parseOptimal(*enc, frame, size, queue) : parseLazy(*enc, frame, size, queue);
 
     BitWriter bw(out, cap);
     if (enc->streamPos == 0) {

@@ -35,15 +35,15 @@ inline unsigned short folderCompressionType(unsigned windowBits) {
 class Encoder; // opaque, one per cabinet folder (one continuous stream)
 
 // Returns nullptr when the options are out of range or memory runs out.
-Encoder* createEncoder(const EncoderOptions& options);
-void destroyEncoder(Encoder* encoder);
+Encoder *createEncoder(const EncoderOptions &options);
+void destroyEncoder(Encoder *encoder);
 
 // Compresses the next frame of the folder's stream: `size` uncompressed bytes, 1..32768; every frame
 // but the folder's last is exactly 32768. Writes the frame's compressed bytes (ending on the 16-bit
 // boundary a CFDATA block needs) to `out` and returns their count, 0 on failure (bad arguments, a
 // frame after a short one, `cap` < kMaxFrameOutput). A frame that does not compress comes out as an
 // uncompressed block.
-std::size_t encodeFrame(Encoder* encoder, const unsigned char* data, std::size_t size, unsigned char* out,
+std::size_t encodeFrame(Encoder *encoder, const unsigned char *data, std::size_t size, unsigned char *out,
                         std::size_t cap);
 
 } // namespace lzx

@@ -13,19 +13,20 @@ namespace lzxtest {
 
 namespace {
 
-void put16(Bytes& b, unsigned v) {
+void put16(Bytes &b, unsigned v) {
     b.push_back(static_cast<std::uint8_t>(v));
     b.push_back(static_cast<std::uint8_t>(v >> 8));
 }
-void put32(Bytes& b, std::uint32_t v) {
+void put32(Bytes &b, std::uint32_t v) {
     put16(b, v & 0xFFFF);
     put16(b, v >> 16);
 }
 
-std::uint32_t cabSum(const std::uint8_t* p, std::size_t n, std::uint32_t seed) {
+std::uint32_t cabSum(const std::uint8_t *p, std::size_t n, std::uint32_t seed) {
     std::uint32_t s = seed;
     for (; n >= 4; n -= 4, p += 4)
-        s ^= std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+        s ^= std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+             std::uint32_t(p[3]) << 24;
     std::uint32_t t = 0;
     if (n == 3)
         t = std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2];
@@ -38,16 +39,17 @@ std::uint32_t cabSum(const std::uint8_t* p, std::size_t n, std::uint32_t seed) {
 
 std::string makeTempDir() {
     char templ[] = "/tmp/lzxtest-XXXXXX";
-    const char* d = mkdtemp(templ);
+    const char *d = mkdtemp(templ);
     return d != nullptr ? std::string(d) : std::string();
 }
 
 } // namespace
 
-std::vector<Frame> compressFolder(const Bytes& data, const lzx::EncoderOptions& options, bool& ok) {
+std::vector<Frame> compressFolder(const Bytes &data, const lzx::EncoderOptions &options, bool &ok) {
     std::vector<Frame> frames;
     ok = false;
-    std::unique_ptr<lzx::Encoder, void (*)(lzx::Encoder*)> enc(lzx::createEncoder(options), lzx::destroyEncoder);
+    std::unique_ptr<lzx::Encoder, void (*)(lzx::Encoder *)> enc(lzx::createEncoder(options),
+                                                                lzx::destroyEncoder);
     if (!enc)
         return frames;
     Bytes out(lzx::kMaxFrameOutput);
@@ -63,12 +65,12 @@ std::vector<Frame> compressFolder(const Bytes& data, const lzx::EncoderOptions& 
     return frames;
 }
 
-Bytes wrapCabinet(const std::vector<Frame>& frames, std::uint16_t typeCompress) {
+Bytes wrapCabinet(const std::vector<Frame> &frames, std::uint16_t typeCompress) {
     static const char kName[] = "data.bin";
     const std::size_t nameLen = sizeof kName; // with the NUL
     std::uint32_t total = 0;
     std::uint32_t dataBytes = 0;
-    for (const Frame& f : frames) {
+    for (const Frame &f : frames) {
         total += f.uncompressedSize;
         dataBytes += 8 + static_cast<std::uint32_t>(f.compressed.size());
     }
@@ -82,12 +84,12 @@ Bytes wrapCabinet(const std::vector<Frame>& frames, std::uint16_t typeCompress) 
     put32(b, 0);
     b.push_back(3); // version 1.3
     b.push_back(1);
-    put16(b, 1);                              // cFolders
-    put16(b, 1);                              // cFiles
-    put16(b, 0);                              // flags
-    put16(b, 12345);                          // setID
-    put16(b, 0);                              // iCabinet
-    put32(b, dataStart);                      // CFFOLDER.coffCabStart
+    put16(b, 1);         // cFolders
+    put16(b, 1);         // cFiles
+    put16(b, 0);         // flags
+    put16(b, 12345);     // setID
+    put16(b, 0);         // iCabinet
+    put32(b, dataStart); // CFFOLDER.coffCabStart
     put16(b, static_cast<unsigned>(frames.size()));
     put16(b, typeCompress);
     put32(b, total); // CFFILE
@@ -97,10 +99,12 @@ Bytes wrapCabinet(const std::vector<Frame>& frames, std::uint16_t typeCompress) 
     put16(b, 0x6DAF); // 13:45:30
     put16(b, 0x20);
     b.insert(b.end(), kName, kName + nameLen);
-    for (const Frame& f : frames) {
-        const std::uint32_t sizes = static_cast<std::uint32_t>(f.compressed.size()) | f.uncompressedSize << 16;
+    for (const Frame &f : frames) {
+        const std::uint32_t sizes = static_cast<std::uint32_t>(f.compressed.size()) | f.uncompressedSize
+                                                                                          << 16;
         std::uint8_t sizeBytes[4] = {static_cast<std::uint8_t>(sizes), static_cast<std::uint8_t>(sizes >> 8),
-                                     static_cast<std::uint8_t>(sizes >> 16), static_cast<std::uint8_t>(sizes >> 24)};
+                                     static_cast<std::uint8_t>(sizes >> 16),
+                                     static_cast<std::uint8_t>(sizes >> 24)};
         const std::uint32_t sum = cabSum(sizeBytes, 4, cabSum(f.compressed.data(), f.compressed.size(), 0));
         put32(b, sum);
         b.insert(b.end(), sizeBytes, sizeBytes + 4);
@@ -109,21 +113,21 @@ Bytes wrapCabinet(const std::vector<Frame>& frames, std::uint16_t typeCompress) 
     return b;
 }
 
-std::string writeTempFile(const Bytes& cab, const char* suffix) {
+std::string writeTempFile(const Bytes &cab, const char *suffix) {
     const std::string dir = makeTempDir();
     if (dir.empty())
         return {};
     const std::string path = dir + "/test" + suffix;
-    FILE* f = std::fopen(path.c_str(), "wb");
+    FILE *f = std::fopen(path.c_str(), "wb");
     if (f == nullptr)
         return {};
     const bool ok = std::fwrite(cab.data(), 1, cab.size(), f) == cab.size();
     return std::fclose(f) == 0 && ok ? path : std::string();
 }
 
-Bytes readFile(const std::string& path) {
+Bytes readFile(const std::string &path) {
     Bytes out;
-    FILE* f = std::fopen(path.c_str(), "rb");
+    FILE *f = std::fopen(path.c_str(), "rb");
     if (f == nullptr)
         return out;
     std::uint8_t buf[65536];
@@ -134,14 +138,14 @@ Bytes readFile(const std::string& path) {
     return out;
 }
 
-bool decodeWithMspack(const std::string& cabPath, Bytes& out, std::string& error) {
-    mscab_decompressor* d = mspack_create_cab_decompressor(nullptr);
+bool decodeWithMspack(const std::string &cabPath, Bytes &out, std::string &error) {
+    mscab_decompressor *d = mspack_create_cab_decompressor(nullptr);
     if (d == nullptr) {
         error = "cannot create decompressor";
         return false;
     }
     bool ok = false;
-    mscabd_cabinet* cab = d->open(d, cabPath.c_str());
+    mscabd_cabinet *cab = d->open(d, cabPath.c_str());
     if (cab == nullptr || cab->files == nullptr) {
         error = "open failed, error " + std::to_string(d->last_error(d));
     } else {
@@ -161,7 +165,7 @@ bool decodeWithMspack(const std::string& cabPath, Bytes& out, std::string& error
     return ok;
 }
 
-bool decodeWithTool(const std::string& tool, const std::string& cabPath, Bytes& out, std::string& error) {
+bool decodeWithTool(const std::string &tool, const std::string &cabPath, Bytes &out, std::string &error) {
     const std::string dir = makeTempDir();
     std::string cmd;
     if (tool == "cabextract") // test mode (checks and digests every file) first, then extraction

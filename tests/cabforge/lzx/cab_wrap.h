@@ -19,21 +19,21 @@ struct Frame {
 };
 
 // Compresses `data` frame by frame; an empty result with `ok` false means the encoder failed.
-std::vector<Frame> compressFolder(const Bytes& data, const lzx::EncoderOptions& options, bool& ok);
+std::vector<Frame> compressFolder(const Bytes &data, const lzx::EncoderOptions &options, bool &ok);
 
 // A cabinet holding one folder (the given frames) and one file "data.bin" of the frames' total size.
-Bytes wrapCabinet(const std::vector<Frame>& frames, std::uint16_t typeCompress);
+Bytes wrapCabinet(const std::vector<Frame> &frames, std::uint16_t typeCompress);
 
 // Writes `cab` to a fresh temporary file and returns its path.
-std::string writeTempFile(const Bytes& cab, const char* suffix);
+std::string writeTempFile(const Bytes &cab, const char *suffix);
 
 // Extracts "data.bin" with libmspack's cabinet decompressor; false when it reports an error.
-bool decodeWithMspack(const std::string& cabPath, Bytes& out, std::string& error);
+bool decodeWithMspack(const std::string &cabPath, Bytes &out, std::string &error);
 
 // Extracts with an external reader ("cabextract", after its -t test pass; "7z"; "gcab"); false when it
 // fails or is missing.
-bool decodeWithTool(const std::string& tool, const std::string& cabPath, Bytes& out, std::string& error);
+bool decodeWithTool(const std::string &tool, const std::string &cabPath, Bytes &out, std::string &error);
 
-Bytes readFile(const std::string& path);
+Bytes readFile(const std::string &path);
 
 } // namespace lzxtest

@@ -28,19 +28,19 @@ struct Rng {
 Bytes randomBytes(std::size_t n, std::uint64_t seed) {
     Rng r(seed);
     Bytes b(n);
-    for (auto& c : b)
+    for (auto &c : b)
         c = static_cast<std::uint8_t>(r.next());
     return b;
 }
 
 Bytes textBytes(std::size_t n, std::uint64_t seed) {
-    static const char* const kWords[] = {"the ",    "cabinet ", "folder ", "frame ",  "window ", "of ",
+    static const char *const kWords[] = {"the ",    "cabinet ", "folder ", "frame ",  "window ", "of ",
                                          "data, ",  "and ",     "block ",  "tree.\n", "match ",  "offset ",
                                          "length ", "Huffman ", "code ",   "is ",     "a ",      "E8 "};
     Rng r(seed);
     Bytes b;
     while (b.size() < n) {
-        const char* w = kWords[r.next() % (sizeof kWords / sizeof kWords[0])];
+        const char *w = kWords[r.next() % (sizeof kWords / sizeof kWords[0])];
         b.insert(b.end(), w, w + std::strlen(w));
     }
     b.resize(n);
@@ -78,10 +78,10 @@ Bytes callBytes(std::size_t n, std::uint64_t seed) {
 
 // The largest Windows DLLs of Wine's own build, up to `limit` bytes in total (empty when not installed).
 Bytes wineDlls(std::size_t limit) {
-    static const char* const kNames[] = {"shell32.dll", "user32.dll", "kernelbase.dll", "comctl32.dll",
+    static const char *const kNames[] = {"shell32.dll", "user32.dll", "kernelbase.dll", "comctl32.dll",
                                          "ole32.dll"};
     Bytes all;
-    for (const char* name : kNames) {
+    for (const char *name : kNames) {
         Bytes b = lzxtest::readFile(std::string("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/") + name);
         all.insert(all.end(), b.begin(), b.end());
         if (all.size() >= limit)
@@ -100,22 +100,23 @@ lzx::EncoderOptions opts(int level, unsigned windowBits = 21, bool e8 = true) {
     return o;
 }
 
-std::size_t compressedSize(const std::vector<lzxtest::Frame>& frames) {
+std::size_t compressedSize(const std::vector<lzxtest::Frame> &frames) {
     std::size_t n = 0;
-    for (const auto& f : frames)
+    for (const auto &f : frames)
         n += f.compressed.size();
     return n;
 }
 
 // Compresses, wraps and decodes with libmspack (and optionally the reader programs); returns the
 // compressed size, or 0 after recording a failure.
-std::size_t roundTrip(const Bytes& data, const lzx::EncoderOptions& o, const std::vector<std::string>& tools = {}) {
+std::size_t roundTrip(const Bytes &data, const lzx::EncoderOptions &o,
+                      const std::vector<std::string> &tools = {}) {
     bool ok = false;
     const auto frames = lzxtest::compressFolder(data, o, ok);
     EXPECT_TRUE(ok) << "encoder failed";
     if (!ok)
         return 0;
-    for (const auto& f : frames)
+    for (const auto &f : frames)
         EXPECT_LE(f.compressed.size(), lzx::kMaxFrameOutput);
     const Bytes cab = lzxtest::wrapCabinet(frames, lzx::folderCompressionType(o.windowBits));
     const std::string path = lzxtest::writeTempFile(cab, ".cab");
@@ -124,8 +125,9 @@ std::size_t roundTrip(const Bytes& data, const lzx::EncoderOptions& o, const std
     std::string error;
     const bool decoded = lzxtest::decodeWithMspack(path, out, error);
     EXPECT_TRUE(decoded) << "libmspack: " << error;
-    EXPECT_TRUE(out == data) << "libmspack output differs (" << out.size() << " vs " << data.size() << " bytes)";
-    for (const std::string& tool : tools) {
+    EXPECT_TRUE(out == data) << "libmspack output differs (" << out.size() << " vs " << data.size()
+                             << " bytes)";
+    for (const std::string &tool : tools) {
         Bytes viaTool;
         EXPECT_TRUE(lzxtest::decodeWithTool(tool, path, viaTool, error)) << error;
         EXPECT_TRUE(viaTool == data) << tool << " output differs";
@@ -154,8 +156,8 @@ TEST(LzxRoundTrip, SizesAtFrameEdgesEveryLevel) {
 // The same edges through the three reader programs (7z checks padding bits, gcab decodes each CFDATA alone).
 TEST(LzxRoundTrip, ReaderProgramsAgree) {
     for (int level : {0, 2})
-        for (std::size_t n : {std::size_t(1), std::size_t(9), std::size_t(11), std::size_t(32769),
-                              std::size_t(100000)}) {
+        for (std::size_t n :
+             {std::size_t(1), std::size_t(9), std::size_t(11), std::size_t(32769), std::size_t(100000)}) {
             SCOPED_TRACE("level " + std::to_string(level) + ", " + std::to_string(n) + " bytes");
             Bytes data = textBytes(n / 2, 7);
             Bytes calls = callBytes(n - n / 2, 9);
@@ -174,7 +176,7 @@ TEST(LzxRoundTrip, AroundTheWindowSize) {
         std::size_t size;
         int level;
     } cases[] = {{w - 1, 2}, {w + 1, 2}, {w, 1}, {w + 1, 0}};
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE("level " + std::to_string(c.level) + ", " + std::to_string(c.size) + " bytes");
         roundTrip(Bytes(mixed.begin(), mixed.begin() + static_cast<std::ptrdiff_t>(c.size)), opts(c.level));
     }
@@ -203,8 +205,8 @@ TEST(LzxRoundTrip, MatchesAtTheLargestOffset) {
             if (bits == 21 && level == 0)
                 continue; // keeps the test short; level 0 slides the same buffer at 2^15 and 2^16
             SCOPED_TRACE("window 2^" + std::to_string(bits) + ", level " + std::to_string(level));
-            const std::size_t packed =
-                roundTrip(data, opts(level, bits, false), bits == 21 ? std::vector<std::string>{} : kAllReaders);
+            const std::size_t packed = roundTrip(data, opts(level, bits, false),
+                                                 bits == 21 ? std::vector<std::string>{} : kAllReaders);
             const std::size_t unique = data.size() - rounds * pieceLen;
             EXPECT_GT(packed, 0u);
             if (level == 2) // the short chains of level 0 may miss them in random data
@@ -221,7 +223,7 @@ TEST(LzxRoundTrip, RandomDataStaysWithinTheBound) {
         bool ok = false;
         const auto frames = lzxtest::compressFolder(data, opts(level), ok);
         ASSERT_TRUE(ok);
-        for (const auto& f : frames)
+        for (const auto &f : frames)
             EXPECT_LE(f.compressed.size(), f.uncompressedSize + 24u);
         roundTrip(data, opts(level));
     }
@@ -297,7 +299,7 @@ TEST(LzxContract, RejectsBadArguments) {
     EXPECT_EQ(lzx::createEncoder(opts(3)), nullptr);
     EXPECT_EQ(lzx::createEncoder(opts(-1)), nullptr);
 
-    lzx::Encoder* enc = lzx::createEncoder(opts(1));
+    lzx::Encoder *enc = lzx::createEncoder(opts(1));
     ASSERT_NE(enc, nullptr);
     Bytes data = textBytes(40000, 1);
     Bytes out(lzx::kMaxFrameOutput);
@@ -332,7 +334,7 @@ TEST(LzxHuffman, LimitedCompleteCodes) {
     std::vector<std::uint32_t> zero(8, 0);
     zero[0] = 9;
     cases.push_back({zero, 7});
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         std::vector<std::uint8_t> lens(c.freq.size());
         lzx::buildCodeLengths(c.freq.data(), static_cast<unsigned>(c.freq.size()), c.limit, lens.data());
         double kraft = 0;

@@ -17,7 +17,7 @@ namespace {
 
 // A tiny generator: op < 128 copies op + 1 input bytes; otherwise repeats earlier output from an offset
 // and length read from the input, so short inputs make long streams with matches far back.
-lzxtest::Bytes expand(const std::uint8_t* p, std::size_t n) {
+lzxtest::Bytes expand(const std::uint8_t *p, std::size_t n) {
     const std::size_t kMax = 120000;
     lzxtest::Bytes out;
     std::size_t i = 0;
@@ -28,8 +28,10 @@ lzxtest::Bytes expand(const std::uint8_t* p, std::size_t n) {
                 out.push_back(p[i++]);
         } else if (i + 3 <= n && !out.empty()) {
             const std::size_t len = std::size_t(p[i]) * 64 + (op & 63) + 1;
-            const std::size_t off = (std::size_t(p[i + 1]) | std::size_t(p[i + 2]) << 8 | std::size_t(op & 64) << 10) *
-                                        7 % out.size() + 1;
+            const std::size_t off =
+                (std::size_t(p[i + 1]) | std::size_t(p[i + 2]) << 8 | std::size_t(op & 64) << 10) * 7 %
+                    out.size() +
+                1;
             i += 3;
             for (std::size_t k = 0; k < len && out.size() < kMax; ++k)
                 out.push_back(out[out.size() - off]);
@@ -42,7 +44,7 @@ lzxtest::Bytes expand(const std::uint8_t* p, std::size_t n) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     if (size < 4)
         return 0;
     lzx::EncoderOptions o;
