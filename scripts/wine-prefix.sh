@@ -12,5 +12,8 @@ wine wineboot -i >/dev/null 2>&1 || true
 wineserver -w
 # Japanese text under an English locale needs a font link for the dialog font.
 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic' /f >/dev/null 2>&1 || true
+# No window manager runs under Xvfb: let Wine manage its windows itself, or it waits about two
+# seconds for one whenever a top-level window is hidden or destroyed.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
 wineserver -w
 touch "$prefix/.ready"
