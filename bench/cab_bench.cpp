@@ -25,26 +25,26 @@
 
 namespace {
 
-const char* const kDllFolder = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/";
-const char* const kDlls[] = {"kernel32.dll", "ntdll.dll", "user32.dll", "wininet.dll", "ws2_32.dll"};
-const char* const kHeaderRoot = "/usr/include/boost/asio";
+const char *const kDllFolder = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/";
+const char *const kDlls[] = {"kernel32.dll", "ntdll.dll", "user32.dll", "wininet.dll", "ws2_32.dll"};
+const char *const kHeaderRoot = "/usr/include/boost/asio";
 
 struct Source {
     std::string path, name;
     std::uint64_t size;
 };
 
-void collectHeaders(const std::string& dir, const std::string& prefix, std::vector<Source>* out) {
-    DIR* d = opendir(dir.c_str());
+void collectHeaders(const std::string &dir, const std::string &prefix, std::vector<Source> *out) {
+    DIR *d = opendir(dir.c_str());
     if (!d)
         return;
     std::vector<std::string> names;
-    while (dirent* e = readdir(d))
+    while (dirent *e = readdir(d))
         if (e->d_name[0] != '.')
             names.push_back(e->d_name);
     closedir(d);
     std::sort(names.begin(), names.end());
-    for (const std::string& n : names) {
+    for (const std::string &n : names) {
         struct stat st;
         const std::string p = dir + "/" + n;
         if (stat(p.c_str(), &st) != 0)
@@ -58,70 +58,94 @@ void collectHeaders(const std::string& dir, const std::string& prefix, std::vect
 
 // ---- Writer callbacks over POSIX descriptors ----
 
-void* cbAlloc(std::size_t n, void*) { return std::calloc(1, n ? n : 1); }
-void cbFree(void* p, void*) { std::free(p); }
-std::intptr_t cbOpen(const char* name, int oflag, int, int* err, void*) {
-    int f = (oflag & 3) == cabw::kOpenWriteOnly ? O_WRONLY : (oflag & 3) == cabw::kOpenReadWrite ? O_RDWR : O_RDONLY;
-    if (oflag & cabw::kOpenCreate) f |= O_CREAT;
-    if (oflag & cabw::kOpenTruncate) f |= O_TRUNC;
-    if (oflag & cabw::kOpenExclusive) f |= O_EXCL;
+void *cbAlloc(std::size_t n, void *) {
+    return std::calloc(1, n ? n : 1);
+}
+void cbFree(void *p, void *) {
+    std::free(p);
+}
+std::intptr_t cbOpen(const char *name, int oflag, int, int *err, void *) {
+    int f = (oflag & 3) == cabw::kOpenWriteOnly   ? O_WRONLY
+            : (oflag & 3) == cabw::kOpenReadWrite ? O_RDWR
+                                                  : O_RDONLY;
+    if (oflag & cabw::kOpenCreate)
+        f |= O_CREAT;
+    if (oflag & cabw::kOpenTruncate)
+        f |= O_TRUNC;
+    if (oflag & cabw::kOpenExclusive)
+        f |= O_EXCL;
     const int fd = ::open(name, f, 0644);
-    if (fd < 0) *err = errno;
+    if (fd < 0)
+        *err = errno;
     return fd;
 }
-int cbRead(std::intptr_t fd, void* b, unsigned n, int* err, void*) {
+int cbRead(std::intptr_t fd, void *b, unsigned n, int *err, void *) {
     const auto r = ::read(static_cast<int>(fd), b, n);
-    if (r < 0) *err = errno;
+    if (r < 0)
+        *err = errno;
     return static_cast<int>(r);
 }
-int cbWrite(std::intptr_t fd, const void* b, unsigned n, int* err, void*) {
+int cbWrite(std::intptr_t fd, const void *b, unsigned n, int *err, void *) {
     const auto r = ::write(static_cast<int>(fd), b, n);
-    if (r != static_cast<ssize_t>(n)) *err = r < 0 ? errno : ENOSPC;
+    if (r != static_cast<ssize_t>(n))
+        *err = r < 0 ? errno : ENOSPC;
     return static_cast<int>(r);
 }
-int cbClose(std::intptr_t fd, int* err, void*) {
-    if (::close(static_cast<int>(fd)) != 0) { *err = errno; return -1; }
+int cbClose(std::intptr_t fd, int *err, void *) {
+    if (::close(static_cast<int>(fd)) != 0) {
+        *err = errno;
+        return -1;
+    }
     return 0;
 }
-long cbSeek(std::intptr_t fd, long off, int origin, int* err, void*) {
+long cbSeek(std::intptr_t fd, long off, int origin, int *err, void *) {
     const auto r = ::lseek(static_cast<int>(fd), off, origin);
-    if (r < 0) *err = errno;
+    if (r < 0)
+        *err = errno;
     return static_cast<long>(r);
 }
-int cbDelete(const char* name, int* err, void*) {
-    if (::unlink(name) != 0) { *err = errno; return -1; }
+int cbDelete(const char *name, int *err, void *) {
+    if (::unlink(name) != 0) {
+        *err = errno;
+        return -1;
+    }
     return 0;
 }
 std::string g_tempDir;
 int g_tempCounter = 0;
-bool cbTemp(char* buf, int size, void*) {
+bool cbTemp(char *buf, int size, void *) {
     const std::string n = g_tempDir + "/spill" + std::to_string(++g_tempCounter);
-    if (static_cast<int>(n.size()) >= size) return false;
+    if (static_cast<int>(n.size()) >= size)
+        return false;
     std::memcpy(buf, n.c_str(), n.size() + 1);
     return true;
 }
-std::intptr_t cbOpenInfo(const char* source, std::uint16_t* date, std::uint16_t* time, std::uint16_t* attribs,
-                         int* err, void* c) {
+std::intptr_t cbOpenInfo(const char *source, std::uint16_t *date, std::uint16_t *time, std::uint16_t *attribs,
+                         int *err, void *c) {
     *date = 0x58B1;
     *time = 0x6DAF;
     *attribs = 0x20;
     return cbOpen(source, cabw::kOpenReadOnly, 0, err, c);
 }
 
-bool writeCabinet(const std::vector<Source>& files, const std::string& cab, std::uint16_t type, int level) {
-    cabw::Callbacks cb = {cbAlloc, cbFree, cbOpen, cbRead, cbWrite, cbClose, cbSeek, cbDelete, cbTemp, nullptr};
+bool writeCabinet(const std::vector<Source> &files, const std::string &cab, std::uint16_t type, int level) {
+    cabw::Callbacks cb = {cbAlloc, cbFree, cbOpen,   cbRead, cbWrite,
+                          cbClose, cbSeek, cbDelete, cbTemp, nullptr};
     cabw::CabinetParams p{};
     p.setId = 12345;
     p.lzxLevel = level;
     std::snprintf(p.cabinetName, sizeof p.cabinetName, "%s", cab.c_str());
     cabw::ErrorRecord e;
     cabw::Handle h = cabw::create(&e, cb, p, nullptr);
-    if (!h) return false;
+    if (!h)
+        return false;
     bool ok = cabw::flushFolder(h, nullptr, nullptr);
-    for (const Source& s : files)
-        ok = ok && cabw::addFile(h, s.path.c_str(), s.name.c_str(), false, nullptr, nullptr, cbOpenInfo, type);
+    for (const Source &s : files)
+        ok =
+            ok && cabw::addFile(h, s.path.c_str(), s.name.c_str(), false, nullptr, nullptr, cbOpenInfo, type);
     ok = ok && cabw::flushCabinet(h, true, nullptr, nullptr);
-    if (!ok) std::fprintf(stderr, "writer failed: error %d errno %d\n", e.code, e.errnoType);
+    if (!ok)
+        std::fprintf(stderr, "writer failed: error %d errno %d\n", e.code, e.errnoType);
     return cabw::destroy(h) && ok;
 }
 
@@ -138,39 +162,45 @@ double cpuSeconds(int who) {
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-std::uint64_t fileSize(const std::string& p) {
+std::uint64_t fileSize(const std::string &p) {
     struct stat st;
     return stat(p.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
 
-std::string quote(const std::string& s) {
+std::string quote(const std::string &s) {
     std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
 }
 
-bool sameBytes(const std::string& a, const std::string& b) {
+bool sameBytes(const std::string &a, const std::string &b) {
     std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
-    if (!fa || !fb) return false;
+    if (!fa || !fb)
+        return false;
     std::vector<char> ba(1 << 16), bb(1 << 16);
     for (;;) {
         fa.read(ba.data(), static_cast<std::streamsize>(ba.size()));
         fb.read(bb.data(), static_cast<std::streamsize>(bb.size()));
-        if (fa.gcount() != fb.gcount()) return false;
-        if (fa.gcount() == 0) return true;
-        if (std::memcmp(ba.data(), bb.data(), static_cast<std::size_t>(fa.gcount())) != 0) return false;
+        if (fa.gcount() != fb.gcount())
+            return false;
+        if (fa.gcount() == 0)
+            return true;
+        if (std::memcmp(ba.data(), bb.data(), static_cast<std::size_t>(fa.gcount())) != 0)
+            return false;
     }
 }
 
 // cabextract test + extraction, each file compared with its source.
-bool verify(const std::string& cab, const std::vector<Source>& files, const std::string& work) {
-    if (std::system(("cabextract -q -t " + quote(cab) + " >/dev/null 2>&1").c_str()) != 0) return false;
+bool verify(const std::string &cab, const std::vector<Source> &files, const std::string &work) {
+    if (std::system(("cabextract -q -t " + quote(cab) + " >/dev/null 2>&1").c_str()) != 0)
+        return false;
     const std::string out = work + "/verify";
     std::system(("rm -rf " + quote(out)).c_str());
     if (std::system(("cabextract -q -d " + quote(out) + " " + quote(cab) + " >/dev/null 2>&1").c_str()) != 0)
         return false;
     bool ok = true;
-    for (const Source& s : files) {
+    for (const Source &s : files) {
         std::string rel = s.name;
         std::replace(rel.begin(), rel.end(), '\\', '/');
         if (!sameBytes(s.path, out + "/" + rel)) {
@@ -192,45 +222,50 @@ struct Row {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
     std::string work;
     if (argc > 1) {
         work = argv[1];
         mkdir(work.c_str(), 0755);
     } else {
-        const char* t = std::getenv("TMPDIR");
+        const char *t = std::getenv("TMPDIR");
         std::string tmpl = std::string(t && *t ? t : "/tmp") + "/cab_bench.XXXXXX";
         std::vector<char> b(tmpl.begin(), tmpl.end());
         b.push_back(0);
-        if (!mkdtemp(b.data())) return 2;
+        if (!mkdtemp(b.data()))
+            return 2;
         work = b.data();
     }
     g_tempDir = work;
 
     std::vector<Source> files;
-    for (const char* dll : kDlls) {
+    for (const char *dll : kDlls) {
         const std::string p = std::string(kDllFolder) + dll;
         const std::uint64_t n = fileSize(p);
-        if (n) files.push_back({p, std::string("wine\\") + dll, n});
-        else std::printf("(missing %s)\n", p.c_str());
+        if (n)
+            files.push_back({p, std::string("wine\\") + dll, n});
+        else
+            std::printf("(missing %s)\n", p.c_str());
     }
     collectHeaders(kHeaderRoot, "asio\\", &files);
     std::uint64_t total = 0, dllBytes = 0;
-    for (const Source& s : files) {
+    for (const Source &s : files) {
         total += s.size;
-        if (s.name.compare(0, 5, "wine\\") == 0) dllBytes += s.size;
+        if (s.name.compare(0, 5, "wine\\") == 0)
+            dllBytes += s.size;
     }
     std::printf("Corpus: %zu files, %llu bytes\n", files.size(), static_cast<unsigned long long>(total));
-    for (const Source& s : files)
-        if (s.name.compare(0, 5, "wine\\") == 0) std::printf("  %10llu  %s\n", static_cast<unsigned long long>(s.size), s.path.c_str());
-    std::printf("  %10llu  %s/**  (%zu headers)\n\n", static_cast<unsigned long long>(total - dllBytes), kHeaderRoot,
-                files.size() - sizeof kDlls / sizeof kDlls[0]);
+    for (const Source &s : files)
+        if (s.name.compare(0, 5, "wine\\") == 0)
+            std::printf("  %10llu  %s\n", static_cast<unsigned long long>(s.size), s.path.c_str());
+    std::printf("  %10llu  %s/**  (%zu headers)\n\n", static_cast<unsigned long long>(total - dllBytes),
+                kHeaderRoot, files.size() - sizeof kDlls / sizeof kDlls[0]);
 
     // The same bytes as one stream for gzip and xz; the file list for gcab.
     const std::string concat = work + "/corpus.bin", list = work + "/files.txt";
     {
         std::ofstream o(concat, std::ios::binary), l(list);
-        for (const Source& s : files) {
+        for (const Source &s : files) {
             std::ifstream i(s.path, std::ios::binary);
             o << i.rdbuf();
             l << s.path << "\n";
@@ -241,14 +276,14 @@ int main(int argc, char** argv) {
 
     std::vector<Row> rows;
     struct Ours {
-        const char* label;
+        const char *label;
         std::uint16_t type;
         int level;
     } ours[] = {{"cab LZX:21 fast", cabw::kCompressLzx21, cabw::kLzxLevelFast},
                 {"cab LZX:21 normal", cabw::kCompressLzx21, cabw::kLzxLevelNormal},
                 {"cab LZX:21 default", cabw::kCompressLzx21, cabw::kLzxLevelDefault},
                 {"cab MSZIP", cabw::kCompressMszip, cabw::kLzxLevelDefault}};
-    for (const Ours& o : ours) {
+    for (const Ours &o : ours) {
         const std::string cab = work + "/ours.cab";
         const double t0 = now(), c0 = cpuSeconds(RUSAGE_SELF);
         const bool ok = writeCabinet(files, cab, o.type, o.level);
@@ -258,32 +293,36 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
     struct Tool {
-        const char* label;
+        const char *label;
         std::string command, output;
     } tools[] = {
-        {"gcab -z (MSZIP)", "cd / && xargs -a " + quote(list) + " -d '\\n' gcab -c -z " + quote(work + "/gcab.cab"),
+        {"gcab -z (MSZIP)",
+         "cd / && xargs -a " + quote(list) + " -d '\\n' gcab -c -z " + quote(work + "/gcab.cab"),
          work + "/gcab.cab"},
         {"gzip -6", "gzip -6 -c " + quote(concat) + " > " + quote(work + "/c.gz"), work + "/c.gz"},
         {"gzip -9", "gzip -9 -c " + quote(concat) + " > " + quote(work + "/c.gz"), work + "/c.gz"},
         {"xz -6", "xz -6 -T1 -c " + quote(concat) + " > " + quote(work + "/c.xz"), work + "/c.xz"},
     };
-    for (const Tool& t : tools) {
+    for (const Tool &t : tools) {
         const double t0 = now(), c0 = cpuSeconds(RUSAGE_CHILDREN);
         const int rc = std::system((t.command + " 2>/dev/null").c_str());
         const double t1 = now(), c1 = cpuSeconds(RUSAGE_CHILDREN);
-        rows.push_back({t.label, rc == 0 ? fileSize(t.output) : 0, t1 - t0, c1 - c0, rc == 0 ? "-" : "FAILED"});
+        rows.push_back(
+            {t.label, rc == 0 ? fileSize(t.output) : 0, t1 - t0, c1 - c0, rc == 0 ? "-" : "FAILED"});
     }
 
     // CPU time is the process's own (our engines) or its waited-for children's (the tools), so a
     // busy machine changes it little; wall time is shown beside it.
     std::printf("%-20s %12s %7s %9s %9s  %s\n", "engine", "bytes", "ratio", "MB/s cpu", "MB/s wall", "check");
-    for (const Row& r : rows)
-        std::printf("%-20s %12llu %7.4f %9.2f %9.2f  %s\n", r.engine.c_str(), static_cast<unsigned long long>(r.size),
+    for (const Row &r : rows)
+        std::printf("%-20s %12llu %7.4f %9.2f %9.2f  %s\n", r.engine.c_str(),
+                    static_cast<unsigned long long>(r.size),
                     static_cast<double>(r.size) / static_cast<double>(total), total / 1e6 / r.cpu,
                     total / 1e6 / r.seconds, r.verified.c_str());
-    auto find = [&](const char* name) -> const Row& {
-        for (const Row& r : rows)
-            if (r.engine == name) return r;
+    auto find = [&](const char *name) -> const Row & {
+        for (const Row &r : rows)
+            if (r.engine == name)
+                return r;
         return rows[0];
     };
     const Row &lzx = find("cab LZX:21 default"), &fast = find("cab LZX:21 fast"), &mszip = find("cab MSZIP"),
@@ -296,7 +335,7 @@ int main(int argc, char** argv) {
                 double(mszip.size) / double(gcab.size), gcab.cpu / mszip.cpu);
     std::printf("LZX default / xz -6 = %.3f (ambition <= 1.15)\n", double(lzx.size) / double(xz.size));
     bool allVerified = true;
-    for (const Row& r : rows)
+    for (const Row &r : rows)
         allVerified = allVerified && r.verified != "FAILED";
     if (argc <= 1)
         std::system(("rm -rf " + quote(work)).c_str());

@@ -24,18 +24,18 @@ constexpr std::uint32_t kMaxBlockPayload = 32768 + 6144;
 // MSZIP's own bound for one block: 32 KiB split over two stored deflate blocks.
 constexpr std::uint32_t kMaxMszipPayload = 32768 + 12;
 
-inline void put16(unsigned char* p, std::uint32_t v) {
+inline void put16(unsigned char *p, std::uint32_t v) {
     p[0] = static_cast<unsigned char>(v);
     p[1] = static_cast<unsigned char>(v >> 8);
 }
-inline void put32(unsigned char* p, std::uint32_t v) {
+inline void put32(unsigned char *p, std::uint32_t v) {
     put16(p, v & 0xFFFF);
     put16(p + 2, v >> 16);
 }
 
 // The data-block checksum: XOR of little-endian 32-bit words, the 1-3 tail bytes folded in with
 // the first byte most significant. csum = checksum(sizes, 4, checksum(payload, n, 0)).
-inline std::uint32_t checksum(const unsigned char* p, std::size_t n, std::uint32_t seed) {
+inline std::uint32_t checksum(const unsigned char *p, std::size_t n, std::uint32_t seed) {
     std::uint32_t sum = seed;
     for (; n >= 4; n -= 4, p += 4)
         sum ^= std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |

@@ -44,10 +44,10 @@ struct SpillFile {
 } // namespace
 
 struct Writer {
-    ErrorRecord* error;
+    ErrorRecord *error;
     Callbacks cb;
     CabinetParams params;
-    void* context;
+    void *context;
     bool broken;
     StatusFn status; // the status callback of the call in progress
 
@@ -55,7 +55,7 @@ struct Writer {
     SpillFile table;
     std::uint32_t fileCount; // files in the cabinet being built
 
-    FolderRecord* folders;
+    FolderRecord *folders;
     std::uint32_t folderCount;
     std::uint32_t folderCapacity;
 
@@ -66,20 +66,20 @@ struct Writer {
     std::uint32_t folderBytes; // uncompressed bytes so far
     std::uint32_t folderBlocks;
     std::uint32_t folderDataStart;
-    unsigned char* block;   // the block being filled
-    unsigned char* history; // the previous full block (MSZIP dictionary)
+    unsigned char *block;   // the block being filled
+    unsigned char *history; // the previous full block (MSZIP dictionary)
     bool haveHistory;
     std::uint32_t blockFill;
-    unsigned char* out; // CFDATA header + payload
-    MszipCompressor* mszip;
-    lzx::Encoder* lzx;
+    unsigned char *out; // CFDATA header + payload
+    MszipCompressor *mszip;
+    lzx::Encoder *lzx;
 };
 
 namespace {
 
 // ---- Errors ----
 
-bool fail(Writer* w, int code, int err = 0) {
+bool fail(Writer *w, int code, int err = 0) {
     w->error->code = code;
     w->error->errnoType = err;
     w->error->error = true;
@@ -87,12 +87,12 @@ bool fail(Writer* w, int code, int err = 0) {
 }
 
 // A failure after which the folder's data no longer matches its entries.
-bool breakWriter(Writer* w, int code, int err = 0) {
+bool breakWriter(Writer *w, int code, int err = 0) {
     w->broken = true;
     return fail(w, code, err);
 }
 
-bool checkUsable(Writer* w) {
+bool checkUsable(Writer *w) {
     if (!w->broken)
         return true;
     w->error->error = true; // keep the code of the failure that broke it
@@ -101,15 +101,17 @@ bool checkUsable(Writer* w) {
 
 // ---- Memory ----
 
-void* allocate(Writer* w, std::size_t size) { return w->cb.alloc(size, w->context); }
-void release(Writer* w, void* p) {
+void *allocate(Writer *w, std::size_t size) {
+    return w->cb.alloc(size, w->context);
+}
+void release(Writer *w, void *p) {
     if (p)
         w->cb.free(p, w->context);
 }
 
 // ---- Names ----
 
-bool isValidUtf8(const unsigned char* s, std::size_t n) {
+bool isValidUtf8(const unsigned char *s, std::size_t n) {
     std::size_t i = 0;
     while (i < n) {
         const unsigned char c = s[i];
@@ -146,14 +148,14 @@ bool isValidUtf8(const unsigned char* s, std::size_t n) {
     return true;
 }
 
-bool hasHighBytes(const char* s, std::size_t n) {
+bool hasHighBytes(const char *s, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i)
         if (static_cast<unsigned char>(s[i]) > 0x7F)
             return true;
     return false;
 }
 
-bool copyString(char* dst, std::size_t cap, const char* a, const char* b) {
+bool copyString(char *dst, std::size_t cap, const char *a, const char *b) {
     const std::size_t la = std::strlen(a), lb = std::strlen(b);
     if (la + lb + 1 > cap)
         return false;
@@ -164,7 +166,7 @@ bool copyString(char* dst, std::size_t cap, const char* a, const char* b) {
 
 // ---- Compression types ----
 
-bool parseCompressionType(std::uint16_t type, Method* method, unsigned* windowBits) {
+bool parseCompressionType(std::uint16_t type, Method *method, unsigned *windowBits) {
     if (type == kCompressNone) {
         *method = Method::None;
         return true;
@@ -197,7 +199,7 @@ int encoderLevel(int lzxLevel) {
 
 // ---- Spill files ----
 
-bool spillOpen(Writer* w, SpillFile* f) {
+bool spillOpen(Writer *w, SpillFile *f) {
     if (f->fd != -1)
         return true;
     f->size = 0;
@@ -208,8 +210,8 @@ bool spillOpen(Writer* w, SpillFile* f) {
         return breakWriter(w, kErrTempFile);
     }
     int err = 0;
-    f->fd = w->cb.open(f->name, kOpenReadWrite | kOpenCreate | kOpenExclusive | kOpenBinary, kPermRead | kPermWrite,
-                       &err, w->context);
+    f->fd = w->cb.open(f->name, kOpenReadWrite | kOpenCreate | kOpenExclusive | kOpenBinary,
+                       kPermRead | kPermWrite, &err, w->context);
     if (f->fd == -1) {
         f->name[0] = 0;
         return breakWriter(w, kErrTempFile, err);
@@ -217,7 +219,7 @@ bool spillOpen(Writer* w, SpillFile* f) {
     return true;
 }
 
-bool spillWrite(Writer* w, SpillFile* f, const void* p, std::size_t n) {
+bool spillWrite(Writer *w, SpillFile *f, const void *p, std::size_t n) {
     int err = 0;
     const int written = w->cb.write(f->fd, p, static_cast<unsigned>(n), &err, w->context);
     if (written < 0 || static_cast<std::size_t>(written) != n)
@@ -227,7 +229,7 @@ bool spillWrite(Writer* w, SpillFile* f, const void* p, std::size_t n) {
 }
 
 // Closes and deletes a spill file; true when both succeeded (or there was none).
-bool spillDiscard(Writer* w, SpillFile* f, int* errOut) {
+bool spillDiscard(Writer *w, SpillFile *f, int *errOut) {
     bool ok = true;
     int err = 0;
     if (f->fd != -1) {
@@ -251,27 +253,27 @@ bool spillDiscard(Writer* w, SpillFile* f, int* errOut) {
 
 // ---- Data blocks ----
 
-bool reportStatus(Writer* w, unsigned type, unsigned long cb1, unsigned long cb2) {
+bool reportStatus(Writer *w, unsigned type, unsigned long cb1, unsigned long cb2) {
     if (w->status && w->status(type, cb1, cb2, w->context) == -1)
         return false;
     return true;
 }
 
 // The smallest cabinet the current contents can give; used to fail early on size limits.
-std::uint64_t minimumCabinetSize(const Writer* w) {
+std::uint64_t minimumCabinetSize(const Writer *w) {
     return format::kHeaderSize + std::uint64_t(w->folderCount + 1) * format::kFolderSize + w->table.size +
            w->data.size;
 }
 
-std::uint64_t cabinetLimit(const Writer* w) {
+std::uint64_t cabinetLimit(const Writer *w) {
     return w->params.maxCabinetSize < kMaxCabinetBytes ? w->params.maxCabinetSize : kMaxCabinetBytes;
 }
 
 // Compresses the filled part of the block buffer into one CFDATA and appends it to the data spill.
-bool emitBlock(Writer* w) {
+bool emitBlock(Writer *w) {
     const std::uint32_t n = w->blockFill;
     const std::size_t headerSize = format::kDataHeaderSize + w->params.reserveData;
-    unsigned char* payload = w->out + headerSize;
+    unsigned char *payload = w->out + headerSize;
     std::size_t payloadSize = 0;
     bool grew = false;
     switch (w->method) {
@@ -280,7 +282,8 @@ bool emitBlock(Writer* w) {
         payloadSize = n;
         break;
     case Method::Mszip:
-        payloadSize = mszipCompressBlock(w->mszip, w->haveHistory ? w->history : nullptr, w->block, n, payload, &grew);
+        payloadSize =
+            mszipCompressBlock(w->mszip, w->haveHistory ? w->history : nullptr, w->block, n, payload, &grew);
         break;
     case Method::Lzx:
         payloadSize = lzx::encodeFrame(w->lzx, w->block, n, payload, format::kMaxBlockPayload);
@@ -292,7 +295,7 @@ bool emitBlock(Writer* w) {
     if (grew && w->params.failOnIncompressible)
         return breakWriter(w, kErrCompressor);
 
-    unsigned char* h = w->out;
+    unsigned char *h = w->out;
     std::memset(h, 0, headerSize);
     format::put16(h + 4, static_cast<std::uint32_t>(payloadSize));
     format::put16(h + 6, n);
@@ -305,7 +308,7 @@ bool emitBlock(Writer* w) {
     ++w->folderBlocks;
 
     // The full block becomes the next block's history.
-    unsigned char* t = w->history;
+    unsigned char *t = w->history;
     w->history = w->block;
     w->block = t;
     w->haveHistory = true;
@@ -317,12 +320,12 @@ bool emitBlock(Writer* w) {
 
 // ---- Folders ----
 
-bool openFolder(Writer* w, std::uint16_t type, Method method, unsigned windowBits) {
+bool openFolder(Writer *w, std::uint16_t type, Method method, unsigned windowBits) {
     if (w->folderCount >= kMaxFolders)
         return fail(w, kErrFormatLimit);
     if (w->folderCount == w->folderCapacity) {
         const std::uint32_t capacity = w->folderCapacity ? w->folderCapacity * 2 : 16;
-        auto* grown = static_cast<FolderRecord*>(allocate(w, capacity * sizeof(FolderRecord)));
+        auto *grown = static_cast<FolderRecord *>(allocate(w, capacity * sizeof(FolderRecord)));
         if (!grown)
             return fail(w, kErrOutOfMemory);
         if (w->folderCount)
@@ -358,12 +361,12 @@ bool openFolder(Writer* w, std::uint16_t type, Method method, unsigned windowBit
     return true;
 }
 
-bool closeFolder(Writer* w) {
+bool closeFolder(Writer *w) {
     if (!w->folderOpen)
         return true;
     if (w->blockFill > 0 && !emitBlock(w))
         return false;
-    FolderRecord& f = w->folders[w->folderCount++];
+    FolderRecord &f = w->folders[w->folderCount++];
     f.dataOffset = w->folderDataStart;
     f.blockCount = static_cast<std::uint16_t>(w->folderBlocks);
     f.compressionType = w->folderType;
@@ -377,20 +380,20 @@ bool closeFolder(Writer* w) {
 
 // ---- Cabinet assembly ----
 
-bool outWrite(Writer* w, std::intptr_t fd, const void* p, std::size_t n, int* err) {
+bool outWrite(Writer *w, std::intptr_t fd, const void *p, std::size_t n, int *err) {
     const int written = w->cb.write(fd, p, static_cast<unsigned>(n), err, w->context);
     return written >= 0 && static_cast<std::size_t>(written) == n;
 }
 
 // Copies a whole spill file to the cabinet; error codes per the side that failed.
-bool copySpill(Writer* w, SpillFile* f, std::intptr_t outFd, std::uint32_t* copied, std::uint32_t total,
+bool copySpill(Writer *w, SpillFile *f, std::intptr_t outFd, std::uint32_t *copied, std::uint32_t total,
                bool reportFolder) {
     if (f->size == 0)
         return true;
     int err = 0;
     if (w->cb.seek(f->fd, 0, kSeekSet, &err, w->context) != 0)
         return fail(w, kErrTempFile, err);
-    unsigned char* buffer = w->out; // free while no block is being compressed
+    unsigned char *buffer = w->out; // free while no block is being compressed
     std::uint32_t left = f->size;
     while (left > 0) {
         const unsigned chunk = left < kCopyChunk ? left : kCopyChunk;
@@ -409,7 +412,7 @@ bool copySpill(Writer* w, SpillFile* f, std::intptr_t outFd, std::uint32_t* copi
     return true;
 }
 
-bool writeZeros(Writer* w, std::intptr_t fd, std::size_t n, int* err) {
+bool writeZeros(Writer *w, std::intptr_t fd, std::size_t n, int *err) {
     std::memset(w->out, 0, n < kCopyChunk ? n : kCopyChunk);
     while (n > 0) {
         const std::size_t chunk = n < kCopyChunk ? n : kCopyChunk;
@@ -421,8 +424,8 @@ bool writeZeros(Writer* w, std::intptr_t fd, std::size_t n, int* err) {
 }
 
 // Writes the cabinet file to an open descriptor.
-bool writeCabinet(Writer* w, std::intptr_t fd, std::uint32_t cabinetSize, std::uint32_t dataStart) {
-    const CabinetParams& p = w->params;
+bool writeCabinet(Writer *w, std::intptr_t fd, std::uint32_t cabinetSize, std::uint32_t dataStart) {
+    const CabinetParams &p = w->params;
     const bool reserve = p.reserveHeader || p.reserveFolder || p.reserveData;
     const std::uint32_t headerSize =
         static_cast<std::uint32_t>(format::kHeaderSize + (reserve ? format::kReserveFieldsSize : 0));
@@ -473,7 +476,7 @@ bool writeCabinet(Writer* w, std::intptr_t fd, std::uint32_t cabinetSize, std::u
 }
 
 // After a cabinet is written, or when its spills are given up: start afresh.
-bool resetCabinet(Writer* w) {
+bool resetCabinet(Writer *w) {
     int err = 0;
     const bool ok1 = spillDiscard(w, &w->data, &err);
     const bool ok2 = spillDiscard(w, &w->table, &err);
@@ -488,11 +491,11 @@ bool resetCabinet(Writer* w) {
 
 // ---- Public entry points ----
 
-Handle create(ErrorRecord* error, const Callbacks& callbacks, const CabinetParams& params, void* context) {
+Handle create(ErrorRecord *error, const Callbacks &callbacks, const CabinetParams &params, void *context) {
     if (!error)
         return nullptr;
     *error = ErrorRecord();
-    const Callbacks& c = callbacks;
+    const Callbacks &c = callbacks;
     if (!c.alloc || !c.free || !c.open || !c.read || !c.write || !c.close || !c.seek || !c.deleteFile ||
         !c.getTempFile) {
         error->code = kErrBadParameter;
@@ -500,29 +503,30 @@ Handle create(ErrorRecord* error, const Callbacks& callbacks, const CabinetParam
         return nullptr;
     }
     if (params.reserveHeader > kMaxHeaderReserve || params.reserveFolder > kMaxFolderReserve ||
-        params.reserveData > kMaxDataReserve || !std::memchr(params.cabinetName, 0, sizeof params.cabinetName) ||
+        params.reserveData > kMaxDataReserve ||
+        !std::memchr(params.cabinetName, 0, sizeof params.cabinetName) ||
         !std::memchr(params.cabinetPath, 0, sizeof params.cabinetPath) ||
         !std::memchr(params.diskName, 0, sizeof params.diskName)) {
         error->code = kErrBadParameter;
         error->error = true;
         return nullptr;
     }
-    void* memory = c.alloc(sizeof(Writer), context);
+    void *memory = c.alloc(sizeof(Writer), context);
     if (!memory) {
         error->code = kErrOutOfMemory;
         error->error = true;
         return nullptr;
     }
-    auto* w = new (memory) Writer(); // value-initialised: every field zero
+    auto *w = new (memory) Writer(); // value-initialised: every field zero
     w->error = error;
     w->cb = c;
     w->params = params;
     w->context = context;
     w->data.fd = -1;
     w->table.fd = -1;
-    w->block = static_cast<unsigned char*>(allocate(w, format::kBlockSize));
-    w->history = static_cast<unsigned char*>(allocate(w, format::kBlockSize));
-    w->out = static_cast<unsigned char*>(allocate(w, kMaxDataHeader + kCopyChunk));
+    w->block = static_cast<unsigned char *>(allocate(w, format::kBlockSize));
+    w->history = static_cast<unsigned char *>(allocate(w, format::kBlockSize));
+    w->out = static_cast<unsigned char *>(allocate(w, kMaxDataHeader + kCopyChunk));
     if (!w->block || !w->history || !w->out) {
         destroy(w);
         error->code = kErrOutOfMemory;
@@ -541,7 +545,7 @@ bool flushFolder(Handle w, GetNextCabinetFn, StatusFn status) {
     return closeFolder(w);
 }
 
-bool addFile(Handle w, const char* source, const char* name, bool execute, GetNextCabinetFn, StatusFn status,
+bool addFile(Handle w, const char *source, const char *name, bool execute, GetNextCabinetFn, StatusFn status,
              GetOpenInfoFn getOpenInfo, std::uint16_t compressionType) {
     if (!w)
         return false;
@@ -553,7 +557,7 @@ bool addFile(Handle w, const char* source, const char* name, bool execute, GetNe
 
     const std::size_t nameLength = std::strlen(name);
     if (nameLength == 0 || nameLength > kMaxNameBytes ||
-        !isValidUtf8(reinterpret_cast<const unsigned char*>(name), nameLength))
+        !isValidUtf8(reinterpret_cast<const unsigned char *>(name), nameLength))
         return fail(w, kErrBadName);
     Method method;
     unsigned windowBits = 0;
@@ -627,7 +631,8 @@ bool addFile(Handle w, const char* source, const char* name, bool execute, GetNe
     ++w->fileCount;
     if (minimumCabinetSize(w) > cabinetLimit(w))
         return breakWriter(w, kErrFormatLimit);
-    if (w->cb.filePlaced && w->cb.filePlaced(&w->params, name, static_cast<long>(size), false, w->context) == -1)
+    if (w->cb.filePlaced &&
+        w->cb.filePlaced(&w->params, name, static_cast<long>(size), false, w->context) == -1)
         return breakWriter(w, kErrUserAbort);
     return true;
 }
@@ -643,12 +648,11 @@ bool flushCabinet(Handle w, bool getNextCabinetRequested, GetNextCabinetFn getNe
     if (w->fileCount == 0)
         return resetCabinet(w); // nothing to write: readers disagree about empty cabinets
 
-    const CabinetParams& p = w->params;
+    const CabinetParams &p = w->params;
     const bool reserve = p.reserveHeader || p.reserveFolder || p.reserveData;
-    const std::uint64_t dataStart = format::kHeaderSize + (reserve ? format::kReserveFieldsSize : 0) +
-                                    p.reserveHeader +
-                                    std::uint64_t(w->folderCount) * (format::kFolderSize + p.reserveFolder) +
-                                    w->table.size;
+    const std::uint64_t dataStart =
+        format::kHeaderSize + (reserve ? format::kReserveFieldsSize : 0) + p.reserveHeader +
+        std::uint64_t(w->folderCount) * (format::kFolderSize + p.reserveFolder) + w->table.size;
     const std::uint64_t cabinetSize = dataStart + w->data.size;
     if (cabinetSize > cabinetLimit(w))
         return breakWriter(w, kErrFormatLimit);
@@ -671,7 +675,8 @@ bool flushCabinet(Handle w, bool getNextCabinetRequested, GetNextCabinetFn getNe
                                         kPermRead | kPermWrite, &err, w->context);
     if (fd == -1)
         return fail(w, kErrCabinetFile, err);
-    bool ok = writeCabinet(w, fd, static_cast<std::uint32_t>(cabinetSize), static_cast<std::uint32_t>(dataStart));
+    bool ok =
+        writeCabinet(w, fd, static_cast<std::uint32_t>(cabinetSize), static_cast<std::uint32_t>(dataStart));
     err = 0;
     if (w->cb.close(fd, &err, w->context) != 0 && ok)
         ok = fail(w, kErrCabinetFile, err);
@@ -702,8 +707,8 @@ bool destroy(Handle w) {
     release(w, w->block);
     release(w, w->history);
     release(w, w->out);
-    ErrorRecord* error = w->error;
-    void* context = w->context;
+    ErrorRecord *error = w->error;
+    void *context = w->context;
     auto freeFn = w->cb.free;
     freeFn(w, context);
     if (!ok) {

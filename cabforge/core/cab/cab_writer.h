@@ -98,11 +98,11 @@ constexpr int kLzxLevelNormal = 2;
 constexpr int kLzxLevelBest = 3;
 
 // ---- Format limits the writer enforces (as kFormatLimit failures) ----
-constexpr std::uint32_t kMaxFiles = 65535;          // files per cabinet
-constexpr std::uint32_t kMaxFolders = 65535;        // folders per cabinet
+constexpr std::uint32_t kMaxFiles = 65535;            // files per cabinet
+constexpr std::uint32_t kMaxFolders = 65535;          // folders per cabinet
 constexpr std::uint32_t kMaxFolderBytes = 0x7FFF8000; // uncompressed bytes per folder (65535 blocks)
 constexpr std::uint32_t kMaxCabinetBytes = 0x7FFFFFFF;
-constexpr std::size_t kMaxNameBytes = 255;           // name bytes, not counting the terminating NUL
+constexpr std::size_t kMaxNameBytes = 255; // name bytes, not counting the terminating NUL
 constexpr std::size_t kMaxHeaderReserve = 60000;
 constexpr std::size_t kMaxFolderReserve = 255;
 constexpr std::size_t kMaxDataReserve = 255;
@@ -124,9 +124,9 @@ enum ErrorCode : int {
 };
 
 struct ErrorRecord {
-    int code = kErrNone;  // an ErrorCode
-    int errnoType = 0;    // the *err value of the callback that failed, else 0
-    bool error = false;   // set with every failure
+    int code = kErrNone; // an ErrorCode
+    int errnoType = 0;   // the *err value of the callback that failed, else 0
+    bool error = false;  // set with every failure
 };
 
 // ---- Cabinet parameters ----
@@ -143,8 +143,8 @@ struct CabinetParams {
     std::uint32_t reserveHeader = 0;
     std::uint32_t reserveFolder = 0;
     std::uint32_t reserveData = 0;
-    int cabinetNumber = 0;  // stored in the header's cabinet index field (low 16 bits)
-    int diskNumber = 0;     // passed through to the callbacks; a single cabinet stores no disk names
+    int cabinetNumber = 0; // stored in the header's cabinet index field (low 16 bits)
+    int diskNumber = 0;    // passed through to the callbacks; a single cabinet stores no disk names
     bool failOnIncompressible = false; // fail (kErrCompressor) when a compressed block grows
     std::uint16_t setId = 0;
     char diskName[256] = {};
@@ -160,46 +160,46 @@ struct CabinetParams {
 // stores an errno-style number in *err; the writer copies it into ErrorRecord::errnoType.
 struct Callbacks {
     // Zero-filled memory block, or nullptr.
-    void* (*alloc)(std::size_t size, void* context);
-    void (*free)(void* block, void* context);
+    void *(*alloc)(std::size_t size, void *context);
+    void (*free)(void *block, void *context);
     // Opens a file with kOpen* flags and kPerm* permission; returns a descriptor, or -1.
-    std::intptr_t (*open)(const char* name, int oflag, int pmode, int* err, void* context);
+    std::intptr_t (*open)(const char *name, int oflag, int pmode, int *err, void *context);
     // Return the byte count transferred; read returns 0 at the end of the file and -1 on error; a
     // write that returns less than `count` is a failure.
-    int (*read)(std::intptr_t fd, void* buffer, unsigned count, int* err, void* context);
-    int (*write)(std::intptr_t fd, const void* buffer, unsigned count, int* err, void* context);
+    int (*read)(std::intptr_t fd, void *buffer, unsigned count, int *err, void *context);
+    int (*write)(std::intptr_t fd, const void *buffer, unsigned count, int *err, void *context);
     // Returns 0 on success, -1 on failure.
-    int (*close)(std::intptr_t fd, int* err, void* context);
+    int (*close)(std::intptr_t fd, int *err, void *context);
     // Returns the new position, or -1.
-    long (*seek)(std::intptr_t fd, long offset, int origin, int* err, void* context);
+    long (*seek)(std::intptr_t fd, long offset, int origin, int *err, void *context);
     // Returns 0 on success, -1 on failure.
-    int (*deleteFile)(const char* name, int* err, void* context);
+    int (*deleteFile)(const char *name, int *err, void *context);
     // Writes a fresh temporary file name (not yet created) into buffer; false on failure.
-    bool (*getTempFile)(char* buffer, int bufferSize, void* context);
+    bool (*getTempFile)(char *buffer, int bufferSize, void *context);
     // Called once a file's data and entry are complete. Returns 0; -1 aborts (kErrUserAbort).
-    int (*filePlaced)(const CabinetParams* params, const char* name, long size, bool continuation,
-                      void* context);
+    int (*filePlaced)(const CabinetParams *params, const char *name, long size, bool continuation,
+                      void *context);
 };
 
 // Per-call callbacks.
 // getNextCabinet: asked (by flushCabinet with the request flag) to fill in the parameters of a
 // following cabinet; false aborts. The writer never writes the following cabinet's name into this
 // one.
-using GetNextCabinetFn = bool (*)(CabinetParams* params, unsigned long previousCabinetSize, void* context);
+using GetNextCabinetFn = bool (*)(CabinetParams *params, unsigned long previousCabinetSize, void *context);
 // status: see kStatus*; -1 aborts.
-using StatusFn = long (*)(unsigned typeStatus, unsigned long cb1, unsigned long cb2, void* context);
+using StatusFn = long (*)(unsigned typeStatus, unsigned long cb1, unsigned long cb2, void *context);
 // getOpenInfo: opens the source for reading (read/close callbacks are used on the result) and
 // reports its MS-DOS date, time and attributes. Returns the descriptor, or -1 with *err set.
-using GetOpenInfoFn = std::intptr_t (*)(const char* sourceName, std::uint16_t* date, std::uint16_t* time,
-                                        std::uint16_t* attribs, int* err, void* context);
+using GetOpenInfoFn = std::intptr_t (*)(const char *sourceName, std::uint16_t *date, std::uint16_t *time,
+                                        std::uint16_t *attribs, int *err, void *context);
 
 struct Writer; // opaque
-using Handle = Writer*;
+using Handle = Writer *;
 
 // Creates a writer. `error` must stay valid until destroy; `callbacks` and `params` are copied.
 // alloc, free, open, read, write, close, seek, deleteFile and getTempFile are required; filePlaced
 // may be null. Returns nullptr (and fills *error) on failure.
-Handle create(ErrorRecord* error, const Callbacks& callbacks, const CabinetParams& params, void* context);
+Handle create(ErrorRecord *error, const Callbacks &callbacks, const CabinetParams &params, void *context);
 
 // Ends the current folder: its last block is compressed and written to the spill file. With no
 // file added since the last flush there is nothing to do and it succeeds.
@@ -209,15 +209,17 @@ bool flushFolder(Handle handle, GetNextCabinetFn getNextCabinet, StatusFn status
 // folder separator) is stored as the entry's name. `execute` sets kAttribExecute. The data is
 // read through the callbacks and compressed with `compressionType` (kCompress*, compressLzx(n)).
 // status is called for every compressed block; getOpenInfo must not be null.
-bool addFile(Handle handle, const char* source, const char* name, bool execute, GetNextCabinetFn getNextCabinet,
-             StatusFn status, GetOpenInfoFn getOpenInfo, std::uint16_t compressionType);
+bool addFile(Handle handle, const char *source, const char *name, bool execute,
+             GetNextCabinetFn getNextCabinet, StatusFn status, GetOpenInfoFn getOpenInfo,
+             std::uint16_t compressionType);
 
 // Ends the current folder and writes the cabinet file (params.cabinetPath + params.cabinetName).
 // With getNextCabinetRequested, getNextCabinet is called before the cabinet is written, on a copy
 // of this cabinet's parameters with cabinetNumber + 1; that copy names the cabinet that files added
 // afterwards go to. Nothing of it is written into this cabinet. When no file
 // was added since the last cabinet, no cabinet file is written and the call succeeds.
-bool flushCabinet(Handle handle, bool getNextCabinetRequested, GetNextCabinetFn getNextCabinet, StatusFn status);
+bool flushCabinet(Handle handle, bool getNextCabinetRequested, GetNextCabinetFn getNextCabinet,
+                  StatusFn status);
 
 // Releases the writer and deletes its temporary files. Accepts nullptr. Returns false only when a
 // temporary file could not be closed or deleted.

@@ -16,23 +16,23 @@ struct MszipCompressor {
     z_stream stream;
     MszipAlloc alloc;
     MszipFree free;
-    void* context;
+    void *context;
 };
 
 namespace {
 
 voidpf zlibAlloc(voidpf opaque, uInt items, uInt size) {
-    auto* c = static_cast<MszipCompressor*>(opaque);
+    auto *c = static_cast<MszipCompressor *>(opaque);
     return c->alloc(static_cast<std::size_t>(items) * size, c->context);
 }
 
 void zlibFree(voidpf opaque, voidpf address) {
-    auto* c = static_cast<MszipCompressor*>(opaque);
+    auto *c = static_cast<MszipCompressor *>(opaque);
     c->free(address, c->context);
 }
 
 // One stored deflate block with BFINAL set: 01, LEN, ~LEN, the bytes.
-std::size_t storeBlock(const unsigned char* data, std::size_t size, unsigned char* out) {
+std::size_t storeBlock(const unsigned char *data, std::size_t size, unsigned char *out) {
     out[0] = 'C';
     out[1] = 'K';
     out[2] = 0x01;
@@ -44,8 +44,8 @@ std::size_t storeBlock(const unsigned char* data, std::size_t size, unsigned cha
 
 } // namespace
 
-MszipCompressor* mszipCreate(int level, MszipAlloc alloc, MszipFree free, void* context) {
-    auto* c = static_cast<MszipCompressor*>(alloc(sizeof(MszipCompressor), context));
+MszipCompressor *mszipCreate(int level, MszipAlloc alloc, MszipFree free, void *context) {
+    auto *c = static_cast<MszipCompressor *>(alloc(sizeof(MszipCompressor), context));
     if (!c)
         return nullptr;
     std::memset(c, 0, sizeof *c);
@@ -62,29 +62,31 @@ MszipCompressor* mszipCreate(int level, MszipAlloc alloc, MszipFree free, void* 
     return c;
 }
 
-void mszipDestroy(MszipCompressor* compressor) {
+void mszipDestroy(MszipCompressor *compressor) {
     if (!compressor)
         return;
     deflateEnd(&compressor->stream);
     compressor->free(compressor, compressor->context);
 }
 
-bool mszipReset(MszipCompressor* compressor) { return deflateReset(&compressor->stream) == Z_OK; }
+bool mszipReset(MszipCompressor *compressor) {
+    return deflateReset(&compressor->stream) == Z_OK;
+}
 
-std::size_t mszipCompressBlock(MszipCompressor* compressor, const unsigned char* history,
-                               const unsigned char* data, std::size_t size, unsigned char* out,
-                               bool* stored) {
+std::size_t mszipCompressBlock(MszipCompressor *compressor, const unsigned char *history,
+                               const unsigned char *data, std::size_t size, unsigned char *out,
+                               bool *stored) {
     *stored = false;
     if (size == 0 || size > format::kBlockSize)
         return 0;
-    z_stream& zs = compressor->stream;
+    z_stream &zs = compressor->stream;
     if (deflateReset(&zs) != Z_OK)
         return 0;
     if (history && deflateSetDictionary(&zs, history, format::kBlockSize) != Z_OK)
         return 0;
     out[0] = 'C';
     out[1] = 'K';
-    zs.next_in = const_cast<Bytef*>(data);
+    zs.next_in = const_cast<Bytef *>(data);
     zs.avail_in = static_cast<uInt>(size);
     zs.next_out = out + 2;
     zs.avail_out = format::kMaxMszipPayload - 2;

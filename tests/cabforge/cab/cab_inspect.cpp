@@ -3,12 +3,14 @@
 namespace cabtest {
 namespace {
 
-std::uint32_t u16(const std::string& b, std::size_t o) {
+std::uint32_t u16(const std::string &b, std::size_t o) {
     return std::uint32_t(std::uint8_t(b[o])) | std::uint32_t(std::uint8_t(b[o + 1])) << 8;
 }
-std::uint32_t u32(const std::string& b, std::size_t o) { return u16(b, o) | u16(b, o + 2) << 16; }
+std::uint32_t u32(const std::string &b, std::size_t o) {
+    return u16(b, o) | u16(b, o + 2) << 16;
+}
 
-std::uint32_t sum(const std::string& b, std::size_t o, std::size_t n, std::uint32_t s) {
+std::uint32_t sum(const std::string &b, std::size_t o, std::size_t n, std::uint32_t s) {
     for (; n >= 4; n -= 4, o += 4)
         s ^= u32(b, o);
     std::uint32_t t = 0;
@@ -19,9 +21,9 @@ std::uint32_t sum(const std::string& b, std::size_t o, std::size_t n, std::uint3
 
 } // namespace
 
-CabInfo inspectCabinet(const std::string& b) {
+CabInfo inspectCabinet(const std::string &b) {
     CabInfo info;
-    auto bad = [&](const std::string& why) {
+    auto bad = [&](const std::string &why) {
         info.problem = why;
         return info;
     };
@@ -79,7 +81,7 @@ CabInfo inspectCabinet(const std::string& b) {
         info.entries.push_back(e);
         pos = end + 1;
     }
-    for (auto& f : info.folders) {
+    for (auto &f : info.folders) {
         if (f.dataStart != pos)
             return bad("folder data does not start where expected");
         for (std::uint32_t k = 0; k < f.blockCount; ++k) {
@@ -103,7 +105,7 @@ CabInfo inspectCabinet(const std::string& b) {
     }
     if (pos != b.size())
         return bad("bytes after the last block");
-    for (const auto& e : info.entries) {
+    for (const auto &e : info.entries) {
         if (e.folder >= info.folders.size())
             return bad("entry with bad folder index");
         if (std::uint64_t(e.offset) + e.size > info.folders[e.folder].uncompressed)

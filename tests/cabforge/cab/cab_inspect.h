@@ -16,9 +16,9 @@ struct CabEntry {
 struct CabFolder {
     std::uint32_t dataStart;
     std::uint16_t blockCount, type;
-    std::uint64_t uncompressed = 0;           // sum of cbUncomp
-    std::uint64_t compressed = 0;             // sum of cbData
-    std::vector<std::uint16_t> blockUncomp;   // cbUncomp per block
+    std::uint64_t uncompressed = 0;         // sum of cbUncomp
+    std::uint64_t compressed = 0;           // sum of cbData
+    std::vector<std::uint16_t> blockUncomp; // cbUncomp per block
 };
 struct CabInfo {
     std::string problem; // empty when the structure is consistent
@@ -28,6 +28,6 @@ struct CabInfo {
     std::vector<CabEntry> entries;
 };
 
-CabInfo inspectCabinet(const std::string& bytes);
+CabInfo inspectCabinet(const std::string &bytes);
 
 } // namespace cabtest

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
     if (argc != 5) {
         std::fprintf(stderr, "usage: cab_make <list> <cabinet> <type> <tempdir>\n");
         return 2;
@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
     const cabtest::BuildResult r = cabtest::buildCabinet(argv[2], files, type, params, argv[4]);
     if (!r.ok || r.openDescriptors || r.tempFilesLeft) {
         std::fprintf(stderr, "failed at %s: error %d errno %d; %d descriptors and %d temporary files left\n",
-                     r.failedStep.c_str(), r.error.code, r.error.errnoType, r.openDescriptors, r.tempFilesLeft);
+                     r.failedStep.c_str(), r.error.code, r.error.errnoType, r.openDescriptors,
+                     r.tempFilesLeft);
         return 1;
     }
     return 0;

@@ -16,12 +16,12 @@ using namespace cabtest;
 
 namespace {
 
-const char* const kCabinet = "out/x.cab";
+const char *const kCabinet = "out/x.cab";
 
 std::string noise(std::size_t n, unsigned seed) {
     std::mt19937 g(seed);
     std::string s(n, '\0');
-    for (auto& c : s)
+    for (auto &c : s)
         c = static_cast<char>(g());
     return s;
 }
@@ -38,7 +38,7 @@ struct Source {
     std::string path, name;
 };
 
-void addSources(MemFs& fs) {
+void addSources(MemFs &fs) {
     fs.files["src/a"].data = text(40000);
     fs.files["src/b"].data = noise(100000, 1);
     fs.files["src/c"].data = "0123456789";
@@ -63,7 +63,7 @@ cabw::CabinetParams defaultParams() {
 }
 
 // The archive builder's calling order.
-Outcome build(MemFs& fs, const std::vector<Source>& sources, std::uint16_t type,
+Outcome build(MemFs &fs, const std::vector<Source> &sources, std::uint16_t type,
               cabw::CabinetParams params = defaultParams()) {
     Outcome o;
     cabw::Handle h = cabw::create(&o.error, memCallbacks(), params, &fs);
@@ -75,8 +75,8 @@ Outcome build(MemFs& fs, const std::vector<Source>& sources, std::uint16_t type,
     if (!ok)
         o.step = "flushFolder";
     for (std::size_t i = 0; ok && i < sources.size(); ++i) {
-        ok = cabw::addFile(h, sources[i].path.c_str(), sources[i].name.c_str(), false, memNextCabinet, memStatus,
-                           memOpenInfo, type);
+        ok = cabw::addFile(h, sources[i].path.c_str(), sources[i].name.c_str(), false, memNextCabinet,
+                           memStatus, memOpenInfo, type);
         if (!ok)
             o.step = "addFile";
     }
@@ -93,16 +93,16 @@ Outcome build(MemFs& fs, const std::vector<Source>& sources, std::uint16_t type,
     return o;
 }
 
-void expectClean(const MemFs& fs) {
+void expectClean(const MemFs &fs) {
     EXPECT_EQ(fs.countFiles("tmp/"), 0) << "temporary files left";
     EXPECT_TRUE(fs.fds.empty()) << "descriptors left open";
     EXPECT_EQ(fs.liveBlocks, 0) << "memory not returned";
 }
 
 struct FaultCase {
-    const char* label;
-    std::function<void(MemFs&)> inject;
-    const char* step;
+    const char *label;
+    std::function<void(MemFs &)> inject;
+    const char *step;
     int code;
     int err; // expected errnoType
 };
@@ -111,59 +111,69 @@ const int kErr = 28;
 
 std::vector<FaultCase> faultCases() {
     return {
-        {"source cannot be opened", [](MemFs& f) { f.files.erase("src/b"); }, "addFile", cabw::kErrOpenSource, 2},
+        {"source cannot be opened", [](MemFs &f) { f.files.erase("src/b"); }, "addFile", cabw::kErrOpenSource,
+         2},
         {"source read fails midway",
-         [](MemFs& f) {
+         [](MemFs &f) {
              f.failRead = "src/b";
              f.failReadAfter = 50000;
          },
          "addFile", cabw::kErrReadSource, kErr},
-        {"source close fails", [](MemFs& f) { f.failClose = "src/a"; }, "addFile", cabw::kErrOpenSource, kErr},
-        {"no temporary name", [](MemFs& f) { f.failTempName = true; }, "addFile", cabw::kErrTempFile, 0},
-        {"temporary file cannot be created", [](MemFs& f) { f.failOpen = "tmp/"; }, "addFile", cabw::kErrTempFile,
+        {"source close fails", [](MemFs &f) { f.failClose = "src/a"; }, "addFile", cabw::kErrOpenSource,
          kErr},
+        {"no temporary name", [](MemFs &f) { f.failTempName = true; }, "addFile", cabw::kErrTempFile, 0},
+        {"temporary file cannot be created", [](MemFs &f) { f.failOpen = "tmp/"; }, "addFile",
+         cabw::kErrTempFile, kErr},
         {"temporary file short write",
-         [](MemFs& f) {
+         [](MemFs &f) {
              f.failWrite = "tmp/";
              f.failWriteAfter = 30000;
          },
          "addFile", cabw::kErrTempFile, kErr},
-        {"temporary file seek fails", [](MemFs& f) { f.failSeek = "tmp/"; }, "flushCabinet", cabw::kErrTempFile,
-         kErr},
-        {"temporary file read fails", [](MemFs& f) { f.failRead = "tmp/"; }, "flushCabinet", cabw::kErrTempFile,
-         kErr},
-        {"cabinet cannot be created", [](MemFs& f) { f.failOpen = "out/"; }, "flushCabinet",
+        {"temporary file seek fails", [](MemFs &f) { f.failSeek = "tmp/"; }, "flushCabinet",
+         cabw::kErrTempFile, kErr},
+        {"temporary file read fails", [](MemFs &f) { f.failRead = "tmp/"; }, "flushCabinet",
+         cabw::kErrTempFile, kErr},
+        {"cabinet cannot be created", [](MemFs &f) { f.failOpen = "out/"; }, "flushCabinet",
          cabw::kErrCabinetFile, kErr},
         {"cabinet short write",
-         [](MemFs& f) {
+         [](MemFs &f) {
              f.failWrite = "out/";
              f.failWriteAfter = 1000;
          },
          "flushCabinet", cabw::kErrCabinetFile, kErr},
-        {"cabinet seek fails", [](MemFs& f) { f.failSeek = "out/"; }, "flushCabinet", cabw::kErrCabinetFile, kErr},
-        {"cabinet close fails", [](MemFs& f) { f.failClose = "out/"; }, "flushCabinet", cabw::kErrCabinetFile,
+        {"cabinet seek fails", [](MemFs &f) { f.failSeek = "out/"; }, "flushCabinet", cabw::kErrCabinetFile,
+         kErr},
+        {"cabinet close fails", [](MemFs &f) { f.failClose = "out/"; }, "flushCabinet", cabw::kErrCabinetFile,
          kErr},
         {"status aborts while compressing",
-         [](MemFs& f) {
+         [](MemFs &f) {
              f.statusAbortType = cabw::kStatusFile;
              f.statusAbortAt = 1;
          },
          "addFile", cabw::kErrUserAbort, 0},
         {"status aborts the last block",
-         [](MemFs& f) {
+         [](MemFs &f) {
              f.statusAbortType = cabw::kStatusFile;
              f.statusAbortAt = 4;
          },
          "flushCabinet", cabw::kErrUserAbort, 0},
         {"status aborts the cabinet",
-         [](MemFs& f) { f.statusAbortType = cabw::kStatusCabinet; f.statusAbortAt = 0; }, "flushCabinet",
-         cabw::kErrUserAbort, 0},
+         [](MemFs &f) {
+             f.statusAbortType = cabw::kStatusCabinet;
+             f.statusAbortAt = 0;
+         },
+         "flushCabinet", cabw::kErrUserAbort, 0},
         {"status aborts while copying",
-         [](MemFs& f) { f.statusAbortType = cabw::kStatusFolder; f.statusAbortAt = 0; }, "flushCabinet",
+         [](MemFs &f) {
+             f.statusAbortType = cabw::kStatusFolder;
+             f.statusAbortAt = 0;
+         },
+         "flushCabinet", cabw::kErrUserAbort, 0},
+        {"next cabinet refused", [](MemFs &f) { f.refuseNextCabinet = true; }, "flushCabinet",
          cabw::kErrUserAbort, 0},
-        {"next cabinet refused", [](MemFs& f) { f.refuseNextCabinet = true; }, "flushCabinet", cabw::kErrUserAbort,
+        {"file placed aborts", [](MemFs &f) { f.filePlacedAborts = true; }, "addFile", cabw::kErrUserAbort,
          0},
-        {"file placed aborts", [](MemFs& f) { f.filePlacedAborts = true; }, "addFile", cabw::kErrUserAbort, 0},
     };
 }
 
@@ -186,9 +196,9 @@ TEST_P(FailingCallback, FailsCleanly) {
     expectClean(fs);
 }
 
-std::string faultName(const ::testing::TestParamInfo<std::tuple<std::size_t, std::uint16_t>>& info) {
+std::string faultName(const ::testing::TestParamInfo<std::tuple<std::size_t, std::uint16_t>> &info) {
     std::string s = faultCases()[std::get<0>(info.param)].label;
-    for (char& ch : s)
+    for (char &ch : s)
         if (!std::isalnum(static_cast<unsigned char>(ch)))
             ch = '_';
     return s + (std::get<1>(info.param) == cabw::kCompressMszip ? "_mszip" : "_lzx");
@@ -201,10 +211,13 @@ std::string faultName(const ::testing::TestParamInfo<std::tuple<std::size_t, std
 #endif
 
 INSTANTIATE_TEST_SUITE_P(Faults, FailingCallback,
-                         ::testing::Combine(::testing::Range<std::size_t>(0, 18), ::testing::Values(CABTEST_TYPES)),
+                         ::testing::Combine(::testing::Range<std::size_t>(0, 18),
+                                            ::testing::Values(CABTEST_TYPES)),
                          faultName);
 
-TEST(FailingCallback, CaseTableCoversEveryFault) { EXPECT_EQ(faultCases().size(), 18u); }
+TEST(FailingCallback, CaseTableCoversEveryFault) {
+    EXPECT_EQ(faultCases().size(), 18u);
+}
 
 // Every allocation in turn runs out: the build fails with kErrOutOfMemory and returns what it took,
 // until enough allocations succeed for the cabinet to be written.
@@ -237,7 +250,8 @@ TEST(FailingCallback, TemporaryDeleteFailureIsReported) {
     cabw::ErrorRecord e;
     cabw::Handle h = cabw::create(&e, memCallbacks(), defaultParams(), &fs);
     ASSERT_NE(h, nullptr);
-    ASSERT_TRUE(cabw::addFile(h, "src/a", "a", false, memNextCabinet, memStatus, memOpenInfo, cabw::kCompressMszip));
+    ASSERT_TRUE(
+        cabw::addFile(h, "src/a", "a", false, memNextCabinet, memStatus, memOpenInfo, cabw::kCompressMszip));
     EXPECT_FALSE(cabw::destroy(h));
     EXPECT_EQ(e.code, cabw::kErrTempFile);
     EXPECT_EQ(e.errnoType, fs.failErr);
@@ -257,8 +271,10 @@ TEST(BrokenHandle, LaterCallsFailWithTheFirstError) {
     cabw::Handle h = cabw::create(&e, memCallbacks(), defaultParams(), &fs);
     ASSERT_NE(h, nullptr);
     EXPECT_TRUE(cabw::addFile(h, "src/a", "a", false, nullptr, memStatus, memOpenInfo, cabw::kCompressMszip));
-    EXPECT_FALSE(cabw::addFile(h, "src/b", "b", false, nullptr, memStatus, memOpenInfo, cabw::kCompressMszip));
-    EXPECT_FALSE(cabw::addFile(h, "src/c", "c", false, nullptr, memStatus, memOpenInfo, cabw::kCompressMszip));
+    EXPECT_FALSE(
+        cabw::addFile(h, "src/b", "b", false, nullptr, memStatus, memOpenInfo, cabw::kCompressMszip));
+    EXPECT_FALSE(
+        cabw::addFile(h, "src/c", "c", false, nullptr, memStatus, memOpenInfo, cabw::kCompressMszip));
     EXPECT_FALSE(cabw::flushCabinet(h, false, nullptr, memStatus));
     EXPECT_EQ(e.code, cabw::kErrReadSource);
     EXPECT_EQ(e.errnoType, 5);
@@ -269,7 +285,7 @@ TEST(BrokenHandle, LaterCallsFailWithTheFirstError) {
 
 // Calls rejected before anything is written leave the writer usable.
 struct Rejection {
-    const char* label;
+    const char *label;
     std::string name;
     std::uint16_t type;
     int code;
@@ -293,16 +309,19 @@ TEST(Limits, RejectedCallsLeaveTheWriterUsable) {
     cabw::ErrorRecord e;
     cabw::Handle h = cabw::create(&e, memCallbacks(), defaultParams(), &fs);
     ASSERT_NE(h, nullptr);
-    ASSERT_TRUE(cabw::addFile(h, "src/a", "first", false, nullptr, memStatus, memOpenInfo, cabw::kCompressMszip));
-    for (const Rejection& r : cases) {
+    ASSERT_TRUE(
+        cabw::addFile(h, "src/a", "first", false, nullptr, memStatus, memOpenInfo, cabw::kCompressMszip));
+    for (const Rejection &r : cases) {
         SCOPED_TRACE(r.label);
         e = cabw::ErrorRecord();
-        EXPECT_FALSE(cabw::addFile(h, "src/c", r.name.c_str(), false, nullptr, memStatus, memOpenInfo, r.type));
+        EXPECT_FALSE(
+            cabw::addFile(h, "src/c", r.name.c_str(), false, nullptr, memStatus, memOpenInfo, r.type));
         EXPECT_EQ(e.code, r.code);
         EXPECT_TRUE(e.error);
     }
     const std::string longest(255, 'L');
-    EXPECT_TRUE(cabw::addFile(h, "src/c", longest.c_str(), false, nullptr, memStatus, memOpenInfo, cabw::kCompressMszip));
+    EXPECT_TRUE(cabw::addFile(h, "src/c", longest.c_str(), false, nullptr, memStatus, memOpenInfo,
+                              cabw::kCompressMszip));
     EXPECT_TRUE(cabw::flushCabinet(h, false, nullptr, memStatus));
     EXPECT_TRUE(cabw::destroy(h));
     const CabInfo info = inspectCabinet(fs.files[kCabinet].data);
@@ -340,7 +359,8 @@ TEST(Limits, AtMost65535Files) {
 // of that size would exceed the cabinet's own bound first, so this runs with MSZIP over zeros.)
 TEST(Limits, FolderSizeBound) {
 #if defined(__SANITIZE_ADDRESS__) || defined(_WIN32)
-    GTEST_SKIP() << "2 GB through zlib takes minutes under the sanitizers and Wine; the plain native build runs it";
+    GTEST_SKIP()
+        << "2 GB through zlib takes minutes under the sanitizers and Wine; the plain native build runs it";
 #endif
     MemFs fs;
     fs.files["src/big"].zeroSize = cabw::kMaxFolderBytes - 5;
@@ -350,10 +370,13 @@ TEST(Limits, FolderSizeBound) {
     cabw::ErrorRecord e;
     cabw::Handle h = cabw::create(&e, memCallbacks(), defaultParams(), &fs);
     ASSERT_NE(h, nullptr);
-    ASSERT_TRUE(cabw::addFile(h, "src/big", "big", false, nullptr, memStatus, memOpenInfo, cabw::kCompressMszip))
+    ASSERT_TRUE(
+        cabw::addFile(h, "src/big", "big", false, nullptr, memStatus, memOpenInfo, cabw::kCompressMszip))
         << e.code;
-    EXPECT_TRUE(cabw::addFile(h, "src/five", "five", false, nullptr, memStatus, memOpenInfo, cabw::kCompressMszip));
-    EXPECT_FALSE(cabw::addFile(h, "src/six", "six", false, nullptr, memStatus, memOpenInfo, cabw::kCompressMszip));
+    EXPECT_TRUE(
+        cabw::addFile(h, "src/five", "five", false, nullptr, memStatus, memOpenInfo, cabw::kCompressMszip));
+    EXPECT_FALSE(
+        cabw::addFile(h, "src/six", "six", false, nullptr, memStatus, memOpenInfo, cabw::kCompressMszip));
     EXPECT_EQ(e.code, cabw::kErrFormatLimit);
     EXPECT_TRUE(cabw::destroy(h));
     expectClean(fs);
@@ -420,8 +443,10 @@ TEST(Entries, AttributesAndEmptyCabinet) {
     ASSERT_NE(h, nullptr);
     EXPECT_TRUE(cabw::flushCabinet(h, true, memNextCabinet, memStatus));
     EXPECT_EQ(fs.files.count(kCabinet), 0u);
-    ASSERT_TRUE(cabw::addFile(h, "src/x", "plain", false, nullptr, memStatus, memOpenInfo, cabw::kCompressMszip));
-    ASSERT_TRUE(cabw::addFile(h, "src/x", "\xC3\xA4.exe", true, nullptr, memStatus, memOpenInfo, cabw::kCompressMszip));
+    ASSERT_TRUE(
+        cabw::addFile(h, "src/x", "plain", false, nullptr, memStatus, memOpenInfo, cabw::kCompressMszip));
+    ASSERT_TRUE(cabw::addFile(h, "src/x", "\xC3\xA4.exe", true, nullptr, memStatus, memOpenInfo,
+                              cabw::kCompressMszip));
     EXPECT_TRUE(cabw::flushCabinet(h, true, memNextCabinet, memStatus));
     EXPECT_TRUE(cabw::destroy(h));
     const CabInfo info = inspectCabinet(fs.files[kCabinet].data);

@@ -6,29 +6,31 @@
 namespace cabtest {
 namespace {
 
-MemFs* fs(void* c) { return static_cast<MemFs*>(c); }
+MemFs *fs(void *c) {
+    return static_cast<MemFs *>(c);
+}
 
-bool matches(const std::string& prefix, const std::string& name) {
+bool matches(const std::string &prefix, const std::string &name) {
     return !prefix.empty() && name.compare(0, prefix.size(), prefix) == 0;
 }
 
-void* memAlloc(std::size_t size, void* c) {
-    MemFs* f = fs(c);
+void *memAlloc(std::size_t size, void *c) {
+    MemFs *f = fs(c);
     if (f->allocations++ == f->failAllocAt)
         return nullptr;
     ++f->liveBlocks;
     return std::calloc(1, size ? size : 1);
 }
 
-void memFree(void* p, void* c) {
+void memFree(void *p, void *c) {
     if (p) {
         --fs(c)->liveBlocks;
         std::free(p);
     }
 }
 
-std::intptr_t memOpen(const char* name, int oflag, int, int* err, void* c) {
-    MemFs* f = fs(c);
+std::intptr_t memOpen(const char *name, int oflag, int, int *err, void *c) {
+    MemFs *f = fs(c);
     if (matches(f->failOpen, name)) {
         *err = f->failErr;
         return -1;
@@ -53,14 +55,14 @@ std::intptr_t memOpen(const char* name, int oflag, int, int* err, void* c) {
     return fd;
 }
 
-int memRead(std::intptr_t fd, void* buf, unsigned count, int* err, void* c) {
-    MemFs* f = fs(c);
+int memRead(std::intptr_t fd, void *buf, unsigned count, int *err, void *c) {
+    MemFs *f = fs(c);
     auto d = f->fds.find(fd);
     if (d == f->fds.end()) {
         *err = 9; // EBADF
         return -1;
     }
-    MemFile& file = f->files[d->second.name];
+    MemFile &file = f->files[d->second.name];
     const std::uint64_t size = file.zeroSize ? file.zeroSize : file.data.size();
     std::uint64_t n = d->second.pos < size ? size - d->second.pos : 0;
     if (n > count)
@@ -77,14 +79,14 @@ int memRead(std::intptr_t fd, void* buf, unsigned count, int* err, void* c) {
     return static_cast<int>(n);
 }
 
-int memWrite(std::intptr_t fd, const void* buf, unsigned count, int* err, void* c) {
-    MemFs* f = fs(c);
+int memWrite(std::intptr_t fd, const void *buf, unsigned count, int *err, void *c) {
+    MemFs *f = fs(c);
     auto d = f->fds.find(fd);
     if (d == f->fds.end()) {
         *err = 9;
         return -1;
     }
-    MemFile& file = f->files[d->second.name];
+    MemFile &file = f->files[d->second.name];
     unsigned n = count;
     if (matches(f->failWrite, d->second.name)) {
         const std::uint64_t room = d->second.pos < f->failWriteAfter ? f->failWriteAfter - d->second.pos : 0;
@@ -104,8 +106,8 @@ int memWrite(std::intptr_t fd, const void* buf, unsigned count, int* err, void* 
     return static_cast<int>(n);
 }
 
-int memClose(std::intptr_t fd, int* err, void* c) {
-    MemFs* f = fs(c);
+int memClose(std::intptr_t fd, int *err, void *c) {
+    MemFs *f = fs(c);
     auto d = f->fds.find(fd);
     if (d == f->fds.end()) {
         *err = 9;
@@ -120,16 +122,20 @@ int memClose(std::intptr_t fd, int* err, void* c) {
     return 0;
 }
 
-long memSeek(std::intptr_t fd, long offset, int origin, int* err, void* c) {
-    MemFs* f = fs(c);
+long memSeek(std::intptr_t fd, long offset, int origin, int *err, void *c) {
+    MemFs *f = fs(c);
     auto d = f->fds.find(fd);
     if (d == f->fds.end() || matches(f->failSeek, d->second.name)) {
         *err = d == f->fds.end() ? 9 : f->failErr;
         return -1;
     }
-    const MemFile& file = f->files[d->second.name];
-    const long end = static_cast<long>(file.zeroSize ? file.zeroSize : file.size > file.data.size() ? file.size : file.data.size());
-    const long base = origin == cabw::kSeekSet ? 0 : origin == cabw::kSeekCur ? static_cast<long>(d->second.pos) : end;
+    const MemFile &file = f->files[d->second.name];
+    const long end = static_cast<long>(file.zeroSize                  ? file.zeroSize
+                                       : file.size > file.data.size() ? file.size
+                                                                      : file.data.size());
+    const long base = origin == cabw::kSeekSet   ? 0
+                      : origin == cabw::kSeekCur ? static_cast<long>(d->second.pos)
+                                                 : end;
     if (base + offset < 0) {
         *err = 22;
         return -1;
@@ -138,8 +144,8 @@ long memSeek(std::intptr_t fd, long offset, int origin, int* err, void* c) {
     return base + offset;
 }
 
-int memDelete(const char* name, int* err, void* c) {
-    MemFs* f = fs(c);
+int memDelete(const char *name, int *err, void *c) {
+    MemFs *f = fs(c);
     if (matches(f->failDelete, name)) {
         *err = f->failErr;
         return -1;
@@ -151,8 +157,8 @@ int memDelete(const char* name, int* err, void* c) {
     return 0;
 }
 
-bool memTempFile(char* buf, int size, void* c) {
-    MemFs* f = fs(c);
+bool memTempFile(char *buf, int size, void *c) {
+    MemFs *f = fs(c);
     if (f->failTempName)
         return false;
     const std::string name = "tmp/" + std::to_string(++f->tempCounter);
@@ -162,31 +168,32 @@ bool memTempFile(char* buf, int size, void* c) {
     return true;
 }
 
-int memFilePlaced(const cabw::CabinetParams*, const char*, long, bool, void* c) {
+int memFilePlaced(const cabw::CabinetParams *, const char *, long, bool, void *c) {
     ++fs(c)->filePlacedCalls;
     return fs(c)->filePlacedAborts ? -1 : 0;
 }
 
 } // namespace
 
-int MemFs::countFiles(const std::string& prefix) const {
+int MemFs::countFiles(const std::string &prefix) const {
     int n = 0;
-    for (const auto& kv : files)
+    for (const auto &kv : files)
         n += kv.first.compare(0, prefix.size(), prefix) == 0;
     return n;
 }
 
 cabw::Callbacks memCallbacks() {
-    return {memAlloc, memFree, memOpen, memRead, memWrite, memClose, memSeek, memDelete, memTempFile, memFilePlaced};
+    return {memAlloc, memFree, memOpen,   memRead,     memWrite,
+            memClose, memSeek, memDelete, memTempFile, memFilePlaced};
 }
 
-bool memNextCabinet(cabw::CabinetParams*, unsigned long, void* c) {
+bool memNextCabinet(cabw::CabinetParams *, unsigned long, void *c) {
     ++fs(c)->nextCabinetCalls;
     return !fs(c)->refuseNextCabinet;
 }
 
-long memStatus(unsigned type, unsigned long cb1, unsigned long cb2, void* c) {
-    MemFs* f = fs(c);
+long memStatus(unsigned type, unsigned long cb1, unsigned long cb2, void *c) {
+    MemFs *f = fs(c);
     if (type == cabw::kStatusFile) {
         f->statusCompressed += cb1;
         f->statusUncompressed += cb2;
@@ -198,9 +205,9 @@ long memStatus(unsigned type, unsigned long cb1, unsigned long cb2, void* c) {
     return 0;
 }
 
-std::intptr_t memOpenInfo(const char* source, std::uint16_t* date, std::uint16_t* time, std::uint16_t* attribs,
-                          int* err, void* c) {
-    MemFs* f = fs(c);
+std::intptr_t memOpenInfo(const char *source, std::uint16_t *date, std::uint16_t *time,
+                          std::uint16_t *attribs, int *err, void *c) {
+    MemFs *f = fs(c);
     auto it = f->files.find(source);
     if (it == f->files.end()) {
         *err = 2;

@@ -48,13 +48,13 @@ struct MemFs {
     int nextCabinetCalls = 0, filePlacedCalls = 0;
 
     // Files whose names start with prefix.
-    int countFiles(const std::string& prefix) const;
+    int countFiles(const std::string &prefix) const;
 };
 
 cabw::Callbacks memCallbacks();
-bool memNextCabinet(cabw::CabinetParams* params, unsigned long previousSize, void* context);
-long memStatus(unsigned type, unsigned long cb1, unsigned long cb2, void* context);
-std::intptr_t memOpenInfo(const char* source, std::uint16_t* date, std::uint16_t* time, std::uint16_t* attribs,
-                          int* err, void* context);
+bool memNextCabinet(cabw::CabinetParams *params, unsigned long previousSize, void *context);
+long memStatus(unsigned type, unsigned long cb1, unsigned long cb2, void *context);
+std::intptr_t memOpenInfo(const char *source, std::uint16_t *date, std::uint16_t *time,
+                          std::uint16_t *attribs, int *err, void *context);
 
 } // namespace cabtest

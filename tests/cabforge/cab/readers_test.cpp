@@ -18,18 +18,18 @@ using namespace cabtest;
 namespace {
 
 struct Entry {
-    std::string name;  // in the cabinet, '\' separated
+    std::string name; // in the cabinet, '\' separated
     std::string bytes;
 };
 
 struct Case {
-    const char* label;
+    const char *label;
     std::function<std::vector<Entry>()> make;
 };
 
-const char* const kWineDlls = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/";
+const char *const kWineDlls = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/";
 
-std::string wineDll(const char* name) {
+std::string wineDll(const char *name) {
     std::string bytes;
     readFile(std::string(kWineDlls) + name, &bytes);
     return bytes;
@@ -37,12 +37,18 @@ std::string wineDll(const char* name) {
 
 std::vector<Case> cases() {
     return {
-        {"empty file", [] { return std::vector<Entry>{{"empty.txt", ""}}; }},
-        {"one byte", [] { return std::vector<Entry>{{"one.bin", "x"}}; }},
+        {"empty file",
+         [] {
+             return std::vector<Entry>{{"empty.txt", ""}};
+         }},
+        {"one byte",
+         [] {
+             return std::vector<Entry>{{"one.bin", "x"}};
+         }},
         {"7 8 9 bytes",
          [] {
-             return std::vector<Entry>{{"seven", "1234567"}, {"eight", "\xE8\x01\x02\x03\x04\x05\x06\x07"},
-                                       {"nine", "abcdefghi"}};
+             return std::vector<Entry>{
+                 {"seven", "1234567"}, {"eight", "\xE8\x01\x02\x03\x04\x05\x06\x07"}, {"nine", "abcdefghi"}};
          }},
         {"block edges",
          [] {
@@ -58,7 +64,8 @@ std::vector<Case> cases() {
          }},
         {"3 x 1 MB random",
          [] {
-             return std::vector<Entry>{{"r1", randomBytes(1 << 20, 6)}, {"r2", randomBytes(1 << 20, 7)},
+             return std::vector<Entry>{{"r1", randomBytes(1 << 20, 6)},
+                                       {"r2", randomBytes(1 << 20, 7)},
                                        {"r3", randomBytes(1 << 20, 8)}};
          }},
         {"long runs",
@@ -83,20 +90,23 @@ std::vector<Case> cases() {
          }},
         {"non-ASCII and long names",
          [] {
-             return std::vector<Entry>{{"Gr\xC3\xBC\xC3\x9F" "e\\\xE8\xAA\xAD\xE3\x82\x80.txt", "Hallo"},
+             return std::vector<Entry>{{"Gr\xC3\xBC\xC3\x9F"
+                                        "e\\\xE8\xAA\xAD\xE3\x82\x80.txt",
+                                        "Hallo"},
                                        {"\xF0\x9F\x93\xA6 box.bin", randomBytes(40000, 11)},
                                        {std::string(251, 'n') + ".txt", "long name"}};
          }},
         {"smaller LZX windows",
          [] {
              std::string dll = wineDll("cabinet.dll").substr(0, 120000);
-             return std::vector<Entry>{{"a.txt", textBytes(70000, 12)}, {"b.dll", dll}, {"c.txt", textBytes(70000, 12)}};
+             return std::vector<Entry>{
+                 {"a.txt", textBytes(70000, 12)}, {"b.dll", dll}, {"c.txt", textBytes(70000, 12)}};
          }},
     };
 }
 
 // Per-entry date, time and attributes, varied so that a mix-up shows.
-void metadataFor(std::size_t i, FileSpec* f) {
+void metadataFor(std::size_t i, FileSpec *f) {
     const unsigned year = 1990 + i % 40, month = 1 + i % 12, day = 1 + i % 28;
     const unsigned hour = i % 24, minute = (i * 7) % 60, second2 = (i * 3) % 30;
     f->date = static_cast<std::uint16_t>((year - 1980) << 9 | month << 5 | day);
@@ -105,7 +115,7 @@ void metadataFor(std::size_t i, FileSpec* f) {
     f->attribs = kAttribs[i % 7];
 }
 
-std::string dateText(const FileSpec& f, bool dayFirst) {
+std::string dateText(const FileSpec &f, bool dayFirst) {
     char buf[32];
     const unsigned y = (f.date >> 9) + 1980, mo = (f.date >> 5) & 15, d = f.date & 31;
     const unsigned h = f.time >> 11, mi = (f.time >> 5) & 63, s = (f.time & 31) * 2;
@@ -117,17 +127,17 @@ std::string dateText(const FileSpec& f, bool dayFirst) {
 }
 
 std::string slashes(std::string s) {
-    for (char& c : s)
+    for (char &c : s)
         if (c == '\\')
             c = '/';
     return s;
 }
 
 // Extracted tree == the entries, byte for byte.
-void expectTree(const std::string& dir, const std::vector<Entry>& entries, const char* reader) {
+void expectTree(const std::string &dir, const std::vector<Entry> &entries, const char *reader) {
     SCOPED_TRACE(reader);
     EXPECT_EQ(listFiles(dir).size(), entries.size());
-    for (const Entry& e : entries) {
+    for (const Entry &e : entries) {
         std::string got;
         if (!readFile(dir + "/" + slashes(e.name), &got)) {
             ADD_FAILURE() << "missing " << e.name;
@@ -140,17 +150,22 @@ void expectTree(const std::string& dir, const std::vector<Entry>& entries, const
 // 7-Zip's attribute letters for the CAB attribute bits it shows.
 std::string attribLetters(std::uint16_t a) {
     std::string s;
-    if (a & 0x01) s += 'R';
-    if (a & 0x02) s += 'H';
-    if (a & 0x04) s += 'S';
-    if (a & 0x20) s += 'A';
+    if (a & 0x01)
+        s += 'R';
+    if (a & 0x02)
+        s += 'H';
+    if (a & 0x04)
+        s += 'S';
+    if (a & 0x20)
+        s += 'A';
     return s;
 }
 
 // Key = value blocks of `7z l -slt`, by Path.
-std::map<std::string, std::map<std::string, std::string>> sevenZipListing(const std::string& text) {
+std::map<std::string, std::map<std::string, std::string>> sevenZipListing(const std::string &text) {
     std::map<std::string, std::map<std::string, std::string>> items;
-    std::istringstream in(text.substr(text.find("----------") == std::string::npos ? 0 : text.find("----------")));
+    std::istringstream in(
+        text.substr(text.find("----------") == std::string::npos ? 0 : text.find("----------")));
     std::string line, path;
     while (std::getline(in, line)) {
         const std::size_t eq = line.find(" = ");
@@ -164,8 +179,8 @@ std::map<std::string, std::map<std::string, std::string>> sevenZipListing(const 
     return items;
 }
 
-void checkCabinet(const std::string& cab, const std::vector<Entry>& entries, const std::vector<FileSpec>& specs,
-                  std::uint16_t type, const std::string& work) {
+void checkCabinet(const std::string &cab, const std::vector<Entry> &entries,
+                  const std::vector<FileSpec> &specs, std::uint16_t type, const std::string &work) {
     std::string bytes;
     ASSERT_TRUE(readFile(cab, &bytes));
     const CabInfo info = inspectCabinet(bytes);
@@ -177,13 +192,13 @@ void checkCabinet(const std::string& cab, const std::vector<Entry>& entries, con
     ASSERT_EQ(info.entries.size(), entries.size());
     std::uint64_t total = 0;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const CabEntry& e = info.entries[i];
+        const CabEntry &e = info.entries[i];
         EXPECT_EQ(e.name, entries[i].name);
         EXPECT_EQ(e.size, entries[i].bytes.size());
         EXPECT_EQ(e.offset, total);
         EXPECT_EQ(e.date, specs[i].date);
         EXPECT_EQ(e.time, specs[i].time);
-        const bool high = entries[i].name.find_first_of(std::string("\x80\xff", 1) ) != std::string::npos ||
+        const bool high = entries[i].name.find_first_of(std::string("\x80\xff", 1)) != std::string::npos ||
                           std::any_of(entries[i].name.begin(), entries[i].name.end(),
                                       [](char c) { return static_cast<unsigned char>(c) > 0x7F; });
         EXPECT_EQ(e.attribs, specs[i].attribs | (high ? 0x80 : 0));
@@ -304,9 +319,9 @@ std::vector<Param> params() {
     return v;
 }
 
-std::string paramName(const ::testing::TestParamInfo<Param>& info) {
+std::string paramName(const ::testing::TestParamInfo<Param> &info) {
     std::string s = cases()[info.param.caseIndex].label;
-    for (char& ch : s)
+    for (char &ch : s)
         if (!std::isalnum(static_cast<unsigned char>(ch)))
             ch = '_';
     const std::uint16_t t = info.param.type;
@@ -353,7 +368,7 @@ TEST(ReaderRoundTrip, FoldersAndReserveAreas) {
     params.reserveFolder = 10;
     params.reserveData = 20;
     std::vector<std::uint16_t> types;
-    for (const Item& it : items)
+    for (const Item &it : items)
         types.push_back(it.type);
     const BuildResult b = buildCabinetMixed(cab, specs, types, params, work + "/tmp");
     ASSERT_TRUE(b.ok) << b.failedStep << " error " << b.error.code;
@@ -396,7 +411,7 @@ TEST(GoldenCabinet, MszipAbc) {
         0x00, 0x00, 0x42, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
         0x00, 0x00, 0x00, 0xB1, 0x58, 0xAF, 0x6D, 0xA0, 0x00, 0x61, 0x2E, 0x74, 0x78, 0x74, 0x00, 0x44, 0x4D,
         0x02, 0x4C, 0x07, 0x00, 0x03, 0x00, 0x43, 0x4B, 0x4B, 0x4C, 0x4A, 0x06, 0x00};
-    EXPECT_EQ(got, std::string(reinterpret_cast<const char*>(want), sizeof want));
+    EXPECT_EQ(got, std::string(reinterpret_cast<const char *>(want), sizeof want));
     removeTree(work);
 }
 

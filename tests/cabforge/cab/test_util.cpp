@@ -10,9 +10,9 @@
 
 namespace cabtest {
 
-RunResult run(const std::string& command) {
+RunResult run(const std::string &command) {
     RunResult r;
-    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    FILE *p = popen((command + " 2>&1").c_str(), "r");
     if (!p)
         return r;
     char buf[4096];
@@ -24,7 +24,7 @@ RunResult run(const std::string& command) {
     return r;
 }
 
-std::string quote(const std::string& s) {
+std::string quote(const std::string &s) {
     std::string q = "'";
     for (char c : s) {
         if (c == '\'')
@@ -36,7 +36,7 @@ std::string quote(const std::string& s) {
 }
 
 std::string makeTempDir() {
-    const char* base = std::getenv("TMPDIR");
+    const char *base = std::getenv("TMPDIR");
     std::string t = std::string(base && *base ? base : "/tmp") + "/cabtest.XXXXXX";
     std::vector<char> buf(t.begin(), t.end());
     buf.push_back(0);
@@ -45,18 +45,18 @@ std::string makeTempDir() {
     return buf.data();
 }
 
-void removeTree(const std::string& dir) {
+void removeTree(const std::string &dir) {
     if (!dir.empty() && dir.find("/cabtest.") != std::string::npos)
         run("rm -rf " + quote(dir));
 }
 
-static void makeDirs(const std::string& dir) {
+static void makeDirs(const std::string &dir) {
     for (std::size_t i = 1; i <= dir.size(); ++i)
         if (i == dir.size() || dir[i] == '/')
             mkdir(dir.substr(0, i).c_str(), 0755);
 }
 
-void writeFile(const std::string& path, const std::string& bytes) {
+void writeFile(const std::string &path, const std::string &bytes) {
     const std::size_t slash = path.find_last_of('/');
     if (slash != std::string::npos)
         makeDirs(path.substr(0, slash));
@@ -64,7 +64,7 @@ void writeFile(const std::string& path, const std::string& bytes) {
     f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-bool readFile(const std::string& path, std::string* bytes) {
+bool readFile(const std::string &path, std::string *bytes) {
     std::ifstream f(path, std::ios::binary);
     if (!f)
         return false;
@@ -72,11 +72,11 @@ bool readFile(const std::string& path, std::string* bytes) {
     return true;
 }
 
-static void listInto(const std::string& root, const std::string& rel, std::vector<std::string>* out) {
-    DIR* d = opendir((root + (rel.empty() ? "" : "/" + rel)).c_str());
+static void listInto(const std::string &root, const std::string &rel, std::vector<std::string> *out) {
+    DIR *d = opendir((root + (rel.empty() ? "" : "/" + rel)).c_str());
     if (!d)
         return;
-    while (dirent* e = readdir(d)) {
+    while (dirent *e = readdir(d)) {
         const std::string n = e->d_name;
         if (n == "." || n == "..")
             continue;
@@ -92,7 +92,7 @@ static void listInto(const std::string& root, const std::string& rel, std::vecto
     closedir(d);
 }
 
-std::vector<std::string> listFiles(const std::string& dir) {
+std::vector<std::string> listFiles(const std::string &dir) {
     std::vector<std::string> out;
     listInto(dir, "", &out);
     return out;
@@ -101,15 +101,16 @@ std::vector<std::string> listFiles(const std::string& dir) {
 std::string randomBytes(std::size_t n, unsigned seed) {
     std::mt19937 g(seed);
     std::string s(n, '\0');
-    for (auto& c : s)
+    for (auto &c : s)
         c = static_cast<char>(g() & 0xFF);
     return s;
 }
 
 std::string textBytes(std::size_t n, unsigned seed) {
-    static const char* const kWords[] = {"cabinet", "folder", "the", "of", "data", "block", "window", "match",
-                                         "offset", "length", "tree", "Huffman", "and", "frame", "a", "file",
-                                         "reader", "writer", "compress", "bytes", "header", "name", "UTF-8"};
+    static const char *const kWords[] = {"cabinet",  "folder", "the",    "of",     "data",   "block",
+                                         "window",   "match",  "offset", "length", "tree",   "Huffman",
+                                         "and",      "frame",  "a",      "file",   "reader", "writer",
+                                         "compress", "bytes",  "header", "name",   "UTF-8"};
     std::mt19937 g(seed);
     std::string s;
     s.reserve(n + 16);

@@ -12,15 +12,15 @@ struct RunResult {
 };
 
 // Runs a shell command line.
-RunResult run(const std::string& command);
-std::string quote(const std::string& s);
+RunResult run(const std::string &command);
+std::string quote(const std::string &s);
 
 std::string makeTempDir();
-void removeTree(const std::string& dir);
-void writeFile(const std::string& path, const std::string& bytes); // creates parent folders
-bool readFile(const std::string& path, std::string* bytes);
+void removeTree(const std::string &dir);
+void writeFile(const std::string &path, const std::string &bytes); // creates parent folders
+bool readFile(const std::string &path, std::string *bytes);
 // Regular files below dir, as paths relative to it with '/' separators.
-std::vector<std::string> listFiles(const std::string& dir);
+std::vector<std::string> listFiles(const std::string &dir);
 
 // Deterministic test data.
 std::string randomBytes(std::size_t n, unsigned seed);

@@ -22,20 +22,20 @@ namespace {
 
 struct MemSystem {
     mspack_system sys;
-    const std::string* cabinet;
+    const std::string *cabinet;
     std::map<std::string, std::string> outputs;
 };
 
 struct MemHandle {
-    MemSystem* owner;
-    const std::string* in;
-    std::string* out;
+    MemSystem *owner;
+    const std::string *in;
+    std::string *out;
     std::size_t pos;
 };
 
-mspack_file* msOpen(mspack_system* self, const char* name, int mode) {
-    auto* s = reinterpret_cast<MemSystem*>(self);
-    auto* h = new MemHandle{s, nullptr, nullptr, 0};
+mspack_file *msOpen(mspack_system *self, const char *name, int mode) {
+    auto *s = reinterpret_cast<MemSystem *>(self);
+    auto *h = new MemHandle{s, nullptr, nullptr, 0};
     if (mode == MSPACK_SYS_OPEN_READ && std::strcmp(name, "cab") == 0) {
         h->in = s->cabinet;
     } else if (mode == MSPACK_SYS_OPEN_WRITE) {
@@ -45,13 +45,15 @@ mspack_file* msOpen(mspack_system* self, const char* name, int mode) {
         delete h;
         return nullptr;
     }
-    return reinterpret_cast<mspack_file*>(h);
+    return reinterpret_cast<mspack_file *>(h);
 }
 
-void msClose(mspack_file* f) { delete reinterpret_cast<MemHandle*>(f); }
+void msClose(mspack_file *f) {
+    delete reinterpret_cast<MemHandle *>(f);
+}
 
-int msRead(mspack_file* f, void* buf, int bytes) {
-    auto* h = reinterpret_cast<MemHandle*>(f);
+int msRead(mspack_file *f, void *buf, int bytes) {
+    auto *h = reinterpret_cast<MemHandle *>(f);
     if (!h->in || bytes < 0)
         return -1;
     std::size_t n = h->pos < h->in->size() ? h->in->size() - h->pos : 0;
@@ -62,47 +64,56 @@ int msRead(mspack_file* f, void* buf, int bytes) {
     return static_cast<int>(n);
 }
 
-int msWrite(mspack_file* f, void* buf, int bytes) {
-    auto* h = reinterpret_cast<MemHandle*>(f);
+int msWrite(mspack_file *f, void *buf, int bytes) {
+    auto *h = reinterpret_cast<MemHandle *>(f);
     if (!h->out || bytes < 0)
         return -1;
-    h->out->append(static_cast<const char*>(buf), static_cast<std::size_t>(bytes));
+    h->out->append(static_cast<const char *>(buf), static_cast<std::size_t>(bytes));
     return bytes;
 }
 
-int msSeek(mspack_file* f, off_t offset, int mode) {
-    auto* h = reinterpret_cast<MemHandle*>(f);
+int msSeek(mspack_file *f, off_t offset, int mode) {
+    auto *h = reinterpret_cast<MemHandle *>(f);
     const std::size_t size = h->in ? h->in->size() : h->out->size();
-    off_t base = mode == MSPACK_SYS_SEEK_START ? 0 : mode == MSPACK_SYS_SEEK_CUR ? static_cast<off_t>(h->pos)
-                                                                                   : static_cast<off_t>(size);
+    off_t base = mode == MSPACK_SYS_SEEK_START ? 0
+                 : mode == MSPACK_SYS_SEEK_CUR ? static_cast<off_t>(h->pos)
+                                               : static_cast<off_t>(size);
     if (base + offset < 0 || static_cast<std::size_t>(base + offset) > size)
         return -1;
     h->pos = static_cast<std::size_t>(base + offset);
     return 0;
 }
 
-off_t msTell(mspack_file* f) { return static_cast<off_t>(reinterpret_cast<MemHandle*>(f)->pos); }
-void msMessage(mspack_file*, const char*, ...) {}
-void* msAlloc(mspack_system*, size_t n) { return std::malloc(n); }
-void msFree(void* p) { std::free(p); }
-void msCopy(void* src, void* dst, size_t n) { std::memmove(dst, src, n); }
+off_t msTell(mspack_file *f) {
+    return static_cast<off_t>(reinterpret_cast<MemHandle *>(f)->pos);
+}
+void msMessage(mspack_file *, const char *, ...) {}
+void *msAlloc(mspack_system *, size_t n) {
+    return std::malloc(n);
+}
+void msFree(void *p) {
+    std::free(p);
+}
+void msCopy(void *src, void *dst, size_t n) {
+    std::memmove(dst, src, n);
+}
 
 // ---- Input reader ----
 
 struct Input {
-    const std::uint8_t* p;
+    const std::uint8_t *p;
     std::size_t n, pos = 0;
     std::uint8_t byte() { return pos < n ? p[pos++] : 0; }
     std::uint32_t u16() { return byte() | std::uint32_t(byte()) << 8; }
 };
 
-std::string makeContent(Input& in, std::size_t size, unsigned mode) {
+std::string makeContent(Input &in, std::size_t size, unsigned mode) {
     std::string s;
     s.reserve(size);
     switch (mode) {
     case 0: { // bytes straight from the input, cycled
         const std::size_t take = in.n - in.pos < 64 ? in.n - in.pos : 64;
-        std::string seg(reinterpret_cast<const char*>(in.p + in.pos), take);
+        std::string seg(reinterpret_cast<const char *>(in.p + in.pos), take);
         in.pos += take;
         if (seg.empty())
             seg = "x";
@@ -144,16 +155,20 @@ std::string makeContent(Input& in, std::size_t size, unsigned mode) {
 
 std::uint16_t typeFor(unsigned choice, unsigned window) {
     switch (choice) {
-    case 0: return cabw::kCompressNone;
-    case 1: return cabw::kCompressMszip;
-    case 2: return cabw::kCompressLzx21;
-    default: return cabw::compressLzx(window);
+    case 0:
+        return cabw::kCompressNone;
+    case 1:
+        return cabw::kCompressMszip;
+    case 2:
+        return cabw::kCompressLzx21;
+    default:
+        return cabw::compressLzx(window);
     }
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     Input in{data, size};
     const unsigned fileCount = in.byte() % 12;
     const unsigned typeByte = in.byte();
@@ -183,10 +198,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const unsigned sel = in.byte();
         std::size_t len = in.u16();
         switch (sel & 3) {
-        case 0: len %= 16; break;                               // tiny: E8 and one-symbol edges
-        case 1: len = 32768 * ((sel >> 2) % 4) + len % 64 - 32; break; // around block edges
-        case 2: break;                                          // up to 64 KiB
-        default: len *= 4; break;                               // up to 256 KiB
+        case 0:
+            len %= 16;
+            break; // tiny: E8 and one-symbol edges
+        case 1:
+            len = 32768 * ((sel >> 2) % 4) + len % 64 - 32;
+            break; // around block edges
+        case 2:
+            break; // up to 64 KiB
+        default:
+            len *= 4;
+            break; // up to 256 KiB
         }
         if (len > (1u << 30))
             len = 0;
@@ -207,9 +229,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!h)
         std::abort();
     bool ok = cabw::flushFolder(h, memNextCabinet, memStatus);
-    for (const Spec& s : specs)
-        ok = ok && cabw::addFile(h, s.source.c_str(), s.name.c_str(), false, memNextCabinet, memStatus, memOpenInfo,
-                                 s.type);
+    for (const Spec &s : specs)
+        ok = ok && cabw::addFile(h, s.source.c_str(), s.name.c_str(), false, memNextCabinet, memStatus,
+                                 memOpenInfo, s.type);
     ok = ok && cabw::flushCabinet(h, true, memNextCabinet, memStatus);
     if (!cabw::destroy(h) || !ok || fs.countFiles("tmp/") != 0 || !fs.fds.empty() || fs.liveBlocks != 0)
         std::abort();
@@ -218,7 +240,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort(); // an empty build writes no cabinet
         return 0;
     }
-    const std::string& cab = fs.files["cab"].data;
+    const std::string &cab = fs.files["cab"].data;
     const CabInfo info = inspectCabinet(cab);
     if (!info.problem.empty() || info.entries.size() != specs.size())
         std::abort();
@@ -226,14 +248,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MemSystem ms{};
     ms.sys = {msOpen, msClose, msRead, msWrite, msSeek, msTell, msMessage, msAlloc, msFree, msCopy, nullptr};
     ms.cabinet = &cab;
-    mscab_decompressor* cabd = mspack_create_cab_decompressor(&ms.sys);
+    mscab_decompressor *cabd = mspack_create_cab_decompressor(&ms.sys);
     if (!cabd)
         std::abort();
-    mscabd_cabinet* c = cabd->open(cabd, "cab");
+    mscabd_cabinet *c = cabd->open(cabd, "cab");
     if (!c)
         std::abort();
     std::size_t i = 0;
-    for (mscabd_file* f = c->files; f; f = f->next, ++i) {
+    for (mscabd_file *f = c->files; f; f = f->next, ++i) {
         if (i >= specs.size() || specs[i].name != f->filename || f->length != specs[i].content.size())
             std::abort();
         const std::string out = "out" + std::to_string(i);
