@@ -59,3 +59,12 @@ function(tb_add_py_test)
     set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
   endif()
 endfunction()
+
+# tb_add_imports_check(target): the Windows program may import system DLLs only.
+find_program(TB_OBJDUMP NAMES x86_64-w64-mingw32-objdump objdump)
+function(tb_add_imports_check target)
+  if(TB_WINDOWS AND TB_OBJDUMP AND Python3_Interpreter_FOUND)
+    add_test(NAME ${target}_imports
+      COMMAND ${Python3_EXECUTABLE} "${CMAKE_SOURCE_DIR}/scripts/check_imports.py" "${TB_OBJDUMP}" $<TARGET_FILE:${target}>)
+  endif()
+endfunction()
