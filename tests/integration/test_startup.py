@@ -150,6 +150,8 @@ class FirstRunAndSwitches(unittest.TestCase):
         cases = [
             (['/hwnd:{HWND}'], True),
             (['/HWND:{HWND}'], True),
+            (['/HWND:0x{HWNDX}'], True),
+            (['/hwnd:0X{HWNDX}'], True),
             (['-Hwnd:{HWND}'], True),
             (['/hwnd:{HWND}', '/hwnd:0'], True),
             (['/hwnd:0', '/hwnd:{HWND}'], False),

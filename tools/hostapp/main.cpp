@@ -5,7 +5,8 @@
 //
 // Usage:
 //   hostapp.exe [options] -- <program> [args...]
-//     Every "{HWND}" inside an argument is replaced by the host window handle (decimal).
+//     Every "{HWND}" inside an argument is replaced by the host window handle (decimal), every
+//     "{HWNDX}" by the same handle in hexadecimal digits.
 // Options:
 //   --on <caption>      start a dialog rule: a visible top-level window of the program with
 //                       exactly this caption ("*" and "?" act as wildcards when present)

@@ -225,12 +225,20 @@ bool ParseOptions(int argc, wchar_t** argv, Options& o, std::wstring& error)
 
 namespace {
 
-std::wstring ReplaceHwnd(std::wstring text, HWND host)
+void ReplaceToken(std::wstring& text, const std::wstring& token, const std::wstring& value)
 {
-    const std::wstring token = L"{HWND}";
-    std::wstring value = std::to_wstring(reinterpret_cast<ULONG_PTR>(host));
     for (size_t pos = text.find(token); pos != std::wstring::npos; pos = text.find(token, pos + value.size()))
         text.replace(pos, token.size(), value);
+}
+
+// "{HWND}" becomes the handle in decimal, "{HWNDX}" in hexadecimal digits (upper case, no prefix).
+std::wstring ReplaceHwnd(std::wstring text, HWND host)
+{
+    const ULONG_PTR handle = reinterpret_cast<ULONG_PTR>(host);
+    wchar_t hex[32];
+    swprintf(hex, 32, L"%llX", static_cast<unsigned long long>(handle));
+    ReplaceToken(text, L"{HWNDX}", hex);
+    ReplaceToken(text, L"{HWND}", std::to_wstring(handle));
     return text;
 }
 
