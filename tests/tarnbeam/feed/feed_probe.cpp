@@ -16,36 +16,9 @@
 #include "app/config.h"
 #include "feed/new_information.h"
 #include "feed/news_feed.h"
+#include "../probe_json.h"
 
 namespace {
-
-std::string Utf8(const std::wstring& w)
-{
-    if (w.empty())
-        return std::string();
-    int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
-
-std::string Json(const std::wstring& w)
-{
-    std::string out = "\"";
-    for (char c : Utf8(w)) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned char>(c));
-            out += esc;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
 
 int CountTemporaryPictureFiles()
 {
@@ -75,9 +48,9 @@ void Report(bool ok, int markerAnswer, int configCode)
         std::printf("%s{\"kind\": %d, \"category\": %s, \"title\": %s, \"link\": %s, \"pubDate\": %s, "
                     "\"description\": %s, \"productName\": %s, \"productPlatform\": %s, "
                     "\"published\": [%u, %u, %u, %u, %u, %u, %u, %u]}",
-                    i ? ", " : "", n.kind, Json(n.category).c_str(), Json(n.title).c_str(), Json(n.link).c_str(),
-                    Json(n.pubDate).c_str(), Json(n.description).c_str(), Json(n.productName).c_str(),
-                    Json(n.productPlatform).c_str(), t.wYear, t.wMonth, t.wDayOfWeek, t.wDay, t.wHour, t.wMinute,
+                    i ? ", " : "", n.kind, JsonString(n.category).c_str(), JsonString(n.title).c_str(), JsonString(n.link).c_str(),
+                    JsonString(n.pubDate).c_str(), JsonString(n.description).c_str(), JsonString(n.productName).c_str(),
+                    JsonString(n.productPlatform).c_str(), t.wYear, t.wMonth, t.wDayOfWeek, t.wDay, t.wHour, t.wMinute,
                     t.wSecond, t.wMilliseconds);
     }
     std::printf("], \"images\": [");
@@ -86,7 +59,7 @@ void Report(bool ok, int markerAnswer, int configCode)
         BITMAP bm = {};
         const int got = entry.second.bitmap ? GetObjectW(entry.second.bitmap, sizeof bm, &bm) : 0;
         std::printf("%s{\"category\": %s, \"index\": %d, \"width\": %ld, \"height\": %ld, \"valid\": %s}",
-                    first ? "" : ", ", Json(entry.first).c_str(), entry.second.imageIndex,
+                    first ? "" : ", ", JsonString(entry.first).c_str(), entry.second.imageIndex,
                     static_cast<long>(bm.bmWidth), static_cast<long>(bm.bmHeight), got ? "true" : "false");
         first = false;
     }

@@ -15,6 +15,7 @@
 
 #include "resources/resource.h"
 #include "retrieval/url_transfer.h"
+#include "../probe_json.h"
 
 namespace {
 
@@ -43,35 +44,6 @@ int Sink(const BYTE* data, DWORD size, DWORD total, void* context)
     if (s.out && fwrite(data, 1, size, s.out) != size)
         s.writeFailed = true;
     return (s.stopOn != 0 && s.calls == s.stopOn) ? 0 : 1;
-}
-
-std::string Utf8(const std::wstring& w)
-{
-    if (w.empty())
-        return std::string();
-    int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &s[0], n, nullptr, nullptr);
-    s.resize(static_cast<size_t>(n - 1));
-    return s;
-}
-
-std::string JsonString(const std::wstring& w)
-{
-    std::string out = "\"";
-    for (char c : Utf8(w)) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned char>(c));
-            out += esc;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
 }
 
 }  // namespace

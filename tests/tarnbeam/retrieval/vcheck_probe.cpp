@@ -12,35 +12,7 @@
 #include <string>
 
 #include "retrieval/version_check.h"
-
-namespace {
-
-std::string JsonString(const std::wstring& w)
-{
-    std::string utf8;
-    if (!w.empty()) {
-        int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
-        utf8.assign(static_cast<size_t>(n), '\0');
-        WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &utf8[0], n, nullptr, nullptr);
-        utf8.resize(static_cast<size_t>(n - 1));
-    }
-    std::string out = "\"";
-    for (char c : utf8) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned char>(c));
-            out += esc;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
-}  // namespace
+#include "../probe_json.h"
 
 int wmain(int argc, wchar_t** argv)
 {
