@@ -269,28 +269,12 @@ std::uint64_t cabinetLimit(const Writer *w) {
     return w->params.maxCabinetSize < kMaxCabinetBytes ? w->params.maxCabinetSize : kMaxCabinetBytes;
 }
 
-// Compresses the filled part of the block buffer into one CFDATA and appends it to the data spill.
-bool emitBlock(Writer *w) {
-    const std::uint32_t n = w->blockFill;
+// Appends one CFDATA (its payload already at w->out + header size) for `n` uncompressed bytes to the
+// data spill.
+bool writeDataBlock(Writer *w, std::size_t payloadSize, std::uint32_t n, bool grew) {
     const std::size_t headerSize = format::kDataHeaderSize + w->params.reserveData;
-    unsigned char *payload = w->out + headerSize;
-    std::size_t payloadSize = 0;
-    bool grew = false;
-    switch (w->method) {
-    case Method::None:
-        std::memcpy(payload, w->block, n);
-        payloadSize = n;
-        break;
-    case Method::Mszip:
-        payloadSize =
-            mszipCompressBlock(w->mszip, w->haveHistory ? w->history : nullptr, w->block, n, payload, &grew);
-        break;
-    case Method::Lzx:
-        payloadSize = lzx::encodeFrame(w->lzx, w->block, n, payload, format::kMaxBlockPayload);
-        grew = payloadSize >= n;
-        break;
-    }
-    if (payloadSize == 0 || payloadSize > format::kMaxBlockPayload)
+    const unsigned char *payload = w->out + headerSize;
+    if (payloadSize == 0 || payloadSize > format::kMaxBlockPayload || n == 0 || n > format::kBlockSize)
         return breakWriter(w, kErrCompressor);
     if (grew && w->params.failOnIncompressible)
         return breakWriter(w, kErrCompressor);
@@ -306,6 +290,44 @@ bool emitBlock(Writer *w) {
     if (minimumCabinetSize(w) > cabinetLimit(w))
         return breakWriter(w, kErrFormatLimit);
     ++w->folderBlocks;
+    if (!reportStatus(w, kStatusFile, static_cast<unsigned long>(payloadSize), n))
+        return breakWriter(w, kErrUserAbort);
+    return true;
+}
+
+// Writes every frame the LZX encoder has finished; it holds frames back until their block is complete.
+bool drainLzx(Writer *w) {
+    unsigned char *payload = w->out + format::kDataHeaderSize + w->params.reserveData;
+    std::size_t payloadSize, frameSize = 0;
+    while ((payloadSize = lzx::takeFrame(w->lzx, payload, format::kMaxBlockPayload, &frameSize)) != 0)
+        if (!writeDataBlock(w, payloadSize, static_cast<std::uint32_t>(frameSize), payloadSize >= frameSize))
+            return false;
+    return true;
+}
+
+// Compresses the filled part of the block buffer: into one CFDATA for MSZIP and stored data; for LZX into
+// the encoder, writing whatever frames it has finished.
+bool emitBlock(Writer *w) {
+    const std::uint32_t n = w->blockFill;
+    unsigned char *payload = w->out + format::kDataHeaderSize + w->params.reserveData;
+    std::size_t payloadSize = 0;
+    bool grew = false;
+    switch (w->method) {
+    case Method::None:
+        std::memcpy(payload, w->block, n);
+        payloadSize = n;
+        break;
+    case Method::Mszip:
+        payloadSize =
+            mszipCompressBlock(w->mszip, w->haveHistory ? w->history : nullptr, w->block, n, payload, &grew);
+        break;
+    case Method::Lzx:
+        if (!lzx::putFrame(w->lzx, w->block, n))
+            return breakWriter(w, kErrCompressor);
+        break;
+    }
+    if (w->method == Method::Lzx ? !drainLzx(w) : !writeDataBlock(w, payloadSize, n, grew))
+        return false;
 
     // The full block becomes the next block's history.
     unsigned char *t = w->history;
@@ -313,8 +335,6 @@ bool emitBlock(Writer *w) {
     w->block = t;
     w->haveHistory = true;
     w->blockFill = 0;
-    if (!reportStatus(w, kStatusFile, static_cast<unsigned long>(payloadSize), n))
-        return breakWriter(w, kErrUserAbort);
     return true;
 }
 
@@ -366,6 +386,8 @@ bool closeFolder(Writer *w) {
         return true;
     if (w->blockFill > 0 && !emitBlock(w))
         return false;
+    if (w->lzx && (!lzx::finishStream(w->lzx) || !drainLzx(w)))
+        return w->broken ? false : breakWriter(w, kErrCompressor);
     FolderRecord &f = w->folders[w->folderCount++];
     f.dataOffset = w->folderDataStart;
     f.blockCount = static_cast<std::uint16_t>(w->folderBlocks);

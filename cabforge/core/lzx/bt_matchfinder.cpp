@@ -10,10 +10,11 @@ bool BinaryTreeMatchFinder::init(unsigned windowBits) {
     const std::uint32_t window = std::uint32_t(1) << windowBits;
     m_head.reset(new (std::nothrow) std::uint32_t[std::size_t(1) << kHashBits]());
     m_head3.reset(new (std::nothrow) std::uint32_t[std::size_t(1) << kHash3Bits]());
+    m_head2.reset(new (std::nothrow) std::uint32_t[std::size_t(1) << 16]());
     m_child.reset(new (std::nothrow) std::uint32_t[std::size_t(window) * 2]); // written before read
     m_mask = window - 1;
     m_maxOffset = maxEncoderOffset(windowBits);
-    return m_head && m_head3 && m_child;
+    return m_head && m_head3 && m_head2 && m_child;
 }
 
 template <bool kRecord>
@@ -24,13 +25,21 @@ unsigned BinaryTreeMatchFinder::advance(const std::uint8_t *cur, std::uint32_t p
     const std::uint32_t limit = pos - m_maxOffset; // nodes below this are out of the window
     unsigned bestLtLen = 0, bestGtLen = 0, len = 0, bestLen = 3, count = 0;
 
+    const std::uint32_t h2 = load16(cur);
+    const std::uint32_t cand2 = m_head2[h2];
+    m_head2[h2] = pos;
+    if (kRecord && cand2 >= limit && pos - cand2 <= kMaxOffset2) {
+        out[0].offset = pos - cand2;
+        out[0].length = 2;
+        count = 1;
+    }
     const std::uint32_t h3 = hash24(cur, kHash3Bits);
     const std::uint32_t cand3 = m_head3[h3];
     m_head3[h3] = pos;
     if (kRecord && cand3 >= limit && load24(cur - (pos - cand3)) == load24(cur)) {
-        out[0].offset = pos - cand3;
-        out[0].length = 3;
-        count = 1;
+        out[count].offset = pos - cand3;
+        out[count].length = 3;
+        ++count;
     }
 
     const std::uint32_t h = hash32(cur, kHashBits);
@@ -45,6 +54,8 @@ unsigned BinaryTreeMatchFinder::advance(const std::uint8_t *cur, std::uint32_t p
         return count;
     }
     for (;;) {
+        // The child pair is needed once the bytes are compared; fetch both lines at once.
+        prefetchRead(&m_child[2 * (node & m_mask)]);
         const std::uint8_t *m = cur - (pos - node);
         if (m[len] == cur[len]) {
             len = extendMatch(cur, m, len + 1, maxLen);
@@ -91,16 +102,23 @@ unsigned BinaryTreeMatchFinder::findMatches(const std::uint8_t *cur, std::uint32
         niceLen = maxLen;
     const std::uint32_t limit = pos - m_maxOffset;
     unsigned bestLtLen = 0, bestGtLen = 0, len = 0, bestLen = 3, count = 0;
+    const std::uint32_t cand2 = m_head2[load16(cur)];
+    if (cand2 >= limit && pos - cand2 <= kMaxOffset2) {
+        out[0].offset = pos - cand2;
+        out[0].length = 2;
+        count = 1;
+    }
     const std::uint32_t cand3 = m_head3[hash24(cur, kHash3Bits)];
     if (cand3 >= limit && load24(cur - (pos - cand3)) == load24(cur)) {
-        out[0].offset = pos - cand3;
-        out[0].length = 3;
-        count = 1;
+        out[count].offset = pos - cand3;
+        out[count].length = 3;
+        ++count;
     }
     if (maxLen < 4)
         return count;
     std::uint32_t node = m_head[hash32(cur, kHashBits)];
     while (node >= limit && depth-- != 0) {
+        prefetchRead(&m_child[2 * (node & m_mask)]);
         const std::uint8_t *m = cur - (pos - node);
         if (m[len] == cur[len]) {
             len = extendMatch(cur, m, len + 1, maxLen);

@@ -2,7 +2,8 @@
 //
 // Every position is inserted into the tree of its 4-byte hash bucket, ordered by the bytes that follow
 // it; a search walks from the newest position downwards and reports matches of increasing length. A
-// one-entry table per 3-byte hash supplies length-3 matches, which the 4-byte trees would miss.
+// one-entry table per 3-byte hash supplies length-3 matches, which the 4-byte trees would miss, and a
+// one-entry table per 2-byte value supplies length-2 matches at short offsets.
 // Positions carry the same one-window bias as in the hash-chain finder, and the child links live in a
 // ring of one window's node pairs.
 #pragma once
@@ -18,8 +19,8 @@ class BinaryTreeMatchFinder {
   public:
     bool init(unsigned windowBits);
 
-    // Inserts `pos` and writes the matches found (lengths strictly increasing, each >= 3) to `out`,
-    // returning their count; at most `depth` + 1 entries. `maxLen` >= 4 bytes are readable at `cur`.
+    // Inserts `pos` and writes the matches found (lengths strictly increasing, each >= 2) to `out`,
+    // returning their count; at most `depth` + 2 entries (kExtraMatches beyond the depth). `maxLen` >= 4 bytes are readable at `cur`.
     unsigned getMatches(const std::uint8_t *cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen,
                         unsigned depth, LzMatch *out) {
         return advance<true>(cur, pos, maxLen, niceLen, depth, out);
@@ -34,6 +35,8 @@ class BinaryTreeMatchFinder {
         advance<false>(cur, pos, maxLen, niceLen, depth, nullptr);
     }
 
+    static constexpr unsigned kExtraMatches = 2;
+
   private:
     template <bool kRecord>
     unsigned advance(const std::uint8_t *cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen,
@@ -41,8 +44,11 @@ class BinaryTreeMatchFinder {
 
     static constexpr unsigned kHashBits = 18;
     static constexpr unsigned kHash3Bits = 14;
+    // A length-2 match pays only when its offset needs few extra bits.
+    static constexpr std::uint32_t kMaxOffset2 = 256;
     std::unique_ptr<std::uint32_t[]> m_head;
     std::unique_ptr<std::uint32_t[]> m_head3;
+    std::unique_ptr<std::uint32_t[]> m_head2; // by the two bytes themselves
     std::unique_ptr<std::uint32_t[]> m_child; // two per ring slot: [2i] smaller, [2i+1] greater
     std::uint32_t m_mask = 0;
     std::uint32_t m_maxOffset = 0;

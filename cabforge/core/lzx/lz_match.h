@@ -25,6 +25,18 @@ inline unsigned trailingZeros64(std::uint64_t v) { // v != 0
 #endif
 }
 
+// Hints the cache to fetch the line holding `p`; the match finders issue it as soon as an address is
+// known so that two dependent misses overlap.
+inline void prefetchRead(const void *p) {
+#if defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
+    _mm_prefetch(static_cast<const char *>(p), _MM_HINT_T0);
+#elif defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(p);
+#else
+    (void)p;
+#endif
+}
+
 // Length of the common run of `a` and `b`, starting at `len` (already known equal), up to `maxLen`.
 // Reads only bytes below a + maxLen and b + maxLen.
 inline unsigned extendMatch(const std::uint8_t *a, const std::uint8_t *b, unsigned len, unsigned maxLen) {
@@ -40,6 +52,10 @@ inline unsigned extendMatch(const std::uint8_t *a, const std::uint8_t *b, unsign
     while (len < maxLen && a[len] == b[len])
         ++len;
     return len;
+}
+
+inline std::uint32_t load16(const std::uint8_t *p) {
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8;
 }
 
 inline std::uint32_t load24(const std::uint8_t *p) {

@@ -3,9 +3,12 @@
 // Order of this file: tunables, encoder state, Huffman trees and their pretree-coded headers, block
 // output, the parsers (lazy over hash chains, near-optimal over binary trees), public entry points.
 //
-// Every frame is coded as one block of its own (verbatim, aligned offset or uncompressed), so a frame's
-// output is complete when encodeFrame returns; matches never cross the frame end. The window, the
-// repeated-offset queue and the previous code lengths carry over from frame to frame.
+// A block (verbatim or aligned offset) may span up to kMaxBlockFrames frames: after each frame is parsed,
+// the encoder prices adding it to the open block against starting a new block with trees of its own,
+// and codes a frame that does not compress as an uncompressed block of its own. A block is written out,
+// frame by frame, when the next one starts or the stream ends; each frame's bits end on a 16-bit
+// boundary, and matches never cross the frame end. The window, the repeated-offset queue and the
+// previous code lengths carry over from frame to frame and block to block.
 #include "lzx_encoder.h"
 
 #include <algorithm>
@@ -38,14 +41,24 @@ struct LevelParams {
 };
 
 // Level 0 trades ratio for speed with short hash chains; level 1 parses near optimally over shallow
-// binary-tree searches in one pass; level 2 searches deeper and parses twice, the second pass priced
-// with the code the first produced (about 1.5% smaller than level 1's settings). The first frame of a
-// folder gets one extra pass, because before it there is no code to price symbols with.
+// binary-tree searches in one pass; level 2 searches deeper and may parse a frame twice, the second pass
+// priced with the code the first produced, when that code differs enough from the one the first pass
+// was priced with. The first frame of a folder gets one extra pass, because before it there is no code
+// to price symbols with.
 constexpr LevelParams kLevels[] = {
     {false, 16, 4, 16, 1},
     {true, 0, 8, 16, 1},
-    {true, 0, 24, 48, 2},
+    {true, 0, 16, 32, 2},
 };
+
+// A further pass runs only when the previous pass's items, priced with the code they produce, come out
+// at least this share (in 1/1024) cheaper than with the costs the pass used: below it the gain does not
+// pay for the time.
+constexpr std::uint64_t kRepassGain = 20;
+
+// Frames one block may span. Longer blocks save tree headers but adapt less to changing data, and the
+// encoder holds a block's parsed items until it is written.
+constexpr unsigned kMaxBlockFrames = 8;
 
 // Bits assumed for a symbol the previous block's code did not contain (the parser must still be able
 // to price it; too low invites symbols that turn out expensive, too high hides useful ones).
@@ -114,6 +127,22 @@ struct LengthSection {
     std::uint32_t items[kMainSymbolsMax]; // symbol | extra value << 8 | second symbol << 16
 };
 
+// The trees of one verbatim or aligned block for given frequencies, with the block's size in bits.
+struct BlockPlan {
+    std::uint8_t mainLens[kMainSymbolsMax];
+    std::uint8_t lengthLens[kLengthSymbols];
+    std::uint8_t alignedLens[kAlignedSymbols];
+    LengthSection sections[3]; // literals, the rest of the main tree, the length tree
+    bool aligned;
+    std::uint64_t bits; // header, trees and items
+};
+
+// A coded frame waiting for takeFrame.
+struct ReadyFrame {
+    std::size_t size;
+    std::uint32_t frameSize;
+};
+
 } // namespace
 
 class Encoder {
@@ -129,14 +158,34 @@ class Encoder {
     std::uint32_t bufferCap = 0;
     std::uint32_t bufferStart = 0;  // stream position of buffer[0]
     std::uint32_t streamPos = 0;    // bytes of the folder consumed so far
-    bool finished = false;          // a short (last) frame has been coded
+    bool finished = false;          // the stream has ended: no further frame is accepted
+    bool failed = false;            // an internal limit was hit; nothing more is accepted
     std::uint32_t deferredFrom = 0; // binary trees: first position of the last frame not inserted yet
+    bool headerWritten = false;     // the stream's E8 header went out with the first coded frame
 
+    // The queue after the last frame taken into a block (an uncompressed block leaves it unchanged).
     std::uint32_t queue[kNumRepeats] = {1, 1, 1};
+    // Code lengths of the last block written: the base of the next block's length deltas.
     std::uint8_t prevMainLens[kMainSymbolsMax] = {};
     std::uint8_t prevLengthLens[kLengthSymbols] = {};
     bool haveCosts = false;
     Costs costs{};
+
+    // The open block: its frames' items (contiguous, frame f from itemStart[f]), sizes, summed
+    // frequencies and the plan for them.
+    unsigned blockFrames = 0;
+    std::uint32_t frameSizes[kMaxBlockFrames] = {};
+    std::size_t itemStart[kMaxBlockFrames + 1] = {};
+    Frequencies blockFreqs{};
+    BlockPlan blockPlan{};
+    BlockPlan trialPlan{}; // scratch: the open block with the new frame added
+    BlockPlan ownPlan{};   // scratch: the new frame as a block of its own
+
+    // Coded frames waiting for takeFrame, oldest first.
+    std::unique_ptr<unsigned char[]> readyBytes; // kMaxBlockFrames + 1 slots of kMaxFrameOutput
+    ReadyFrame ready[kMaxBlockFrames + 1] = {};
+    unsigned readyFirst = 0;
+    unsigned readyCount = 0;
 
     HashChainMatchFinder hashChains;
     BinaryTreeMatchFinder binaryTrees;
@@ -149,7 +198,7 @@ class Encoder {
 
     Codes codes{};
     Frequencies freqs{};
-    LengthSection sections[3];
+    Frequencies scratchFreqs{};
 };
 
 namespace {
@@ -369,51 +418,141 @@ void writeItems(BitWriter &bw, const Encoder &enc, const Item *items, std::size_
     }
 }
 
-// Codes the parsed frame as a verbatim or aligned block when that is smaller than an uncompressed one,
-// else as an uncompressed block. Commits the new queue and code lengths only for a compressed block.
-void writeFrameBlock(Encoder &enc, BitWriter &bw, const std::uint8_t *frame, std::size_t n, const Item *items,
-                     std::size_t count, const std::uint32_t *newQueue) {
-    Frequencies &f = enc.freqs;
-    Codes &c = enc.codes;
-    countFrequencies(enc, items, count, f);
+void addFrequencies(Frequencies &sum, const Frequencies &a, const Frequencies &b) {
+    for (unsigned s = 0; s < kMainSymbolsMax; ++s)
+        sum.main[s] = a.main[s] + b.main[s];
+    for (unsigned s = 0; s < kLengthSymbols; ++s)
+        sum.length[s] = a.length[s] + b.length[s];
+    for (unsigned s = 0; s < kAlignedSymbols; ++s)
+        sum.aligned[s] = a.aligned[s] + b.aligned[s];
+    sum.verbatimExtraBits = a.verbatimExtraBits + b.verbatimExtraBits;
+    sum.alignedRawBits = a.alignedRawBits + b.alignedRawBits;
+}
+
+// Plans a verbatim or aligned block for the frequencies `f`, its length deltas taken against prevMain and
+// prevLength, and prices it.
+void planBlock(const Encoder &enc, const Frequencies &f, const std::uint8_t *prevMain,
+               const std::uint8_t *prevLength, BlockPlan &p) {
     const unsigned mainSplits[] = {0, kNumChars, enc.mainSymbols};
     const unsigned lengthSplits[] = {0, kLengthSymbols};
     std::uint64_t bits = 3 + 24;
-    bits += chooseTree(f.main, enc.prevMainLens, mainSplits, 2, kMaxMainLen, enc.sections, c.mainLens);
-    bits += chooseTree(f.length, enc.prevLengthLens, lengthSplits, 1, kMaxLengthLen, enc.sections + 2,
-                       c.lengthLens);
-    buildCodeLengths(f.aligned, kAlignedSymbols, kMaxAlignedLen, c.alignedLens);
-    assignCanonicalCodes(c.mainLens, enc.mainSymbols, c.mainCodes);
-    assignCanonicalCodes(c.lengthLens, kLengthSymbols, c.lengthCodes);
-    assignCanonicalCodes(c.alignedLens, kAlignedSymbols, c.alignedCodes);
-    bool aligned = false;
+    bits += chooseTree(f.main, prevMain, mainSplits, 2, kMaxMainLen, p.sections, p.mainLens);
+    bits += chooseTree(f.length, prevLength, lengthSplits, 1, kMaxLengthLen, p.sections + 2, p.lengthLens);
+    buildCodeLengths(f.aligned, kAlignedSymbols, kMaxAlignedLen, p.alignedLens);
+    p.aligned = false;
     std::uint64_t alignedBits = 0;
     for (unsigned s = 0; s < kAlignedSymbols; ++s)
         alignedBits += f.aligned[s];
     if (alignedBits != 0) {
-        alignedBits = 3 * kAlignedSymbols + f.alignedRawBits + dot(f.aligned, c.alignedLens, kAlignedSymbols);
-        aligned = alignedBits < f.verbatimExtraBits;
+        alignedBits = 3 * kAlignedSymbols + f.alignedRawBits + dot(f.aligned, p.alignedLens, kAlignedSymbols);
+        p.aligned = alignedBits < f.verbatimExtraBits;
     }
-    bits += aligned ? alignedBits : f.verbatimExtraBits;
+    bits += p.aligned ? alignedBits : f.verbatimExtraBits;
+    p.bits = bits;
+}
 
-    const std::uint64_t rawBits = 3 + 24 + 16 + 96 + 8 * std::uint64_t(n + (n & 1));
-    if (bits < rawBits) {
-        bw.put(aligned ? kBlockAligned : kBlockVerbatim, 3);
-        bw.put(static_cast<std::uint32_t>(n), 24);
-        if (aligned)
-            for (unsigned s = 0; s < kAlignedSymbols; ++s)
-                bw.put(c.alignedLens[s], 3);
-        for (const LengthSection &s : enc.sections)
-            writeLengthSection(bw, s);
-        writeItems(bw, enc, items, count, aligned);
-        std::memcpy(enc.prevMainLens, c.mainLens, enc.mainSymbols);
-        std::memcpy(enc.prevLengthLens, c.lengthLens, kLengthSymbols);
-        std::memcpy(enc.queue, newQueue, sizeof enc.queue);
-        setCostsFromLengths(enc, c.mainLens, c.lengthLens);
-        enc.haveCosts = true;
+// Bits of a frame as an uncompressed block: header, the word boundary, the queue, the bytes, a pad byte.
+std::uint64_t uncompressedBits(std::size_t n) {
+    return 3 + 24 + 16 + 96 + 8 * std::uint64_t(n + (n & 1));
+}
+
+constexpr unsigned kReadySlots = kMaxBlockFrames + 1;
+
+unsigned char *nextReadySlot(Encoder &enc) {
+    const unsigned slot = (enc.readyFirst + enc.readyCount) % kReadySlots;
+    return enc.readyBytes.get() + std::size_t(slot) * kMaxFrameOutput;
+}
+
+void pushReady(Encoder &enc, std::size_t size, std::uint32_t frameSize) {
+    enc.ready[(enc.readyFirst + enc.readyCount) % kReadySlots] = ReadyFrame{size, frameSize};
+    ++enc.readyCount;
+}
+
+// The stream starts with the E8 translation header, ahead of the first block.
+void writeStreamHeader(Encoder &enc, BitWriter &bw) {
+    if (enc.headerWritten)
         return;
+    if (enc.options.e8Translation) {
+        bw.put(1, 1);
+        bw.put(kE8TranslationSize >> 16, 16);
+        bw.put(kE8TranslationSize & 0xFFFF, 16);
+    } else {
+        bw.put(0, 1);
     }
-    // Uncompressed: header, 1-16 zero bits to the word boundary, the queue, the bytes, a pad byte.
+    enc.headerWritten = true;
+}
+
+// Writes frames [first, last) of the open block as one block coded with `p`, each frame's bits ending on
+// a word boundary, and makes p's lengths the previous ones. Returns false, having kept nothing, when a
+// frame would not fit its CFDATA.
+bool writeBlockFrames(Encoder &enc, unsigned first, unsigned last, const BlockPlan &p) {
+    Codes &c = enc.codes;
+    std::memcpy(c.mainLens, p.mainLens, enc.mainSymbols);
+    std::memcpy(c.lengthLens, p.lengthLens, kLengthSymbols);
+    std::memcpy(c.alignedLens, p.alignedLens, kAlignedSymbols);
+    assignCanonicalCodes(c.mainLens, enc.mainSymbols, c.mainCodes);
+    assignCanonicalCodes(c.lengthLens, kLengthSymbols, c.lengthCodes);
+    assignCanonicalCodes(c.alignedLens, kAlignedSymbols, c.alignedCodes);
+    std::uint32_t blockSize = 0;
+    for (unsigned f = first; f < last; ++f)
+        blockSize += enc.frameSizes[f];
+
+    const unsigned readyBefore = enc.readyCount;
+    const bool headerBefore = enc.headerWritten;
+    for (unsigned f = first; f < last; ++f) {
+        BitWriter bw(nextReadySlot(enc), kMaxFrameOutput);
+        writeStreamHeader(enc, bw);
+        if (f == first) {
+            bw.put(p.aligned ? kBlockAligned : kBlockVerbatim, 3);
+            bw.put(blockSize, 24);
+            if (p.aligned)
+                for (unsigned s = 0; s < kAlignedSymbols; ++s)
+                    bw.put(c.alignedLens[s], 3);
+            for (const LengthSection &section : p.sections)
+                writeLengthSection(bw, section);
+        }
+        writeItems(bw, enc, enc.items.get() + enc.itemStart[f], enc.itemStart[f + 1] - enc.itemStart[f],
+                   p.aligned);
+        bw.alignToWord();
+        if (bw.overflowed()) {
+            enc.readyCount = readyBefore;
+            enc.headerWritten = headerBefore;
+            return false;
+        }
+        pushReady(enc, bw.size(), enc.frameSizes[f]);
+    }
+    std::memcpy(enc.prevMainLens, p.mainLens, enc.mainSymbols);
+    std::memcpy(enc.prevLengthLens, p.lengthLens, kLengthSymbols);
+    return true;
+}
+
+// Writes the open block and empties it. Should one of its frames not fit its CFDATA under the block's
+// shared code (a frame whose statistics differ wildly from the rest), every frame is written as a block
+// of its own instead; such a block is never larger than the frame uncompressed, because frames that would
+// be were coded as uncompressed blocks.
+bool writeOpenBlock(Encoder &enc) {
+    if (enc.blockFrames == 0)
+        return true;
+    if (!writeBlockFrames(enc, 0, enc.blockFrames, enc.blockPlan)) {
+        for (unsigned f = 0; f < enc.blockFrames; ++f) {
+            countFrequencies(enc, enc.items.get() + enc.itemStart[f], enc.itemStart[f + 1] - enc.itemStart[f],
+                             enc.scratchFreqs);
+            planBlock(enc, enc.scratchFreqs, enc.prevMainLens, enc.prevLengthLens, enc.ownPlan);
+            if (!writeBlockFrames(enc, f, f + 1, enc.ownPlan))
+                return false;
+        }
+    }
+    enc.blockFrames = 0;
+    enc.itemStart[0] = 0;
+    setCostsFromLengths(enc, enc.prevMainLens, enc.prevLengthLens);
+    return true;
+}
+
+// An uncompressed block for one frame. It carries the queue as it stood before the frame, which stays in
+// force after it; the code lengths stay those of the last coded block.
+bool writeUncompressed(Encoder &enc, const std::uint8_t *frame, std::size_t n) {
+    BitWriter bw(nextReadySlot(enc), kMaxFrameOutput);
+    writeStreamHeader(enc, bw);
     bw.put(kBlockUncompressed, 3);
     bw.put(static_cast<std::uint32_t>(n), 24);
     bw.padForRawData();
@@ -424,6 +563,55 @@ void writeFrameBlock(Encoder &enc, BitWriter &bw, const std::uint8_t *frame, std
         const unsigned char zero = 0;
         bw.putRaw(&zero, 1);
     }
+    if (bw.overflowed()) // cannot happen: the bound is one frame plus its headers
+        return false;
+    pushReady(enc, bw.size(), static_cast<std::uint32_t>(n));
+    return true;
+}
+
+// Places a parsed frame (its `count` items lie after the open block's) in a block: as an uncompressed
+// block when it does not compress on its own; else in the open block when one shared code for both is
+// cheaper than a block of its own; else it starts a new block. The open block is written out whenever
+// it ends.
+bool placeFrame(Encoder &enc, const std::uint8_t *frame, std::size_t n, std::size_t count,
+                const std::uint32_t *queueAfter) {
+    Item *items = enc.items.get() + enc.itemStart[enc.blockFrames];
+    Frequencies &f = enc.freqs;
+    countFrequencies(enc, items, count, f);
+    const bool open = enc.blockFrames != 0;
+    planBlock(enc, f, open ? enc.blockPlan.mainLens : enc.prevMainLens,
+              open ? enc.blockPlan.lengthLens : enc.prevLengthLens, enc.ownPlan);
+    if (enc.ownPlan.bits >= uncompressedBits(n))
+        return writeOpenBlock(enc) && writeUncompressed(enc, frame, n);
+
+    bool join = false;
+    if (open) {
+        addFrequencies(enc.scratchFreqs, enc.blockFreqs, f);
+        planBlock(enc, enc.scratchFreqs, enc.prevMainLens, enc.prevLengthLens, enc.trialPlan);
+        join = enc.trialPlan.bits <= enc.blockPlan.bits + enc.ownPlan.bits;
+    }
+    if (join) {
+        enc.blockFreqs = enc.scratchFreqs;
+        enc.blockPlan = enc.trialPlan;
+    } else {
+        enc.blockFreqs = f;
+        if (open) {
+            if (!writeOpenBlock(enc))
+                return false;
+            std::memmove(enc.items.get(), items, count * sizeof(Item));
+            // The deltas are taken against the lengths actually written last.
+            planBlock(enc, f, enc.prevMainLens, enc.prevLengthLens, enc.blockPlan);
+        } else {
+            enc.blockPlan = enc.ownPlan;
+        }
+    }
+    const unsigned b = enc.blockFrames++;
+    enc.frameSizes[b] = static_cast<std::uint32_t>(n);
+    enc.itemStart[b + 1] = enc.itemStart[b] + count;
+    std::memcpy(enc.queue, queueAfter, sizeof enc.queue);
+    setCostsFromLengths(enc, enc.blockPlan.mainLens, enc.blockPlan.lengthLens);
+    enc.haveCosts = true;
+    return enc.blockFrames < kMaxBlockFrames || writeOpenBlock(enc);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -477,8 +665,13 @@ struct Candidate {
     std::uint32_t offsetCode;
 };
 
+// Where the current frame's items go: after the open block's.
+Item *frameItems(Encoder &enc) {
+    return enc.items.get() + enc.itemStart[enc.blockFrames];
+}
+
 std::size_t parseLazy(Encoder &enc, const std::uint8_t *frame, std::size_t n, std::uint32_t *queue) {
-    Item *items = enc.items.get();
+    Item *items = frameItems(enc);
     std::size_t count = 0;
     const std::uint32_t base = enc.streamPos + enc.window; // biased position of frame[0]
     const LevelParams &lp = enc.params;
@@ -641,6 +834,7 @@ std::size_t optimalPass(Encoder &enc, const std::uint8_t *frame, std::size_t n, 
             continue;
         const std::uint32_t reach = enc.streamPos + static_cast<std::uint32_t>(i);
         const std::uint8_t *p = frame + i;
+        unsigned longestRep = 0;
         for (unsigned k = 0; k < kNumRepeats; ++k) {
             const std::uint32_t off = cur.queue[k];
             if (off > reach || (k >= 1 && off == cur.queue[0]) || (k == 2 && off == cur.queue[1]))
@@ -655,9 +849,12 @@ std::size_t optimalPass(Encoder &enc, const std::uint8_t *frame, std::size_t n, 
             const unsigned first = len >= niceLen ? len : 2;
             for (unsigned l = first; l <= len; ++l)
                 relax(i + l, base + matchCost(k, l), q, k, l);
+            longestRep = std::max(longestRep, len);
         }
 
-        unsigned prevLen = 2;
+        // Explicit offsets are tried only for lengths no repeat reaches: a repeat of the same length is
+        // cheaper (it needs no footer) in all but contrived codes.
+        unsigned prevLen = std::max(1u, longestRep);
         for (std::uint32_t j = start[i]; j < start[i + 1]; ++j) {
             const LzMatch &m = cache[j];
             const unsigned len = m.length;
@@ -680,7 +877,7 @@ std::size_t optimalPass(Encoder &enc, const std::uint8_t *frame, std::size_t n, 
     std::size_t count = 0;
     for (std::size_t i = n; i > 0; i -= node[i].length)
         ++count;
-    Item *items = enc.items.get();
+    Item *items = frameItems(enc);
     std::size_t k = count;
     for (std::size_t i = n; i > 0; i -= node[i].length) {
         const OptimalNode &t = node[i];
@@ -705,15 +902,26 @@ std::size_t parseOptimal(Encoder &enc, const std::uint8_t *frame, std::size_t n,
     for (unsigned pass = 0; pass < passes; ++pass) {
         std::memcpy(queue, enc.queue, sizeof enc.queue);
         count = optimalPass(enc, frame, n, queue);
-        if (pass + 1 < passes) {
-            Frequencies &f = enc.freqs;
-            countFrequencies(enc, enc.items.get(), count, f);
-            std::uint8_t mainLens[kMainSymbolsMax];
-            std::uint8_t lengthLens[kLengthSymbols];
-            buildCodeLengths(f.main, enc.mainSymbols, kMaxMainLen, mainLens);
-            buildCodeLengths(f.length, kLengthSymbols, kMaxLengthLen, lengthLens);
-            setCostsFromLengths(enc, mainLens, lengthLens);
+        if (pass + 1 == passes)
+            break;
+        // Price the next pass with the code the open block would get with these items in it.
+        Frequencies &f = enc.freqs;
+        countFrequencies(enc, frameItems(enc), count, f);
+        const Frequencies *sum = &f;
+        if (enc.blockFrames != 0) {
+            addFrequencies(enc.scratchFreqs, enc.blockFreqs, f);
+            sum = &enc.scratchFreqs;
         }
+        std::uint8_t mainLens[kMainSymbolsMax];
+        std::uint8_t lengthLens[kLengthSymbols];
+        buildCodeLengths(sum->main, enc.mainSymbols, kMaxMainLen, mainLens);
+        buildCodeLengths(sum->length, kLengthSymbols, kMaxLengthLen, lengthLens);
+        const std::uint64_t priced = enc.nodes[n].cost;
+        const std::uint64_t recoded = dot(f.main, mainLens, enc.mainSymbols) +
+                                      dot(f.length, lengthLens, kLengthSymbols) + f.verbatimExtraBits;
+        if (priced <= recoded || (priced - recoded) * 1024 < kRepassGain * recoded)
+            break;
+        setCostsFromLengths(enc, mainLens, lengthLens);
     }
     return count;
 }
@@ -742,11 +950,13 @@ Encoder *createEncoder(const EncoderOptions &options) {
 
     enc->bufferCap = 2 * enc->window + kHistoryMargin;
     enc->buffer.reset(new (std::nothrow) std::uint8_t[enc->bufferCap]);
-    enc->items.reset(new (std::nothrow) Item[kFrameSize]);
-    if (!enc->buffer || !enc->items)
+    enc->items.reset(new (std::nothrow) Item[kMaxBlockFrames * kFrameSize]);
+    enc->readyBytes.reset(new (std::nothrow) unsigned char[kReadySlots * kMaxFrameOutput]);
+    if (!enc->buffer || !enc->items || !enc->readyBytes)
         return nullptr;
     if (enc->params.optimal) {
-        enc->matchCacheCap = kFrameSize * std::size_t(enc->params.depth);
+        // Room for every position's most matches, so the cache can never overflow.
+        enc->matchCacheCap = kFrameSize * std::size_t(enc->params.depth + BinaryTreeMatchFinder::kExtraMatches);
         enc->nodes.reset(new (std::nothrow) OptimalNode[kFrameSize + 1]);
         enc->matchCache.reset(new (std::nothrow) LzMatch[enc->matchCacheCap]);
         enc->matchStart.reset(new (std::nothrow) std::uint32_t[kFrameSize + 1]);
@@ -762,11 +972,10 @@ void destroyEncoder(Encoder *encoder) {
     delete encoder;
 }
 
-std::size_t encodeFrame(Encoder *enc, const unsigned char *data, std::size_t size, unsigned char *out,
-                        std::size_t cap) {
-    if (enc == nullptr || data == nullptr || out == nullptr || size == 0 || size > kFrameSize ||
-        cap < kMaxFrameOutput || enc->finished || kMaxFolderBytes - enc->streamPos < size)
-        return 0;
+bool putFrame(Encoder *enc, const unsigned char *data, std::size_t size) {
+    if (enc == nullptr || data == nullptr || size == 0 || size > kFrameSize || enc->finished || enc->failed ||
+        enc->readyCount != 0 || kMaxFolderBytes - enc->streamPos < size)
+        return false;
 
     // Append the frame to the history, sliding the last window (plus the margin that positions inserted
     // late reach back) to the front when full.
@@ -787,28 +996,38 @@ std::size_t encodeFrame(Encoder *enc, const unsigned char *data, std::size_t siz
     std::memcpy(queue, enc->queue, sizeof queue);
     const std::size_t count =
         enc->params.optimal ? parseOptimal(*enc, frame, size, queue) : parseLazy(*enc, frame, size, queue);
-
-    BitWriter bw(out, cap);
-    if (enc->streamPos == 0) {
-        if (enc->options.e8Translation) {
-            bw.put(1, 1);
-            bw.put(kE8TranslationSize >> 16, 16);
-            bw.put(kE8TranslationSize & 0xFFFF, 16);
-        } else {
-            bw.put(0, 1);
-        }
-    }
-    writeFrameBlock(*enc, bw, frame, size, enc->items.get(), count, queue);
-    bw.alignToWord();
-    if (bw.overflowed()) { // cannot happen within kMaxFrameOutput; the stream would be broken, so stop
-        enc->finished = true;
-        return 0;
-    }
-
     enc->streamPos += static_cast<std::uint32_t>(size);
     if (size < kFrameSize)
         enc->finished = true;
-    return bw.size();
+    if (!placeFrame(*enc, frame, size, count, queue) || (enc->finished && !writeOpenBlock(*enc))) {
+        enc->failed = true;
+        return false;
+    }
+    return true;
+}
+
+bool finishStream(Encoder *enc) {
+    if (enc == nullptr || enc->failed)
+        return false;
+    enc->finished = true;
+    if (!writeOpenBlock(*enc)) {
+        enc->failed = true;
+        return false;
+    }
+    return true;
+}
+
+std::size_t takeFrame(Encoder *enc, unsigned char *out, std::size_t cap, std::size_t *frameSize) {
+    if (enc == nullptr || out == nullptr || frameSize == nullptr || cap < kMaxFrameOutput ||
+        enc->readyCount == 0)
+        return 0;
+    const ReadyFrame &r = enc->ready[enc->readyFirst];
+    std::memcpy(out, enc->readyBytes.get() + std::size_t(enc->readyFirst) * kMaxFrameOutput, r.size);
+    *frameSize = r.frameSize;
+    const std::size_t size = r.size;
+    enc->readyFirst = (enc->readyFirst + 1) % kReadySlots;
+    --enc->readyCount;
+    return size;
 }
 
 } // namespace lzx

@@ -2,8 +2,10 @@
 //
 // One Encoder compresses one folder: a single continuous LZX stream cut into frames of 32768
 // uncompressed bytes, each frame becoming one CFDATA payload. History, the repeated-offset queue
-// and the previous code lengths carry over from frame to frame. Portable: no platform header, no
-// exceptions escape.
+// and the previous code lengths carry over from frame to frame, and one block (one set of Huffman
+// trees) may span several frames, so the encoder holds frames back until their block is complete:
+// the caller puts frames in and takes coded frames out, in the same order, possibly later.
+// Portable: no platform header, no exceptions escape.
 #pragma once
 
 #include <cstddef>
@@ -38,12 +40,20 @@ class Encoder; // opaque, one per cabinet folder (one continuous stream)
 Encoder *createEncoder(const EncoderOptions &options);
 void destroyEncoder(Encoder *encoder);
 
-// Compresses the next frame of the folder's stream: `size` uncompressed bytes, 1..32768; every frame
-// but the folder's last is exactly 32768. Writes the frame's compressed bytes (ending on the 16-bit
-// boundary a CFDATA block needs) to `out` and returns their count, 0 on failure (bad arguments, a
-// frame after a short one, `cap` < kMaxFrameOutput). A frame that does not compress comes out as an
-// uncompressed block.
-std::size_t encodeFrame(Encoder *encoder, const unsigned char *data, std::size_t size, unsigned char *out,
-                        std::size_t cap);
+// Hands the encoder the next frame of the folder's stream: `size` uncompressed bytes, 1..32768; every
+// frame but the folder's last is exactly 32768, and a shorter frame ends the stream. Returns false on
+// failure (bad arguments, a frame after the end of the stream, an internal limit); the encoder is then
+// unusable.
+bool putFrame(Encoder *encoder, const unsigned char *data, std::size_t size);
+
+// Ends the stream (needed when its last frame was a full one; harmless after a short one): every frame
+// still held is coded and waits for takeFrame. Returns false when the encoder has failed.
+bool finishStream(Encoder *encoder);
+
+// Moves the oldest coded frame to `out`: writes its compressed bytes (ending on the 16-bit boundary a
+// CFDATA block needs, never more than kMaxFrameOutput) and returns their count, with the frame's
+// uncompressed size in `*frameSize`. Returns 0 when no coded frame is waiting, or when `cap` <
+// kMaxFrameOutput. A frame that does not compress comes out as an uncompressed block.
+std::size_t takeFrame(Encoder *encoder, unsigned char *out, std::size_t cap, std::size_t *frameSize);
 
 } // namespace lzx

@@ -53,14 +53,36 @@ std::vector<Frame> compressFolder(const Bytes &data, const lzx::EncoderOptions &
     if (!enc)
         return frames;
     Bytes out(lzx::kMaxFrameOutput);
+    std::size_t put = 0;
+    // Moves every coded frame waiting in the encoder to `frames`; false on a bad one.
+    auto drain = [&]() {
+        std::size_t got, frameSize = 0;
+        while ((got = lzx::takeFrame(enc.get(), out.data(), out.size(), &frameSize)) != 0) {
+            if (got > lzx::kMaxFrameOutput || frameSize == 0 || frameSize > lzx::kFrameSize)
+                return false;
+            frames.push_back(Frame{Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(got)),
+                                   static_cast<std::uint32_t>(frameSize)});
+        }
+        return true;
+    };
     for (std::size_t pos = 0; pos < data.size(); pos += lzx::kFrameSize) {
         const std::size_t n = std::min(lzx::kFrameSize, data.size() - pos);
-        const std::size_t got = lzx::encodeFrame(enc.get(), data.data() + pos, n, out.data(), out.size());
-        if (got == 0 || got > lzx::kMaxFrameOutput)
+        if (!lzx::putFrame(enc.get(), data.data() + pos, n) || !drain())
             return {};
-        frames.push_back(Frame{Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(got)),
-                               static_cast<std::uint32_t>(n)});
+        put += n;
     }
+    if (!lzx::finishStream(enc.get()) || !drain())
+        return {};
+    // Every frame put in must have come out, in order and with its size.
+    std::size_t taken = 0;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const std::size_t expected = std::min(lzx::kFrameSize, data.size() - i * lzx::kFrameSize);
+        if (frames[i].uncompressedSize != expected)
+            return {};
+        taken += frames[i].uncompressedSize;
+    }
+    if (taken != put)
+        return {};
     ok = true;
     return frames;
 }

@@ -301,17 +301,86 @@ TEST(LzxContract, RejectsBadArguments) {
 
     lzx::Encoder *enc = lzx::createEncoder(opts(1));
     ASSERT_NE(enc, nullptr);
-    Bytes data = textBytes(40000, 1);
+    const Bytes text = textBytes(32768, 1);
+    const Bytes noise = randomBytes(32768 + 1000, 2);
     Bytes out(lzx::kMaxFrameOutput);
-    EXPECT_EQ(lzx::encodeFrame(enc, data.data(), 0, out.data(), out.size()), 0u);
-    EXPECT_EQ(lzx::encodeFrame(enc, data.data(), 32769, out.data(), out.size()), 0u);
-    EXPECT_EQ(lzx::encodeFrame(enc, data.data(), 100, out.data(), lzx::kMaxFrameOutput - 1), 0u);
-    EXPECT_EQ(lzx::encodeFrame(nullptr, data.data(), 100, out.data(), out.size()), 0u);
-    EXPECT_GT(lzx::encodeFrame(enc, data.data(), 1000, out.data(), out.size()), 0u);
-    // A short frame ends the folder: nothing may follow it.
-    EXPECT_EQ(lzx::encodeFrame(enc, data.data(), 32768, out.data(), out.size()), 0u);
+    std::size_t frameSize = 0;
+    // Refused without effect: empty or oversized frames, missing pointers.
+    EXPECT_FALSE(lzx::putFrame(enc, text.data(), 0));
+    EXPECT_FALSE(lzx::putFrame(enc, text.data(), 32769));
+    EXPECT_FALSE(lzx::putFrame(enc, nullptr, 100));
+    EXPECT_FALSE(lzx::putFrame(nullptr, text.data(), 100));
+    EXPECT_EQ(lzx::takeFrame(enc, out.data(), out.size(), &frameSize), 0u); // nothing coded yet
+
+    ASSERT_TRUE(lzx::putFrame(enc, text.data(), 32768));
+    EXPECT_EQ(lzx::takeFrame(enc, out.data(), out.size(), &frameSize), 0u); // its block may go on
+    // Noise does not compress: it ends the text's block and becomes an uncompressed block.
+    ASSERT_TRUE(lzx::putFrame(enc, noise.data(), 32768));
+    // Coded frames must be taken before the next one goes in; a small buffer takes nothing.
+    EXPECT_FALSE(lzx::putFrame(enc, noise.data() + 32768, 1000));
+    EXPECT_EQ(lzx::takeFrame(enc, out.data(), lzx::kMaxFrameOutput - 1, &frameSize), 0u);
+    const std::size_t textSize = lzx::takeFrame(enc, out.data(), out.size(), &frameSize);
+    EXPECT_EQ(frameSize, 32768u);
+    EXPECT_GT(textSize, 0u);
+    EXPECT_LT(textSize, 20000u);
+    EXPECT_GE(lzx::takeFrame(enc, out.data(), out.size(), &frameSize), 32768u + 12u);
+    EXPECT_EQ(frameSize, 32768u);
+    EXPECT_EQ(lzx::takeFrame(enc, out.data(), out.size(), &frameSize), 0u);
+
+    ASSERT_TRUE(lzx::putFrame(enc, noise.data() + 32768, 1000)); // short: ends the stream
+    EXPECT_FALSE(lzx::putFrame(enc, text.data(), 32768));         // nothing may follow it
+    EXPECT_GT(lzx::takeFrame(enc, out.data(), out.size(), &frameSize), 0u);
+    EXPECT_EQ(frameSize, 1000u);
+    EXPECT_TRUE(lzx::finishStream(enc)); // harmless after a short frame
+    EXPECT_EQ(lzx::takeFrame(enc, out.data(), out.size(), &frameSize), 0u);
     lzx::destroyEncoder(enc);
     lzx::destroyEncoder(nullptr);
+    EXPECT_FALSE(lzx::finishStream(nullptr));
+    EXPECT_EQ(lzx::takeFrame(nullptr, out.data(), out.size(), &frameSize), 0u);
+}
+
+// The encoder holds frames back until their block is complete: a caller that does not drain is refused
+// rather than losing frames, and a stream ended by a full frame needs finishStream to give them up.
+TEST(LzxContract, HeldFramesComeOutInOrder) {
+    lzx::Encoder *enc = lzx::createEncoder(opts(2));
+    ASSERT_NE(enc, nullptr);
+    const Bytes data = textBytes(6 * 32768, 7); // similar frames: one block spans them
+    Bytes out(lzx::kMaxFrameOutput);
+    std::size_t frameSize = 0, taken = 0, heldAtEnd = 0;
+    std::vector<lzxtest::Frame> frames;
+    for (std::size_t pos = 0; pos < data.size(); pos += 32768) {
+        ASSERT_TRUE(lzx::putFrame(enc, data.data() + pos, 32768));
+        std::size_t got;
+        while ((got = lzx::takeFrame(enc, out.data(), out.size(), &frameSize)) != 0) {
+            frames.push_back({Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(got)),
+                              static_cast<std::uint32_t>(frameSize)});
+            ++taken;
+        }
+    }
+    heldAtEnd = 6 - taken;
+    EXPECT_GT(heldAtEnd, 0u) << "text frames alike should share a block that stays open";
+    ASSERT_TRUE(lzx::finishStream(enc));
+    std::size_t got;
+    while ((got = lzx::takeFrame(enc, out.data(), out.size(), &frameSize)) != 0)
+        frames.push_back({Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(got)),
+                          static_cast<std::uint32_t>(frameSize)});
+    ASSERT_EQ(frames.size(), 6u);
+    EXPECT_FALSE(lzx::putFrame(enc, data.data(), 32768)); // the stream has ended
+    lzx::destroyEncoder(enc);
+
+    const Bytes cab = lzxtest::wrapCabinet(frames, lzx::folderCompressionType(21));
+    const std::string path = lzxtest::writeTempFile(cab, ".cab");
+    for (const std::string &tool : kAllReaders) {
+        Bytes decoded;
+        std::string error;
+        EXPECT_TRUE(lzxtest::decodeWithTool(tool, path, decoded, error)) << tool << ": " << error;
+        EXPECT_TRUE(decoded == data) << tool;
+    }
+    Bytes decoded;
+    std::string error;
+    EXPECT_TRUE(lzxtest::decodeWithMspack(path, decoded, error)) << error;
+    EXPECT_TRUE(decoded == data);
+    std::remove(path.c_str());
 }
 
 // Huffman faults: codes must be complete and within the length limit, including a lone symbol.
