@@ -18,7 +18,7 @@ namespace {
 // A tiny generator: op < 128 copies op + 1 input bytes; otherwise repeats earlier output from an offset
 // and length read from the input, so short inputs make long streams with matches far back.
 lzxtest::Bytes expand(const std::uint8_t *p, std::size_t n) {
-    const std::size_t kMax = 120000;
+    const std::size_t kMax = 300000; // past the most frames one block may span
     lzxtest::Bytes out;
     std::size_t i = 0;
     while (i < n && out.size() < kMax) {
