@@ -30,6 +30,10 @@ namespace {
 // ---------------------------------------------------------------------------------------------
 // Tunables
 
+// Frames one block may span. Longer blocks save tree headers but adapt less to changing data, and the
+// encoder holds a block's parsed items until it is written.
+constexpr unsigned kMaxBlockFrames = 8;
+
 struct LevelParams {
     bool optimal;       // near-optimal parsing over binary trees, else lazy parsing over hash chains
     unsigned lazyBelow; // lazy parser: look one byte ahead before taking a match shorter than this
@@ -38,28 +42,26 @@ struct LevelParams {
     unsigned niceLen;   // a match this long is taken at once: higher helps ratio on repetitive data
     unsigned passes;    // optimal parser: passes, each costed with the codes of the previous one;
                         // each pass gains a little ratio for a parse's worth of time
+    unsigned blockFrames; // frames one block may span, 1..kMaxBlockFrames: pricing whether a frame
+                          // joins the open block costs the time of building its trees twice
 };
 
-// Level 0 trades ratio for speed with short hash chains; level 1 parses near optimally over shallow
-// binary-tree searches in one pass; level 2 searches three times deeper, takes matches up to 64 bytes
-// into account at every position, and parses a frame a second time, priced with the code the first pass
-// produced, when that code differs enough from the one the first pass was priced with (about 2.5%
-// smaller than level 1 at 60% of its speed). The first frame of a folder gets one extra pass, because
-// before it there is no code to price symbols with.
+// Level 0 trades ratio for speed with short hash chains and a block per frame; level 1 parses near
+// optimally over shallow binary-tree searches in one pass; level 2 searches three times deeper, takes
+// matches up to 64 bytes into account at every position, and parses a frame a second time, priced with
+// the code the first pass produced, when that code differs enough from the one the first pass was priced
+// with (about 3.5% smaller than level 1 at 60% of its speed). The first frame of a folder gets one extra
+// pass, because before it there is no code to price symbols with.
 constexpr LevelParams kLevels[] = {
-    {false, 16, 4, 16, 1},
-    {true, 0, 8, 16, 1},
-    {true, 0, 24, 64, 2},
+    {false, 16, 4, 16, 1, 1},
+    {true, 0, 8, 16, 1, kMaxBlockFrames},
+    {true, 0, 24, 64, 2, kMaxBlockFrames},
 };
 
 // A further pass runs only when the previous pass's items, priced with the code they produce, come out
 // at least this share (in 1/1024) cheaper than with the costs the pass used: below it the gain does not
 // pay for the time.
 constexpr std::uint64_t kRepassGain = 20;
-
-// Frames one block may span. Longer blocks save tree headers but adapt less to changing data, and the
-// encoder holds a block's parsed items until it is written.
-constexpr unsigned kMaxBlockFrames = 8;
 
 // Bits assumed for a symbol the previous block's code did not contain (the parser must still be able
 // to price it; too low invites symbols that turn out expensive, too high hides useful ones).
@@ -179,15 +181,17 @@ class Encoder {
     bool haveCosts = false;
     Costs costs{};
 
-    // The open block: its frames' items (contiguous, frame f from itemStart[f]), sizes, summed
-    // frequencies and the plan for them.
+    // The open block: its frames' items (frame f in frameItems[f], slots of kFrameSize items taken from
+    // `items`), sizes, summed frequencies and the plan for them. The plans are swapped, not copied.
     unsigned blockFrames = 0;
     std::uint32_t frameSizes[kMaxBlockFrames] = {};
-    std::size_t itemStart[kMaxBlockFrames + 1] = {};
+    Item *frameItems[kMaxBlockFrames] = {};
+    std::size_t itemCounts[kMaxBlockFrames] = {};
     Frequencies blockFreqs{};
-    BlockPlan blockPlan{};
-    BlockPlan trialPlan{}; // scratch: the open block with the new frame added
-    BlockPlan ownPlan{};   // scratch: the new frame as a block of its own
+    BlockPlan plans[3];
+    BlockPlan *blockPlan = &plans[0];
+    BlockPlan *trialPlan = &plans[1]; // scratch: the open block with the new frame added
+    BlockPlan *ownPlan = &plans[2];   // scratch: the new frame as a block of its own
 
     // Coded frames waiting for takeFrame, oldest first.
     std::unique_ptr<unsigned char[]> readyBytes; // kMaxBlockFrames + 1 slots of kMaxFrameOutput
@@ -520,8 +524,7 @@ bool writeBlockFrames(Encoder &enc, unsigned first, unsigned last, const BlockPl
             for (const LengthSection &section : p.sections)
                 writeLengthSection(bw, section);
         }
-        writeItems(bw, enc, enc.items.get() + enc.itemStart[f], enc.itemStart[f + 1] - enc.itemStart[f],
-                   p.aligned);
+        writeItems(bw, enc, enc.frameItems[f], enc.itemCounts[f], p.aligned);
         bw.alignToWord();
         if (bw.overflowed()) {
             enc.readyCount = readyBefore;
@@ -542,17 +545,15 @@ bool writeBlockFrames(Encoder &enc, unsigned first, unsigned last, const BlockPl
 bool writeOpenBlock(Encoder &enc) {
     if (enc.blockFrames == 0)
         return true;
-    if (!writeBlockFrames(enc, 0, enc.blockFrames, enc.blockPlan)) {
+    if (!writeBlockFrames(enc, 0, enc.blockFrames, *enc.blockPlan)) {
         for (unsigned f = 0; f < enc.blockFrames; ++f) {
-            countFrequencies(enc, enc.items.get() + enc.itemStart[f], enc.itemStart[f + 1] - enc.itemStart[f],
-                             enc.scratchFreqs);
-            planBlock(enc, enc.scratchFreqs, enc.prevMainLens, enc.prevLengthLens, enc.ownPlan);
-            if (!writeBlockFrames(enc, f, f + 1, enc.ownPlan))
+            countFrequencies(enc, enc.frameItems[f], enc.itemCounts[f], enc.scratchFreqs);
+            planBlock(enc, enc.scratchFreqs, enc.prevMainLens, enc.prevLengthLens, *enc.trialPlan);
+            if (!writeBlockFrames(enc, f, f + 1, *enc.trialPlan))
                 return false;
         }
     }
     enc.blockFrames = 0;
-    enc.itemStart[0] = 0;
     setCostsFromLengths(enc, enc.prevMainLens, enc.prevLengthLens);
     return true;
 }
@@ -578,49 +579,50 @@ bool writeUncompressed(Encoder &enc, const std::uint8_t *frame, std::size_t n) {
     return true;
 }
 
-// Places a parsed frame (its `count` items lie after the open block's) in a block: as an uncompressed
-// block when it does not compress on its own; else in the open block when one shared code for both is
-// cheaper than a block of its own; else it starts a new block. The open block is written out whenever
-// it ends.
+// Places a parsed frame (its `count` items in the next free slot) in a block: as an uncompressed block
+// when it does not compress on its own; else in the open block when one shared code for both is cheaper
+// than a block of its own; else it starts a new block. The open block is written out whenever it ends.
 bool placeFrame(Encoder &enc, const std::uint8_t *frame, std::size_t n, std::size_t count,
                 const std::uint32_t *queueAfter) {
-    Item *items = enc.items.get() + enc.itemStart[enc.blockFrames];
+    const unsigned slot = enc.blockFrames;
     Frequencies &f = enc.freqs;
-    countFrequencies(enc, items, count, f);
-    const bool open = enc.blockFrames != 0;
-    planBlock(enc, f, open ? enc.blockPlan.mainLens : enc.prevMainLens,
-              open ? enc.blockPlan.lengthLens : enc.prevLengthLens, enc.ownPlan);
-    if (enc.ownPlan.bits >= uncompressedBits(n))
+    countFrequencies(enc, enc.frameItems[slot], count, f);
+    const bool open = slot != 0;
+    planBlock(enc, f, open ? enc.blockPlan->mainLens : enc.prevMainLens,
+              open ? enc.blockPlan->lengthLens : enc.prevLengthLens, *enc.ownPlan);
+    if (enc.ownPlan->bits >= uncompressedBits(n))
         return writeOpenBlock(enc) && writeUncompressed(enc, frame, n);
 
     bool join = false;
-    if (open) {
+    if (open && slot < enc.params.blockFrames) {
         addFrequencies(enc.scratchFreqs, enc.blockFreqs, f);
-        planBlock(enc, enc.scratchFreqs, enc.prevMainLens, enc.prevLengthLens, enc.trialPlan);
-        join = enc.trialPlan.bits <= enc.blockPlan.bits + enc.ownPlan.bits;
+        planBlock(enc, enc.scratchFreqs, enc.prevMainLens, enc.prevLengthLens, *enc.trialPlan);
+        join = enc.trialPlan->bits <= enc.blockPlan->bits + enc.ownPlan->bits;
     }
     if (join) {
         enc.blockFreqs = enc.scratchFreqs;
-        enc.blockPlan = enc.trialPlan;
+        std::swap(enc.blockPlan, enc.trialPlan);
     } else {
         enc.blockFreqs = f;
         if (open) {
             if (!writeOpenBlock(enc))
                 return false;
-            std::memmove(enc.items.get(), items, count * sizeof(Item));
-            // The deltas are taken against the lengths actually written last.
-            planBlock(enc, f, enc.prevMainLens, enc.prevLengthLens, enc.blockPlan);
-        } else {
-            enc.blockPlan = enc.ownPlan;
+            std::swap(enc.frameItems[0], enc.frameItems[slot]);
+            // The own plan took its deltas against the open block's lengths; when the block had to be
+            // written frame by frame, the lengths written last differ.
+            if (std::memcmp(enc.prevMainLens, enc.blockPlan->mainLens, enc.mainSymbols) != 0 ||
+                std::memcmp(enc.prevLengthLens, enc.blockPlan->lengthLens, kLengthSymbols) != 0)
+                planBlock(enc, f, enc.prevMainLens, enc.prevLengthLens, *enc.ownPlan);
         }
+        std::swap(enc.blockPlan, enc.ownPlan);
     }
     const unsigned b = enc.blockFrames++;
     enc.frameSizes[b] = static_cast<std::uint32_t>(n);
-    enc.itemStart[b + 1] = enc.itemStart[b] + count;
+    enc.itemCounts[b] = count;
     std::memcpy(enc.queue, queueAfter, sizeof enc.queue);
-    setCostsFromLengths(enc, enc.blockPlan.mainLens, enc.blockPlan.lengthLens);
+    setCostsFromLengths(enc, enc.blockPlan->mainLens, enc.blockPlan->lengthLens);
     enc.haveCosts = true;
-    return enc.blockFrames < kMaxBlockFrames || writeOpenBlock(enc);
+    return enc.blockFrames < enc.params.blockFrames || writeOpenBlock(enc);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -676,7 +678,7 @@ struct Candidate {
 
 // Where the current frame's items go: after the open block's.
 Item *frameItems(Encoder &enc) {
-    return enc.items.get() + enc.itemStart[enc.blockFrames];
+    return enc.frameItems[enc.blockFrames];
 }
 
 std::size_t parseLazy(Encoder &enc, const std::uint8_t *frame, std::size_t n, std::uint32_t *queue) {
@@ -971,10 +973,12 @@ Encoder *createEncoder(const EncoderOptions &options) {
 
     enc->bufferCap = 2 * enc->window + kHistoryMargin;
     enc->buffer.reset(new (std::nothrow) std::uint8_t[enc->bufferCap]);
-    enc->items.reset(new (std::nothrow) Item[kMaxBlockFrames * kFrameSize]);
+    enc->items.reset(new (std::nothrow) Item[std::size_t(enc->params.blockFrames) * kFrameSize]);
     enc->readyBytes.reset(new (std::nothrow) unsigned char[kReadySlots * kMaxFrameOutput]);
     if (!enc->buffer || !enc->items || !enc->readyBytes)
         return nullptr;
+    for (unsigned f = 0; f < enc->params.blockFrames; ++f)
+        enc->frameItems[f] = enc->items.get() + std::size_t(f) * kFrameSize;
     if (enc->params.optimal) {
         // Room for every position's most matches, so the cache can never overflow.
         enc->matchCacheCap = kFrameSize * std::size_t(enc->params.depth + BinaryTreeMatchFinder::kExtraMatches);
