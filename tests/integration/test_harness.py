@@ -232,11 +232,15 @@ class HostAppAndWine(unittest.TestCase):
         self.assertIn('dialog=1001', rep['stdout'])
 
     def test_background_program_and_foreground_window(self):
-        with self.prefix.start(self.child, ['--dialog', 'Background']) as bg:
-            rep = self.prefix.run_host(self.child, ['--sleep', '1500'], any_process=True, timeout=30,
+        # The other program shows its window only once the host window exists: a window that comes
+        # up first keeps the foreground, and closing it would leave the desktop in front.
+        with self.prefix.start(self.child, ['--wait-window', 'TbHostAppWindow', '--dialog', 'Background']) as bg:
+            rep = self.prefix.run_host(self.child, ['--sleep', '3000'], any_process=True, timeout=30,
                                        rules=[Rule('Background', press='Close', delay=200)])
             self.assertEqual(bg.wait(20).code, 0)
-            self.assertIn('dialog=1001', bg.wait(1).stdout)
+            out = bg.wait(1).stdout
+            self.assertIn('waited=1', out)
+            self.assertIn('dialog=1001', out)
         win = find_windows(rep, caption='Background')[0]
         self.assertNotEqual(win['pid'], rep['childPid'])
         self.assertEqual(rep['foreground']['class'], 'TbHostAppWindow')

@@ -9,6 +9,8 @@
 //   --send-archive <path>   send WM_APP+0x65 to the host: wParam our process id, lParam the
 //                           address of <path> in our memory
 //   --sleep <ms>            wait while pumping messages
+//   --wait-window <class>   wait (pumping messages, at most 30 s) until a top-level window of that
+//                           class exists; prints "waited=<0|1>"
 //   --ua <text>             user agent for --fetch (default "TbDummy/1.0")
 //   --fetch <url>           WinINet GET; prints "fetch status=<n> bytes=<n> body=<first 200 bytes>"
 //                           or "fetch error=<n>"
@@ -155,6 +157,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
             SendMessageW(host, kWmArchiveCreated, GetCurrentProcessId(), reinterpret_cast<LPARAM>(path.c_str()));
         } else if (a == L"--sleep" && hasValue) {
             PumpFor(static_cast<DWORD>(wcstoul(argv[++i], nullptr, 10)));
+        } else if (a == L"--wait-window" && hasValue) {
+            const wchar_t *cls = argv[++i];
+            bool found = false;
+            for (int tries = 0; tries < 600 && !found; ++tries) {
+                found = FindWindowW(cls, nullptr) != nullptr;
+                if (!found)
+                    PumpFor(50);
+            }
+            Print(std::wstring(L"waited=") + (found ? L"1" : L"0"));
         } else if (a == L"--ua" && hasValue) {
             agent = argv[++i];
         } else if (a == L"--fetch" && hasValue) {
