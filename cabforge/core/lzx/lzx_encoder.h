@@ -24,7 +24,7 @@ struct EncoderOptions {
     bool e8Translation = true;
 };
 
-// The format's bound for one CFDATA payload; encodeFrame never writes more.
+// The format's bound for one CFDATA payload; no coded frame is longer.
 constexpr std::size_t kMaxFrameOutput = 32768 + 6144;
 // Uncompressed bytes in every frame of a folder but the last.
 constexpr std::size_t kFrameSize = 32768;
