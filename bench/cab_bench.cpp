@@ -7,6 +7,7 @@
 //
 // Usage: cab_bench [work folder]   (default: a fresh folder below $TMPDIR or /tmp)
 #include "cabforge/core/cab/cab_writer.h"
+#include "corpus_files.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <string>
@@ -29,32 +29,7 @@ const char *const kDllFolder = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/";
 const char *const kDlls[] = {"kernel32.dll", "ntdll.dll", "user32.dll", "wininet.dll", "ws2_32.dll"};
 const char *const kHeaderRoot = "/usr/include/boost/asio";
 
-struct Source {
-    std::string path, name;
-    std::uint64_t size;
-};
-
-void collectHeaders(const std::string &dir, const std::string &prefix, std::vector<Source> *out) {
-    DIR *d = opendir(dir.c_str());
-    if (!d)
-        return;
-    std::vector<std::string> names;
-    while (dirent *e = readdir(d))
-        if (e->d_name[0] != '.')
-            names.push_back(e->d_name);
-    closedir(d);
-    std::sort(names.begin(), names.end());
-    for (const std::string &n : names) {
-        struct stat st;
-        const std::string p = dir + "/" + n;
-        if (stat(p.c_str(), &st) != 0)
-            continue;
-        if (S_ISDIR(st.st_mode))
-            collectHeaders(p, prefix + n + "\\", out);
-        else if (S_ISREG(st.st_mode))
-            out->push_back({p, prefix + n, static_cast<std::uint64_t>(st.st_size)});
-    }
-}
+using Source = bench::CorpusFile;
 
 // ---- Writer callbacks over POSIX descriptors ----
 
@@ -247,7 +222,7 @@ int main(int argc, char **argv) {
         else
             std::printf("(missing %s)\n", p.c_str());
     }
-    collectHeaders(kHeaderRoot, "asio\\", &files);
+    bench::collectFiles(kHeaderRoot, "asio", &files);
     std::uint64_t total = 0, dllBytes = 0;
     for (const Source &s : files) {
         total += s.size;

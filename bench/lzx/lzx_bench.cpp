@@ -9,41 +9,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <dirent.h>
-#include <memory>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 #include "cab_wrap.h"
+#include "corpus_files.h"
 #include "lzx_encoder.h"
 
 using lzxtest::Bytes;
 
 namespace {
-
-void collect(const std::string &path, std::vector<std::string> &files) {
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0)
-        return;
-    if (S_ISREG(st.st_mode)) {
-        files.push_back(path);
-        return;
-    }
-    if (!S_ISDIR(st.st_mode))
-        return;
-    DIR *d = opendir(path.c_str());
-    if (d == nullptr)
-        return;
-    std::vector<std::string> names;
-    while (dirent *e = readdir(d))
-        if (e->d_name[0] != '.')
-            names.push_back(e->d_name);
-    closedir(d);
-    std::sort(names.begin(), names.end());
-    for (const auto &n : names)
-        collect(path + "/" + n, files);
-}
 
 double cpuSeconds() {
     return double(std::clock()) / CLOCKS_PER_SEC;
@@ -69,23 +44,23 @@ bool runTool(const std::string &cmd, std::size_t &size, double &seconds) {
 
 int main(int argc, char **argv) {
     bool verify = true;
-    std::vector<std::string> files;
+    std::vector<bench::CorpusFile> files;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--no-verify")
             verify = false;
         else
-            collect(a, files);
+            bench::collectFiles(a, "", &files);
     }
     if (files.empty()) {
         const char *dlls[] = {"user32.dll", "kernelbase.dll", "ole32.dll", "comctl32.dll", "msi.dll"};
         for (const char *d : dlls)
-            collect(std::string("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/") + d, files);
-        collect("/usr/include/boost/asio", files);
+            bench::collectFiles(std::string("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/") + d, "", &files);
+        bench::collectFiles("/usr/include/boost/asio", "", &files);
     }
     Bytes corpus;
     for (const auto &f : files) {
-        Bytes b = lzxtest::readFile(f);
+        Bytes b = lzxtest::readFile(f.path);
         corpus.insert(corpus.end(), b.begin(), b.end());
     }
     if (corpus.empty()) {
@@ -115,41 +90,17 @@ int main(int argc, char **argv) {
     for (int level = 0; level <= 2; ++level) {
         lzx::EncoderOptions o;
         o.level = level;
-        std::unique_ptr<lzx::Encoder, void (*)(lzx::Encoder *)> enc(lzx::createEncoder(o),
-                                                                    lzx::destroyEncoder);
-        if (!enc)
-            return 1;
-        std::vector<lzxtest::Frame> frames;
-        Bytes out(lzx::kMaxFrameOutput);
-        std::size_t total = 0;
-        double spent = 0;
-        bool encoded = true;
-        // Moves the coded frames waiting in the encoder out (they are timed with the frame put in).
-        auto drain = [&]() {
-            std::size_t got, frameSize = 0;
-            while ((got = lzx::takeFrame(enc.get(), out.data(), out.size(), &frameSize)) != 0) {
-                total += got;
-                if (verify)
-                    frames.push_back(
-                        lzxtest::Frame{Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(got)),
-                                       static_cast<std::uint32_t>(frameSize)});
-            }
-        };
-        for (std::size_t pos = 0; pos < corpus.size() && encoded; pos += lzx::kFrameSize) {
-            const std::size_t n = std::min(lzx::kFrameSize, corpus.size() - pos);
-            const double t0 = cpuSeconds();
-            encoded = lzx::putFrame(enc.get(), corpus.data() + pos, n);
-            spent += cpuSeconds() - t0;
-            drain();
-        }
         const double t0 = cpuSeconds();
-        encoded = encoded && lzx::finishStream(enc.get());
-        spent += cpuSeconds() - t0;
-        drain();
+        bool encoded = false;
+        const std::vector<lzxtest::Frame> frames = lzxtest::compressFolder(corpus, o, encoded);
+        const double spent = cpuSeconds() - t0;
         if (!encoded) {
             std::fprintf(stderr, "level %d: encoder failed\n", level);
             return 1;
         }
+        std::size_t total = 0;
+        for (const lzxtest::Frame &f : frames)
+            total += f.compressed.size();
         const std::string name = "lzx level " + std::to_string(level);
         row(name.c_str(), total, spent);
         if (verify) {

@@ -17,6 +17,24 @@ bool BinaryTreeMatchFinder::init(unsigned windowBits) {
     return m_head && m_head3 && m_head2 && m_child;
 }
 
+unsigned BinaryTreeMatchFinder::shortMatches(const std::uint8_t *cur, std::uint32_t pos, std::uint32_t limit,
+                                             LzMatch *out) const {
+    unsigned count = 0;
+    const std::uint32_t cand2 = m_head2[load16(cur)];
+    if (cand2 >= limit && pos - cand2 <= kMaxOffset2) {
+        out[0].offset = pos - cand2;
+        out[0].length = 2;
+        count = 1;
+    }
+    const std::uint32_t cand3 = m_head3[hash24(cur, kHash3Bits)];
+    if (cand3 >= limit && load24(cur - (pos - cand3)) == load24(cur)) {
+        out[count].offset = pos - cand3;
+        out[count].length = 3;
+        ++count;
+    }
+    return count;
+}
+
 template <bool kRecord>
 unsigned BinaryTreeMatchFinder::advance(const std::uint8_t *cur, std::uint32_t pos, unsigned maxLen,
                                         unsigned niceLen, unsigned depth, LzMatch *out) {
@@ -25,22 +43,10 @@ unsigned BinaryTreeMatchFinder::advance(const std::uint8_t *cur, std::uint32_t p
     const std::uint32_t limit = pos - m_maxOffset; // nodes below this are out of the window
     unsigned bestLtLen = 0, bestGtLen = 0, len = 0, bestLen = 3, count = 0;
 
-    const std::uint32_t h2 = load16(cur);
-    const std::uint32_t cand2 = m_head2[h2];
-    m_head2[h2] = pos;
-    if (kRecord && cand2 >= limit && pos - cand2 <= kMaxOffset2) {
-        out[0].offset = pos - cand2;
-        out[0].length = 2;
-        count = 1;
-    }
-    const std::uint32_t h3 = hash24(cur, kHash3Bits);
-    const std::uint32_t cand3 = m_head3[h3];
-    m_head3[h3] = pos;
-    if (kRecord && cand3 >= limit && load24(cur - (pos - cand3)) == load24(cur)) {
-        out[count].offset = pos - cand3;
-        out[count].length = 3;
-        ++count;
-    }
+    if (kRecord)
+        count = shortMatches(cur, pos, limit, out);
+    m_head2[load16(cur)] = pos;
+    m_head3[hash24(cur, kHash3Bits)] = pos;
 
     const std::uint32_t h = hash32(cur, kHashBits);
     std::uint32_t node = m_head[h];
@@ -101,19 +107,8 @@ unsigned BinaryTreeMatchFinder::findMatches(const std::uint8_t *cur, std::uint32
     if (niceLen > maxLen)
         niceLen = maxLen;
     const std::uint32_t limit = pos - m_maxOffset;
-    unsigned bestLtLen = 0, bestGtLen = 0, len = 0, bestLen = 3, count = 0;
-    const std::uint32_t cand2 = m_head2[load16(cur)];
-    if (cand2 >= limit && pos - cand2 <= kMaxOffset2) {
-        out[0].offset = pos - cand2;
-        out[0].length = 2;
-        count = 1;
-    }
-    const std::uint32_t cand3 = m_head3[hash24(cur, kHash3Bits)];
-    if (cand3 >= limit && load24(cur - (pos - cand3)) == load24(cur)) {
-        out[count].offset = pos - cand3;
-        out[count].length = 3;
-        ++count;
-    }
+    unsigned bestLtLen = 0, bestGtLen = 0, len = 0, bestLen = 3;
+    unsigned count = shortMatches(cur, pos, limit, out);
     if (maxLen < 4)
         return count;
     std::uint32_t node = m_head[hash32(cur, kHashBits)];

@@ -108,6 +108,10 @@ struct RepeatQueue {
 
 constexpr unsigned kStepLengthBits = 9;
 
+unsigned stepLength(std::uint32_t step) {
+    return step & ((1u << kStepLengthBits) - 1);
+}
+
 struct Costs {
     std::uint32_t main[kMainSymbolsMax];
     std::uint32_t length[kLengthSymbols];
@@ -677,13 +681,13 @@ struct Candidate {
     std::uint32_t offsetCode;
 };
 
-// Where the current frame's items go: after the open block's.
-Item *frameItems(Encoder &enc) {
+// Where the current frame's items go: the slot after the open block's frames.
+Item *currentFrameItems(Encoder &enc) {
     return enc.frameItems[enc.blockFrames];
 }
 
 std::size_t parseLazy(Encoder &enc, const std::uint8_t *frame, std::size_t n, std::uint32_t *queue) {
-    Item *items = frameItems(enc);
+    Item *items = currentFrameItems(enc);
     std::size_t count = 0;
     const std::uint32_t base = enc.streamPos + enc.window; // biased position of frame[0]
     const LevelParams &lp = enc.params;
@@ -819,6 +823,12 @@ std::size_t optimalPass(Encoder &enc, const std::uint8_t *frame, std::size_t n, 
 
     // A node records only its cheapest step; its queue follows from the step's origin once the node is
     // reached, because every origin lies before it.
+    auto queueAt = [&](std::size_t i, std::uint32_t *q) {
+        const std::uint32_t step = node[i].step;
+        std::memcpy(q, queues[i - stepLength(step)].r, sizeof queues[i].r);
+        if (stepLength(step) > 1)
+            updateQueue(q, step >> kStepLengthBits);
+    };
     auto relax = [&](std::size_t to, std::uint32_t c, std::uint32_t step) {
         OptimalNode &t = node[to];
         if (c < t.cost) {
@@ -843,13 +853,8 @@ std::size_t optimalPass(Encoder &enc, const std::uint8_t *frame, std::size_t n, 
 
     for (std::size_t i = 0; i < n; ++i) {
         std::uint32_t *q = queues[i].r;
-        if (i != 0) {
-            const std::uint32_t step = node[i].step;
-            const unsigned length = step & ((1u << kStepLengthBits) - 1);
-            std::memcpy(q, queues[i - length].r, sizeof queues[i].r);
-            if (length > 1)
-                updateQueue(q, step >> kStepLengthBits);
-        }
+        if (i != 0)
+            queueAt(i, q);
         const std::uint32_t base = node[i].cost;
         relax(i + 1, base + cost.main[frame[i]], 1);
 
@@ -890,21 +895,15 @@ std::size_t optimalPass(Encoder &enc, const std::uint8_t *frame, std::size_t n, 
     }
 
     // The queue at the end, then the path: walk back from the end, write the items front to back.
-    {
-        const std::uint32_t step = node[n].step;
-        const unsigned length = step & ((1u << kStepLengthBits) - 1);
-        std::memcpy(queue, queues[n - length].r, sizeof queues[n].r);
-        if (length > 1)
-            updateQueue(queue, step >> kStepLengthBits);
-    }
+    queueAt(n, queue);
     std::size_t count = 0;
-    for (std::size_t i = n; i > 0; i -= node[i].step & ((1u << kStepLengthBits) - 1))
+    for (std::size_t i = n; i > 0; i -= stepLength(node[i].step))
         ++count;
-    Item *items = frameItems(enc);
+    Item *items = currentFrameItems(enc);
     std::size_t k = count;
     for (std::size_t i = n; i > 0;) {
         const std::uint32_t step = node[i].step;
-        const unsigned length = step & ((1u << kStepLengthBits) - 1);
+        const unsigned length = stepLength(step);
         --k;
         if (length == 1) // literal
             items[k] = Item{0, frame[i - 1], 0};
@@ -930,7 +929,7 @@ std::size_t parseOptimal(Encoder &enc, const std::uint8_t *frame, std::size_t n,
             break;
         // Price the next pass with the code the open block would get with these items in it.
         Frequencies &f = enc.freqs;
-        countFrequencies(enc, frameItems(enc), count, f);
+        countFrequencies(enc, currentFrameItems(enc), count, f);
         const Frequencies *sum = &f;
         if (enc.blockFrames != 0) {
             addFrequencies(enc.scratchFreqs, enc.blockFreqs, f);
