@@ -232,10 +232,10 @@ class HostAppAndWine(unittest.TestCase):
         self.assertIn('dialog=1001', rep['stdout'])
 
     def test_background_program_and_foreground_window(self):
-        # The other program shows its window only once the host window exists: a window that comes
-        # up first keeps the foreground, and closing it would leave the desktop in front.
-        with self.prefix.start(self.child, ['--wait-window', 'TbHostAppWindow', '--dialog', 'Background']) as bg:
-            rep = self.prefix.run_host(self.child, ['--sleep', '3000'], any_process=True, timeout=30,
+        # The other program shows its window only once the host window is in front: a window that
+        # comes up first keeps the foreground, and closing it would leave the desktop in front.
+        with self.prefix.start(self.child, ['--wait-foreground', 'TbHostAppWindow', '--dialog', 'Background']) as bg:
+            rep = self.prefix.run_host(self.child, ['--sleep', '5000'], any_process=True, timeout=30,
                                        rules=[Rule('Background', press='Close', delay=200)])
             self.assertEqual(bg.wait(20).code, 0)
             out = bg.wait(1).stdout

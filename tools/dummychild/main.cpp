@@ -9,8 +9,8 @@
 //   --send-archive <path>   send WM_APP+0x65 to the host: wParam our process id, lParam the
 //                           address of <path> in our memory
 //   --sleep <ms>            wait while pumping messages
-//   --wait-window <class>   wait (pumping messages, at most 30 s) until a top-level window of that
-//                           class exists; prints "waited=<0|1>"
+//   --wait-foreground <class>  wait (pumping messages, at most 30 s) until the foreground window
+//                           is of that class; prints "waited=<0|1>"
 //   --ua <text>             user agent for --fetch (default "TbDummy/1.0")
 //   --fetch <url>           WinINet GET; prints "fetch status=<n> bytes=<n> body=<first 200 bytes>"
 //                           or "fetch error=<n>"
@@ -157,11 +157,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
             SendMessageW(host, kWmArchiveCreated, GetCurrentProcessId(), reinterpret_cast<LPARAM>(path.c_str()));
         } else if (a == L"--sleep" && hasValue) {
             PumpFor(static_cast<DWORD>(wcstoul(argv[++i], nullptr, 10)));
-        } else if (a == L"--wait-window" && hasValue) {
+        } else if (a == L"--wait-foreground" && hasValue) {
             const wchar_t *cls = argv[++i];
             bool found = false;
             for (int tries = 0; tries < 600 && !found; ++tries) {
-                found = FindWindowW(cls, nullptr) != nullptr;
+                wchar_t name[256] = L"";
+                HWND fg = GetForegroundWindow();
+                found = fg && GetClassNameW(fg, name, 256) > 0 && lstrcmpW(name, cls) == 0;
                 if (!found)
                     PumpFor(50);
             }
