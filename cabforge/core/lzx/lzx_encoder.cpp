@@ -806,6 +806,37 @@ void collectMatches(Encoder &enc, const std::uint8_t *frame, std::size_t n) {
     start[n] = used;
 }
 
+// Offers lengths first..last of one match to the nodes after `from`: a length up to 8 costs its main
+// symbol (`mainCost` points at the slot's first symbol, that of length 2), a longer one the slot's
+// "see the length tree" symbol plus its length symbol.
+inline void relaxLengths(OptimalNode *from, std::uint32_t base, const std::uint32_t *mainCost,
+                         const std::uint32_t *lengthCost, std::uint32_t code, unsigned first, unsigned last) {
+    constexpr unsigned kLastPrimary = kMinMatch + kNumPrimaryLengths - 1;
+    const std::uint32_t *primary = mainCost - kMinMatch;
+    const unsigned primaryLast = last < kLastPrimary ? last : kLastPrimary;
+    unsigned l = first;
+    for (; l <= primaryLast; ++l) {
+        const std::uint32_t c = base + primary[l];
+        OptimalNode &t = from[l];
+        if (c < t.cost) {
+            t.cost = c;
+            t.step = code | l;
+        }
+    }
+    if (l > last)
+        return;
+    const std::uint32_t withHeader = base + mainCost[kNumPrimaryLengths];
+    const std::uint32_t *footer = lengthCost - (kLastPrimary + 1);
+    for (; l <= last; ++l) {
+        const std::uint32_t c = withHeader + footer[l];
+        OptimalNode &t = from[l];
+        if (c < t.cost) {
+            t.cost = c;
+            t.step = code | l;
+        }
+    }
+}
+
 // One minimum-cost pass over the cached matches with the current costs; writes the chosen items and
 // returns their count. Each node keeps the queue of the cheapest path that reaches it.
 std::size_t optimalPass(Encoder &enc, const std::uint8_t *frame, std::size_t n, std::uint32_t *queue) {
@@ -813,7 +844,9 @@ std::size_t optimalPass(Encoder &enc, const std::uint8_t *frame, std::size_t n, 
     RepeatQueue *queues = enc.nodeQueues.get();
     const std::uint32_t *start = enc.matchStart.get();
     const LzMatch *cache = enc.matchCache.get();
-    const Costs &cost = enc.costs;
+    const std::uint32_t *mainCost = enc.costs.main;
+    const std::uint32_t *lengthCost = enc.costs.length;
+    const unsigned *slotExtra = enc.slotExtra;
     const unsigned niceLen = enc.params.niceLen;
 
     for (std::size_t i = 1; i <= n; ++i)
@@ -829,67 +862,60 @@ std::size_t optimalPass(Encoder &enc, const std::uint8_t *frame, std::size_t n, 
         if (stepLength(step) > 1)
             updateQueue(q, step >> kStepLengthBits);
     };
-    auto relax = [&](std::size_t to, std::uint32_t c, std::uint32_t step) {
-        OptimalNode &t = node[to];
-        if (c < t.cost) {
-            t.cost = c;
-            t.step = step;
-        }
-    };
-    // Lengths first..last of a match whose main symbols start at `symbols` (its slot's first symbol), at
-    // `base` bits before its main symbol.
-    auto relaxLengths = [&](std::size_t i, std::uint32_t base, unsigned symbols, std::uint32_t offsetCode,
-                            unsigned first, unsigned last) {
-        const std::uint32_t code = offsetCode << kStepLengthBits;
-        unsigned l = first;
-        for (; l <= last && l < kMinMatch + kNumPrimaryLengths; ++l)
-            relax(i + l, base + cost.main[symbols + l - kMinMatch], code | l);
-        if (l > last)
-            return;
-        const std::uint32_t withHeader = base + cost.main[symbols + kNumPrimaryLengths];
-        for (; l <= last; ++l)
-            relax(i + l, withHeader + cost.length[l - kMinMatch - kNumPrimaryLengths], code | l);
-    };
 
     for (std::size_t i = 0; i < n; ++i) {
         std::uint32_t *q = queues[i].r;
         if (i != 0)
             queueAt(i, q);
-        const std::uint32_t base = node[i].cost;
-        relax(i + 1, base + cost.main[frame[i]], 1);
+        OptimalNode *here = node + i;
+        const std::uint32_t base = here->cost;
+        const std::uint32_t literal = base + mainCost[frame[i]];
+        if (literal < here[1].cost) {
+            here[1].cost = literal;
+            here[1].step = 1;
+        }
 
         const unsigned maxLen = static_cast<unsigned>(std::min<std::size_t>(kMaxMatch, n - i));
         if (maxLen < 2)
             continue;
         const std::uint32_t reach = enc.streamPos + static_cast<std::uint32_t>(i);
         const std::uint8_t *p = frame + i;
+        const std::uint32_t q0 = q[0], q1 = q[1], q2 = q[2];
+        const std::uint32_t head = load16(p);
+        // R1 and R2 are offered only the lengths beyond what an earlier repeat reaches: R0's symbols are
+        // the cheapest in all but contrived codes, and trying every length of every repeat costs more
+        // time than it wins.
         unsigned longestRep = 0;
         for (unsigned k = 0; k < kNumRepeats; ++k) {
             const std::uint32_t off = q[k];
-            if (off > reach || (k >= 1 && off == q[0]) || (k == 2 && off == q[1]))
+            if (off > reach || (k >= 1 && off == q0) || (k == 2 && off == q1))
                 continue;
             const std::uint8_t *m = p - off;
-            if (m[0] != p[0] || m[1] != p[1])
+            if (load16(m) != head)
                 continue;
             const unsigned len = extendMatch(p, m, 2, maxLen);
-            relaxLengths(i, base, kNumChars + k * 8, k, len >= niceLen ? len : kMinMatch, len);
-            longestRep = std::max(longestRep, len);
+            if (len <= longestRep)
+                continue;
+            const unsigned first = len >= niceLen ? len : std::max<unsigned>(kMinMatch, longestRep + 1);
+            relaxLengths(here, base, mainCost + kNumChars + k * 8, lengthCost, k << kStepLengthBits, first, len);
+            longestRep = len;
         }
 
-        // Explicit offsets are tried only for lengths no repeat reaches: a repeat of the same length is
-        // cheaper (it needs no footer) in all but contrived codes.
+        // Each explicit offset is offered the lengths beyond the previous (shorter) match's, the first
+        // one those beyond the longest repeat: a repeat of the same length is cheaper (it needs no
+        // footer) in all but contrived codes. A match no longer than the longest repeat offers nothing
+        // itself but lets the next one start above it, which measured better than holding every match
+        // above the repeat.
         unsigned prevLen = std::max(1u, longestRep);
-        for (std::uint32_t j = start[i]; j < start[i + 1]; ++j) {
-            const LzMatch &m = cache[j];
-            const unsigned len = m.length;
-            if (m.offset == q[0] || m.offset == q[1] || m.offset == q[2]) {
-                prevLen = len;
-                continue;
+        for (const LzMatch *m = cache + start[i], *end = cache + start[i + 1]; m != end; ++m) {
+            const unsigned len = m->length;
+            const std::uint32_t off = m->offset;
+            if (len > prevLen && off != q0 && off != q1 && off != q2) {
+                const std::uint32_t f = off + 2;
+                const unsigned slot = slotOfFormatted(f);
+                relaxLengths(here, base + slotExtra[slot], mainCost + kNumChars + slot * 8, lengthCost,
+                             f << kStepLengthBits, len >= niceLen ? len : prevLen + 1, len);
             }
-            const std::uint32_t f = m.offset + 2;
-            const unsigned slot = slotOfFormatted(f);
-            relaxLengths(i, base + enc.slotExtra[slot], kNumChars + slot * 8, f, len >= niceLen ? len : prevLen + 1,
-                         len);
             prevLen = len;
         }
     }
