@@ -809,32 +809,25 @@ void collectMatches(Encoder &enc, const std::uint8_t *frame, std::size_t n) {
 // Offers lengths first..last of one match to the nodes after `from`: a length up to 8 costs its main
 // symbol (`mainCost` points at the slot's first symbol, that of length 2), a longer one the slot's
 // "see the length tree" symbol plus its length symbol.
+inline void offerStep(OptimalNode &to, std::uint32_t cost, std::uint32_t step) {
+    if (cost < to.cost) {
+        to.cost = cost;
+        to.step = step;
+    }
+}
+
 inline void relaxLengths(OptimalNode *from, std::uint32_t base, const std::uint32_t *mainCost,
                          const std::uint32_t *lengthCost, std::uint32_t code, unsigned first, unsigned last) {
     constexpr unsigned kLastPrimary = kMinMatch + kNumPrimaryLengths - 1;
     const std::uint32_t *primary = mainCost - kMinMatch;
     const unsigned primaryLast = last < kLastPrimary ? last : kLastPrimary;
     unsigned l = first;
-    for (; l <= primaryLast; ++l) {
-        const std::uint32_t c = base + primary[l];
-        OptimalNode &t = from[l];
-        if (c < t.cost) {
-            t.cost = c;
-            t.step = code | l;
-        }
-    }
-    if (l > last)
-        return;
+    for (; l <= primaryLast; ++l)
+        offerStep(from[l], base + primary[l], code | l);
     const std::uint32_t withHeader = base + mainCost[kNumPrimaryLengths];
     const std::uint32_t *footer = lengthCost - (kLastPrimary + 1);
-    for (; l <= last; ++l) {
-        const std::uint32_t c = withHeader + footer[l];
-        OptimalNode &t = from[l];
-        if (c < t.cost) {
-            t.cost = c;
-            t.step = code | l;
-        }
-    }
+    for (; l <= last; ++l)
+        offerStep(from[l], withHeader + footer[l], code | l);
 }
 
 // One minimum-cost pass over the cached matches with the current costs; writes the chosen items and
@@ -869,11 +862,7 @@ std::size_t optimalPass(Encoder &enc, const std::uint8_t *frame, std::size_t n, 
             queueAt(i, q);
         OptimalNode *here = node + i;
         const std::uint32_t base = here->cost;
-        const std::uint32_t literal = base + mainCost[frame[i]];
-        if (literal < here[1].cost) {
-            here[1].cost = literal;
-            here[1].step = 1;
-        }
+        offerStep(here[1], base + mainCost[frame[i]], 1);
 
         const unsigned maxLen = static_cast<unsigned>(std::min<std::size_t>(kMaxMatch, n - i));
         if (maxLen < 2)
