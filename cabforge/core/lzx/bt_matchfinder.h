@@ -20,7 +20,8 @@ class BinaryTreeMatchFinder {
     bool init(unsigned windowBits);
 
     // Inserts `pos` and writes the matches found (lengths strictly increasing, each >= 2) to `out`,
-    // returning their count; at most `depth` + 2 entries (kExtraMatches beyond the depth). `maxLen` >= 4 bytes are readable at `cur`.
+    // returning their count; at most `depth` + kExtraMatches entries. `maxLen` >= 4 bytes are readable
+    // at `cur`.
     unsigned getMatches(const std::uint8_t *cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen,
                         unsigned depth, LzMatch *out) {
         return advance<true>(cur, pos, maxLen, niceLen, depth, out);

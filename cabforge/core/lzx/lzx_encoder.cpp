@@ -598,8 +598,9 @@ bool placeFrame(Encoder &enc, const std::uint8_t *frame, std::size_t n, std::siz
     if (enc.ownPlan->bits >= uncompressedBits(n))
         return writeOpenBlock(enc) && writeUncompressed(enc, frame, n);
 
+    // A full block was written when its last frame came in, so an open block always has room.
     bool join = false;
-    if (open && slot < enc.params.blockFrames) {
+    if (open) {
         addFrequencies(enc.scratchFreqs, enc.blockFreqs, f);
         planBlock(enc, enc.scratchFreqs, enc.prevMainLens, enc.prevLengthLens, *enc.trialPlan);
         join = enc.trialPlan->bits <= enc.blockPlan->bits + enc.ownPlan->bits;
@@ -806,9 +807,7 @@ void collectMatches(Encoder &enc, const std::uint8_t *frame, std::size_t n) {
     start[n] = used;
 }
 
-// Offers lengths first..last of one match to the nodes after `from`: a length up to 8 costs its main
-// symbol (`mainCost` points at the slot's first symbol, that of length 2), a longer one the slot's
-// "see the length tree" symbol plus its length symbol.
+// Makes `step` the node's cheapest way in when it costs less than the one found so far.
 inline void offerStep(OptimalNode &to, std::uint32_t cost, std::uint32_t step) {
     if (cost < to.cost) {
         to.cost = cost;
@@ -816,6 +815,9 @@ inline void offerStep(OptimalNode &to, std::uint32_t cost, std::uint32_t step) {
     }
 }
 
+// Offers lengths first..last of one match to the nodes after `from`: a length up to 8 costs its main
+// symbol (`mainCost` points at the slot's first symbol, that of length 2), a longer one the slot's
+// "see the length tree" symbol plus its length symbol.
 inline void relaxLengths(OptimalNode *from, std::uint32_t base, const std::uint32_t *mainCost,
                          const std::uint32_t *lengthCost, std::uint32_t code, unsigned first, unsigned last) {
     constexpr unsigned kLastPrimary = kMinMatch + kNumPrimaryLengths - 1;

@@ -41,9 +41,9 @@ Encoder *createEncoder(const EncoderOptions &options);
 void destroyEncoder(Encoder *encoder);
 
 // Hands the encoder the next frame of the folder's stream: `size` uncompressed bytes, 1..32768; every
-// frame but the folder's last is exactly 32768, and a shorter frame ends the stream. Returns false on
-// failure (bad arguments, a frame after the end of the stream, an internal limit); the encoder is then
-// unusable.
+// frame but the folder's last is exactly 32768, and a shorter frame ends the stream. Returns false,
+// without effect, for bad arguments, a frame after the end of the stream, or coded frames not yet taken
+// with takeFrame; returns false when an internal limit is hit, after which the encoder is unusable.
 bool putFrame(Encoder *encoder, const unsigned char *data, std::size_t size);
 
 // Ends the stream (needed when its last frame was a full one; harmless after a short one): every frame
