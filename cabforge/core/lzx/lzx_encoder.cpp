@@ -584,14 +584,14 @@ bool writeUncompressed(Encoder &enc, const std::uint8_t *frame, std::size_t n) {
     return true;
 }
 
-// Places a parsed frame (its `count` items in the next free slot) in a block: as an uncompressed block
-// when it does not compress on its own; else in the open block when one shared code for both is cheaper
-// than a block of its own; else it starts a new block. The open block is written out whenever it ends.
+// Places a parsed frame (its `count` items in the next free slot, their frequencies in enc.freqs) in a
+// block: as an uncompressed block when it does not compress on its own; else in the open block when one
+// shared code for both is cheaper than a block of its own; else it starts a new block. The open block is
+// written out whenever it ends.
 bool placeFrame(Encoder &enc, const std::uint8_t *frame, std::size_t n, std::size_t count,
                 const std::uint32_t *queueAfter) {
     const unsigned slot = enc.blockFrames;
-    Frequencies &f = enc.freqs;
-    countFrequencies(enc, enc.frameItems[slot], count, f);
+    const Frequencies &f = enc.freqs;
     const bool open = slot != 0;
     planBlock(enc, f, open ? enc.blockPlan->mainLens : enc.prevMainLens,
               open ? enc.blockPlan->lengthLens : enc.prevLengthLens, *enc.ownPlan);
@@ -633,7 +633,7 @@ bool placeFrame(Encoder &enc, const std::uint8_t *frame, std::size_t n, std::siz
 
 // ---------------------------------------------------------------------------------------------
 // Parsers. Both read the frame at `frame` (earlier history lies before it in the buffer) and produce
-// items plus the repeated-offset queue after them.
+// items plus the repeated-offset queue after them, and leave the items' frequencies in enc.freqs.
 
 // Longest repeated-offset match at `p`; returns its length (0 if under 2) and sets `which`.
 unsigned longestRepeat(const std::uint8_t *p, std::uint32_t reach, const std::uint32_t *queue,
@@ -760,6 +760,7 @@ std::size_t parseLazy(Encoder &enc, const std::uint8_t *frame, std::size_t n, st
         if (i < n)
             cur = candidateAt(i);
     }
+    countFrequencies(enc, items, count, enc.freqs);
     return count;
 }
 
@@ -942,11 +943,11 @@ std::size_t parseOptimal(Encoder &enc, const std::uint8_t *frame, std::size_t n,
     for (unsigned pass = 0; pass < passes; ++pass) {
         std::memcpy(queue, enc.queue, sizeof enc.queue);
         count = optimalPass(enc, frame, n, queue);
+        Frequencies &f = enc.freqs;
+        countFrequencies(enc, currentFrameItems(enc), count, f);
         if (pass + 1 == passes)
             break;
         // Price the next pass with the code the open block would get with these items in it.
-        Frequencies &f = enc.freqs;
-        countFrequencies(enc, currentFrameItems(enc), count, f);
         const Frequencies *sum = &f;
         if (enc.blockFrames != 0) {
             addFrequencies(enc.scratchFreqs, enc.blockFreqs, f);
