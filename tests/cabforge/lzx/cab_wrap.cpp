@@ -45,6 +45,18 @@ std::string makeTempDir() {
 
 } // namespace
 
+bool takeFrames(lzx::Encoder *encoder, std::vector<Frame> &frames) {
+    Bytes out(lzx::kMaxFrameOutput);
+    std::size_t got, frameSize = 0;
+    while ((got = lzx::takeFrame(encoder, out.data(), out.size(), &frameSize)) != 0) {
+        if (got > lzx::kMaxFrameOutput || frameSize == 0 || frameSize > lzx::kFrameSize)
+            return false;
+        frames.push_back(Frame{Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(got)),
+                               static_cast<std::uint32_t>(frameSize)});
+    }
+    return true;
+}
+
 std::vector<Frame> compressFolder(const Bytes &data, const lzx::EncoderOptions &options, bool &ok) {
     std::vector<Frame> frames;
     ok = false;
@@ -52,26 +64,14 @@ std::vector<Frame> compressFolder(const Bytes &data, const lzx::EncoderOptions &
                                                                 lzx::destroyEncoder);
     if (!enc)
         return frames;
-    Bytes out(lzx::kMaxFrameOutput);
     std::size_t put = 0;
-    // Moves every coded frame waiting in the encoder to `frames`; false on a bad one.
-    auto drain = [&]() {
-        std::size_t got, frameSize = 0;
-        while ((got = lzx::takeFrame(enc.get(), out.data(), out.size(), &frameSize)) != 0) {
-            if (got > lzx::kMaxFrameOutput || frameSize == 0 || frameSize > lzx::kFrameSize)
-                return false;
-            frames.push_back(Frame{Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(got)),
-                                   static_cast<std::uint32_t>(frameSize)});
-        }
-        return true;
-    };
     for (std::size_t pos = 0; pos < data.size(); pos += lzx::kFrameSize) {
         const std::size_t n = std::min(lzx::kFrameSize, data.size() - pos);
-        if (!lzx::putFrame(enc.get(), data.data() + pos, n) || !drain())
+        if (!lzx::putFrame(enc.get(), data.data() + pos, n) || !takeFrames(enc.get(), frames))
             return {};
         put += n;
     }
-    if (!lzx::finishStream(enc.get()) || !drain())
+    if (!lzx::finishStream(enc.get()) || !takeFrames(enc.get(), frames))
         return {};
     // Every frame put in must have come out, in order and with its size.
     std::size_t taken = 0;

@@ -18,6 +18,10 @@ struct Frame {
     std::uint32_t uncompressedSize;
 };
 
+// Moves every coded frame waiting in `encoder` to the end of `frames`; false when one is malformed
+// (empty, over the payload bound, or with an impossible uncompressed size).
+bool takeFrames(lzx::Encoder *encoder, std::vector<Frame> &frames);
+
 // Compresses `data` frame by frame; an empty result with `ok` false means the encoder failed.
 std::vector<Frame> compressFolder(const Bytes &data, const lzx::EncoderOptions &options, bool &ok);
 

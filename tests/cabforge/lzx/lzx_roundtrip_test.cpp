@@ -345,22 +345,15 @@ TEST(LzxContract, HeldFramesComeOutInOrder) {
     lzx::Encoder *enc = lzx::createEncoder(opts(2));
     ASSERT_NE(enc, nullptr);
     const Bytes data = textBytes(6 * 32768, 7); // similar frames: one block spans them
-    Bytes out(lzx::kMaxFrameOutput);
     std::vector<lzxtest::Frame> frames;
-    auto takeAll = [&]() {
-        std::size_t got, frameSize = 0;
-        while ((got = lzx::takeFrame(enc, out.data(), out.size(), &frameSize)) != 0)
-            frames.push_back({Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(got)),
-                              static_cast<std::uint32_t>(frameSize)});
-    };
     for (std::size_t pos = 0; pos < data.size(); pos += 32768) {
         ASSERT_TRUE(lzx::putFrame(enc, data.data() + pos, 32768));
-        takeAll();
+        ASSERT_TRUE(lzxtest::takeFrames(enc, frames));
     }
     const std::size_t heldAtEnd = 6 - frames.size();
     EXPECT_GT(heldAtEnd, 0u) << "text frames alike should share a block that stays open";
     ASSERT_TRUE(lzx::finishStream(enc));
-    takeAll();
+    ASSERT_TRUE(lzxtest::takeFrames(enc, frames));
     ASSERT_EQ(frames.size(), 6u);
     EXPECT_FALSE(lzx::putFrame(enc, data.data(), 32768)); // the stream has ended
     lzx::destroyEncoder(enc);
