@@ -279,9 +279,11 @@ int main(int argc, char **argv) {
         {"xz -6", "xz -6 -T1 -c " + quote(concat) + " > " + quote(work + "/c.xz"), work + "/c.xz"},
         // References, not goals: an entropy-coded LZ77 of our kind held to our 2 MiB window, at the
         // levels whose speed and size lie around our default level's.
-        {"zstd -16 (2 MiB)", "zstd -16 -T1 -q --zstd=wlog=21 -c " + quote(concat) + " > " + quote(work + "/c.zst"),
+        {"zstd -16 (2 MiB)",
+         "zstd -16 -T1 -q --zstd=wlog=21 -c " + quote(concat) + " > " + quote(work + "/c.zst"),
          work + "/c.zst"},
-        {"zstd -18 (2 MiB)", "zstd -18 -T1 -q --zstd=wlog=21 -c " + quote(concat) + " > " + quote(work + "/c.zst"),
+        {"zstd -18 (2 MiB)",
+         "zstd -18 -T1 -q --zstd=wlog=21 -c " + quote(concat) + " > " + quote(work + "/c.zst"),
          work + "/c.zst"},
     };
     for (const Tool &t : tools) {

@@ -20,8 +20,7 @@ struct Memory {
     double peakWorkingSetMb;
 };
 
-Memory Measure()
-{
+Memory Measure() {
     PROCESS_MEMORY_COUNTERS counters = {};
     counters.cb = sizeof counters;
     GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
@@ -30,8 +29,7 @@ Memory Measure()
 
 } // namespace
 
-int wmain(int argc, wchar_t** argv)
-{
+int wmain(int argc, wchar_t **argv) {
     if (FAILED(OleInitialize(nullptr)))
         return 2;
     std::wstring url;
@@ -52,8 +50,8 @@ int wmain(int argc, wchar_t** argv)
     std::printf("{\"ok\": %s, \"items\": %u, \"pictures\": %u, \"ms\": %lu, \"workingSetBeforeMb\": %.1f, "
                 "\"workingSetAfterMb\": %.1f, \"peakWorkingSetMb\": %.1f}\n",
                 ok ? "true" : "false", static_cast<unsigned>(newsItems.size()),
-                static_cast<unsigned>(feedImages.size()), static_cast<unsigned long>(elapsed), before.workingSetMb,
-                after.workingSetMb, after.peakWorkingSetMb);
+                static_cast<unsigned>(feedImages.size()), static_cast<unsigned long>(elapsed),
+                before.workingSetMb, after.workingSetMb, after.peakWorkingSetMb);
     std::fflush(stdout);
     DeleteFeedImages();
     OleUninitialize();

@@ -55,7 +55,8 @@ int main(int argc, char **argv) {
     if (files.empty()) {
         const char *dlls[] = {"user32.dll", "kernelbase.dll", "ole32.dll", "comctl32.dll", "msi.dll"};
         for (const char *d : dlls)
-            bench::collectFiles(std::string("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/") + d, "", &files);
+            bench::collectFiles(std::string("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/") + d, "",
+                                &files);
         bench::collectFiles("/usr/include/boost/asio", "", &files);
     }
     Bytes corpus;

@@ -23,8 +23,7 @@ const DWORD kKeptAttributes =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
 
 // Copies UTF-8 text into a fixed writer field; false when it does not fit.
-bool CopyField(char* field, std::size_t fieldSize, const std::wstring& text)
-{
+bool CopyField(char *field, std::size_t fieldSize, const std::wstring &text) {
     std::string utf8;
     if (!Utf16ToUtf8(text, utf8) || utf8.size() + 1 > fieldSize)
         return false;
@@ -32,18 +31,17 @@ bool CopyField(char* field, std::size_t fieldSize, const std::wstring& text)
     return true;
 }
 
-bool IsFolder(const std::wstring& path)
-{
+bool IsFolder(const std::wstring &path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // The folder temporary files go to: TMP (quotes allowed) when it names a folder, else the root of
 // the current drive, else the current folder.
-std::wstring TempFolder()
-{
+std::wstring TempFolder() {
     wchar_t value[kPathChars * 2] = {};
-    const DWORD n = GetEnvironmentVariableW(L"TMP", value, static_cast<DWORD>(sizeof value / sizeof value[0]));
+    const DWORD n =
+        GetEnvironmentVariableW(L"TMP", value, static_cast<DWORD>(sizeof value / sizeof value[0]));
     if (n > 0 && n < sizeof value / sizeof value[0]) {
         std::wstring folder(value);
         if (folder.size() >= 2 && folder.front() == L'"' && folder.back() == L'"')
@@ -65,8 +63,7 @@ std::wstring TempFolder()
 }
 
 // A fresh temporary name: the prefix and the first decimal number not yet taken in the folder.
-bool MakeTempName(std::wstring& name)
-{
+bool MakeTempName(std::wstring &name) {
     std::wstring folder = TempFolder();
     if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/')
         folder += L'\\';
@@ -84,8 +81,7 @@ bool MakeTempName(std::wstring& name)
 }
 
 // The target's full path, its folder with a trailing backslash, and its file-name part.
-bool SplitTarget(const std::wstring& target, std::wstring& full, std::wstring& folder, std::wstring& name)
-{
+bool SplitTarget(const std::wstring &target, std::wstring &full, std::wstring &folder, std::wstring &name) {
     wchar_t buffer[kPathChars];
     const DWORD n = GetFullPathNameW(target.c_str(), static_cast<DWORD>(kPathChars), buffer, nullptr);
     if (n == 0 || n >= kPathChars)
@@ -101,14 +97,12 @@ bool SplitTarget(const std::wstring& target, std::wstring& full, std::wstring& f
 
 } // namespace
 
-void CabBuilder::addFile(const std::wstring& source, const std::wstring& name)
-{
+void CabBuilder::addFile(const std::wstring &source, const std::wstring &name) {
     m_sources.push_back(source);
     m_names.push_back(name);
 }
 
-bool CabBuilder::build(const std::wstring& target, Progress progress, LPARAM user)
-{
+bool CabBuilder::build(const std::wstring &target, Progress progress, LPARAM user) {
     std::wstring full, folder, name;
     if (!SplitTarget(target, full, folder, name))
         return false;
@@ -165,15 +159,16 @@ bool CabBuilder::build(const std::wstring& target, Progress progress, LPARAM use
                 continue; // gone since it was listed: the archive is written without it
         }
         const bool smallSingle = m_sources.size() == 1 && data.nFileSizeHigh == 0 && data.nFileSizeLow >= 7 &&
-                                 data.nFileSizeLow <= 9 && !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+                                 data.nFileSizeLow <= 9 &&
+                                 !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
         const std::uint16_t type = smallSingle ? cabw::kCompressMszip : cabw::kCompressLzx21;
         std::string source, entryName;
         if (!Utf16ToUtf8(m_sources[i], source) || !Utf16ToUtf8(m_names[i], entryName)) {
             ok = false;
             break;
         }
-        ok = cabw::addFile(writer, source.c_str(), entryName.c_str(), false, GetNextCabinet, Status, GetOpenInfo,
-                           type);
+        ok = cabw::addFile(writer, source.c_str(), entryName.c_str(), false, GetNextCabinet, Status,
+                           GetOpenInfo, type);
         if (ok)
             ++added;
     }
@@ -193,18 +188,15 @@ bool CabBuilder::build(const std::wstring& target, Progress progress, LPARAM use
 
 // ---- Writer callbacks ----
 
-void* CabBuilder::Alloc(std::size_t size, void*)
-{
+void *CabBuilder::Alloc(std::size_t size, void *) {
     return std::calloc(1, size ? size : 1);
 }
 
-void CabBuilder::Free(void* block, void*)
-{
+void CabBuilder::Free(void *block, void *) {
     std::free(block);
 }
 
-std::intptr_t CabBuilder::Open(const char* name, int oflag, int pmode, int* err, void*)
-{
+std::intptr_t CabBuilder::Open(const char *name, int oflag, int pmode, int *err, void *) {
     std::wstring path;
     if (!Utf8ToUtf16(name, path)) {
         *err = EINVAL;
@@ -219,40 +211,35 @@ std::intptr_t CabBuilder::Open(const char* name, int oflag, int pmode, int* err,
     return fd;
 }
 
-int CabBuilder::Read(std::intptr_t fd, void* buffer, unsigned count, int* err, void*)
-{
+int CabBuilder::Read(std::intptr_t fd, void *buffer, unsigned count, int *err, void *) {
     const int n = _read(static_cast<int>(fd), buffer, count);
     if (n < 0)
         *err = errno;
     return n;
 }
 
-int CabBuilder::Write(std::intptr_t fd, const void* buffer, unsigned count, int* err, void*)
-{
+int CabBuilder::Write(std::intptr_t fd, const void *buffer, unsigned count, int *err, void *) {
     const int n = _write(static_cast<int>(fd), buffer, count);
     if (n < 0 || static_cast<unsigned>(n) != count)
         *err = n < 0 ? errno : ENOSPC;
     return n;
 }
 
-int CabBuilder::Close(std::intptr_t fd, int* err, void*)
-{
+int CabBuilder::Close(std::intptr_t fd, int *err, void *) {
     const int r = _close(static_cast<int>(fd));
     if (r != 0)
         *err = errno;
     return r;
 }
 
-long CabBuilder::Seek(std::intptr_t fd, long offset, int origin, int* err, void*)
-{
+long CabBuilder::Seek(std::intptr_t fd, long offset, int origin, int *err, void *) {
     const long r = _lseek(static_cast<int>(fd), offset, origin);
     if (r == -1)
         *err = errno;
     return r;
 }
 
-int CabBuilder::Delete(const char* name, int* err, void*)
-{
+int CabBuilder::Delete(const char *name, int *err, void *) {
     std::wstring path;
     if (!Utf8ToUtf16(name, path)) {
         *err = EINVAL;
@@ -264,8 +251,7 @@ int CabBuilder::Delete(const char* name, int* err, void*)
     return r;
 }
 
-bool CabBuilder::GetTempFile(char* buffer, int bufferSize, void*)
-{
+bool CabBuilder::GetTempFile(char *buffer, int bufferSize, void *) {
     std::wstring name;
     std::string utf8;
     if (bufferSize <= 0 || !MakeTempName(name) || !Utf16ToUtf8(name, utf8) ||
@@ -275,21 +261,18 @@ bool CabBuilder::GetTempFile(char* buffer, int bufferSize, void*)
     return true;
 }
 
-int CabBuilder::FilePlaced(const cabw::CabinetParams*, const char*, long, bool, void*)
-{
+int CabBuilder::FilePlaced(const cabw::CabinetParams *, const char *, long, bool, void *) {
     return 0;
 }
 
-bool CabBuilder::GetNextCabinet(cabw::CabinetParams* params, unsigned long, void* context)
-{
+bool CabBuilder::GetNextCabinet(cabw::CabinetParams *params, unsigned long, void *context) {
     // Only one cabinet is ever written; the next one would carry the same name.
     (void)context;
     return params != nullptr;
 }
 
-long CabBuilder::Status(unsigned typeStatus, unsigned long cb1, unsigned long cb2, void* context)
-{
-    CabBuilder* self = static_cast<CabBuilder*>(context);
+long CabBuilder::Status(unsigned typeStatus, unsigned long cb1, unsigned long cb2, void *context) {
+    CabBuilder *self = static_cast<CabBuilder *>(context);
     if (typeStatus != cabw::kStatusFile)
         return 0;
     self->m_compressedBytes += static_cast<std::uint32_t>(cb1);
@@ -300,10 +283,9 @@ long CabBuilder::Status(unsigned typeStatus, unsigned long cb1, unsigned long cb
     return 0;
 }
 
-std::intptr_t CabBuilder::GetOpenInfo(const char* source, std::uint16_t* date, std::uint16_t* time,
-                                      std::uint16_t* attribs, int* err, void* context)
-{
-    CabBuilder* self = static_cast<CabBuilder*>(context);
+std::intptr_t CabBuilder::GetOpenInfo(const char *source, std::uint16_t *date, std::uint16_t *time,
+                                      std::uint16_t *attribs, int *err, void *context) {
+    CabBuilder *self = static_cast<CabBuilder *>(context);
     std::wstring path;
     if (!Utf8ToUtf16(source, path)) {
         *err = EINVAL;
@@ -320,13 +302,15 @@ std::intptr_t CabBuilder::GetOpenInfo(const char* source, std::uint16_t* date, s
     BY_HANDLE_FILE_INFORMATION info = {};
     FILETIME local = {};
     WORD dosDate = 0, dosTime = 0;
-    if (GetFileInformationByHandle(file.get(), &info) && FileTimeToLocalFileTime(&info.ftLastWriteTime, &local))
+    if (GetFileInformationByHandle(file.get(), &info) &&
+        FileTimeToLocalFileTime(&info.ftLastWriteTime, &local))
         FileTimeToDosDateTime(&local, &dosDate, &dosTime);
     *date = dosDate;
     *time = dosTime;
     const DWORD attributes = GetFileAttributesW(path.c_str());
     *attribs = static_cast<std::uint16_t>(
-        (attributes == INVALID_FILE_ATTRIBUTES ? 0 : (attributes & kKeptAttributes)) | cabw::kAttribNameIsUtf);
+        (attributes == INVALID_FILE_ATTRIBUTES ? 0 : (attributes & kKeptAttributes)) |
+        cabw::kAttribNameIsUtf);
     self->m_currentSize = info.nFileSizeLow;
     file.reset();
 

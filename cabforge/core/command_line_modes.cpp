@@ -14,45 +14,40 @@ namespace {
 // Holds the host window disabled (and the progress window open, unless silent) for the whole
 // build; the destructor closes the window and enables the host on every path.
 class CommandLineSession {
-public:
-    CommandLineSession()
-    {
+  public:
+    CommandLineSession() {
         if (!g_silent)
             ProgressDialog::open(g_hostWindow, false);
         ProgressDialog::clearCancel();
         if (g_hostWindow)
             EnableWindow(g_hostWindow, FALSE);
     }
-    ~CommandLineSession()
-    {
+    ~CommandLineSession() {
         ProgressDialog::close();
         if (g_hostWindow)
             EnableWindow(g_hostWindow, TRUE);
     }
-    CommandLineSession(const CommandLineSession&) = delete;
-    CommandLineSession& operator=(const CommandLineSession&) = delete;
+    CommandLineSession(const CommandLineSession &) = delete;
+    CommandLineSession &operator=(const CommandLineSession &) = delete;
 };
 
-int Build(CabBuilder& builder, const std::wstring& target)
-{
+int Build(CabBuilder &builder, const std::wstring &target) {
     if (ProgressDialog::handle())
         ProgressDialog::setHeading(LoadResourceString(IDS_CREATING_ARCHIVE));
     return builder.build(target, CommandLineProgress, 0) ? kExitOk : kExitCommandLineBuildFailed;
 }
 
-bool IsExistingFolder(const std::wstring& path)
-{
+bool IsExistingFolder(const std::wstring &path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 } // namespace
 
-int RunFileListMode(const cfcmd::StartupOptions& options)
-{
+int RunFileListMode(const cfcmd::StartupOptions &options) {
     CommandLineSession session;
     CabBuilder builder;
-    for (const std::wstring& path : options.files) {
+    for (const std::wstring &path : options.files) {
         const std::wstring name = cfcmd::fileNamePart(path);
         if (!cfcmd::matchesAny(name, options.exclusions, ShellCaseFold))
             builder.addFile(path, name);
@@ -60,8 +55,7 @@ int RunFileListMode(const cfcmd::StartupOptions& options)
     return Build(builder, options.bareArchivePath);
 }
 
-int RunFolderMode(const cfcmd::StartupOptions& options)
-{
+int RunFolderMode(const cfcmd::StartupOptions &options) {
     const std::wstring target = cfcmd::folderArchivePath(options);
     CommandLineSession session;
     if (!IsExistingFolder(options.folderPath))
@@ -74,7 +68,7 @@ int RunFolderMode(const cfcmd::StartupOptions& options)
     if (!ScanFolder(options.folderPath, options.exclusions, files))
         return kExitCommandLineBuildFailed;
     CabBuilder builder;
-    for (const std::wstring& path : files) {
+    for (const std::wstring &path : files) {
         if (!cfcmd::matchesAny(cfcmd::fileNamePart(path), options.exclusions, ShellCaseFold))
             builder.addFile(path, cfcmd::relativeName(options.folderPath, path));
     }

@@ -3,5 +3,5 @@
 
 #include "command_line.h"
 
-int RunFileListMode(const cfcmd::StartupOptions& options);
-int RunFolderMode(const cfcmd::StartupOptions& options);
+int RunFileListMode(const cfcmd::StartupOptions &options);
+int RunFolderMode(const cfcmd::StartupOptions &options);

@@ -10,14 +10,12 @@ namespace {
 
 const std::size_t kPathChars = 260;
 
-bool EndsWithSeparator(const std::wstring& path)
-{
+bool EndsWithSeparator(const std::wstring &path) {
     return !path.empty() && (path.back() == L'\\' || path.back() == L'/');
 }
 
-bool ScanInto(const std::wstring& folder, const std::vector<std::wstring>& exclusions,
-              std::vector<std::wstring>& files)
-{
+bool ScanInto(const std::wstring &folder, const std::vector<std::wstring> &exclusions,
+              std::vector<std::wstring> &files) {
     const std::wstring prefix = EndsWithSeparator(folder) ? folder : folder + L'\\';
     const std::wstring pattern = prefix + L"*.*";
     if (pattern.size() >= kPathChars)
@@ -50,8 +48,7 @@ bool ScanInto(const std::wstring& folder, const std::vector<std::wstring>& exclu
 
 } // namespace
 
-bool ScanFolder(const std::wstring& folder, const std::vector<std::wstring>& exclusions,
-                std::vector<std::wstring>& files)
-{
+bool ScanFolder(const std::wstring &folder, const std::vector<std::wstring> &exclusions,
+                std::vector<std::wstring> &files) {
     return ScanInto(folder, exclusions, files);
 }

@@ -9,5 +9,5 @@
 // their contents; a folder whose search pattern would reach 260 characters is skipped silently.
 // File names are shown in the progress window as they are found, and the window is kept alive;
 // returns false when Cancel was pressed (the list is then incomplete).
-bool ScanFolder(const std::wstring& folder, const std::vector<std::wstring>& exclusions,
-                std::vector<std::wstring>& files);
+bool ScanFolder(const std::wstring &folder, const std::vector<std::wstring> &exclusions,
+                std::vector<std::wstring> &files);

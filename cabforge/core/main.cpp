@@ -3,7 +3,6 @@
 
 #include "core/startup.h"
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
-{
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     return RunCabforge(instance);
 }

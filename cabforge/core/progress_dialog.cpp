@@ -13,8 +13,7 @@ bool g_cancel = false;
 const int kDetailReadChars = 200;
 
 // Centres the window over the visible main window, else over the screen, then keeps it on screen.
-void PlaceWindow(HWND dialog)
-{
+void PlaceWindow(HWND dialog) {
     RECT own = {};
     GetWindowRect(dialog, &own);
     const int width = own.right - own.left;
@@ -41,8 +40,7 @@ void PlaceWindow(HWND dialog)
     SetWindowPos(dialog, nullptr, left, top, 0, 0, flags);
 }
 
-void OnCancel(HWND dialog)
-{
+void OnCancel(HWND dialog) {
     g_cancel = true;
     g_dialog = nullptr;
     if (g_disabledWindow) {
@@ -52,8 +50,7 @@ void OnCancel(HWND dialog)
     DestroyWindow(dialog);
 }
 
-INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
-{
+INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
         PlaceWindow(dialog);
@@ -75,8 +72,7 @@ INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 
 namespace ProgressDialog {
 
-bool open(HWND owner, bool disableOwner)
-{
+bool open(HWND owner, bool disableOwner) {
     close();
     HWND dialog = CreateDialogParamW(g_instance, MAKEINTRESOURCEW(IDD_PROGRESS), owner, ProgressProc, 0);
     if (!dialog)
@@ -90,14 +86,12 @@ bool open(HWND owner, bool disableOwner)
     return true;
 }
 
-void setHeading(const std::wstring& text)
-{
+void setHeading(const std::wstring &text) {
     if (g_dialog)
         SetDlgItemTextW(g_dialog, IDC_PROGRESS_HEADING, text.c_str());
 }
 
-void setDetail(const std::wstring& text)
-{
+void setDetail(const std::wstring &text) {
     if (!g_dialog)
         return;
     wchar_t shown[kDetailReadChars + 1] = {};
@@ -106,8 +100,7 @@ void setDetail(const std::wstring& text)
         SetDlgItemTextW(g_dialog, IDC_PROGRESS_DETAIL, text.c_str());
 }
 
-void pump()
-{
+void pump() {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
@@ -121,8 +114,7 @@ void pump()
     }
 }
 
-void close()
-{
+void close() {
     if (!g_dialog)
         return;
     HWND dialog = g_dialog;
@@ -134,25 +126,21 @@ void close()
     DestroyWindow(dialog);
 }
 
-HWND handle()
-{
+HWND handle() {
     return g_dialog;
 }
 
-bool cancelled()
-{
+bool cancelled() {
     return g_cancel;
 }
 
-void clearCancel()
-{
+void clearCancel() {
     g_cancel = false;
 }
 
 } // namespace ProgressDialog
 
-bool CommandLineProgress(const std::wstring& source, unsigned long, unsigned long, LPARAM)
-{
+bool CommandLineProgress(const std::wstring &source, unsigned long, unsigned long, LPARAM) {
     if (!ProgressDialog::handle())
         return true;
     ProgressDialog::pump();
@@ -160,8 +148,7 @@ bool CommandLineProgress(const std::wstring& source, unsigned long, unsigned lon
     return !ProgressDialog::cancelled();
 }
 
-bool InteractiveProgress(const std::wstring& source, unsigned long, unsigned long, LPARAM)
-{
+bool InteractiveProgress(const std::wstring &source, unsigned long, unsigned long, LPARAM) {
     ProgressDialog::pump();
     ProgressDialog::setDetail(cfcmd::fileNamePart(source));
     return !ProgressDialog::cancelled();

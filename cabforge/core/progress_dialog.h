@@ -11,9 +11,9 @@ namespace ProgressDialog {
 // Creates and shows the window owned by `owner`; with `disableOwner` the owner is disabled until
 // the window closes. False when the window cannot be created.
 bool open(HWND owner, bool disableOwner);
-void setHeading(const std::wstring& text);
+void setHeading(const std::wstring &text);
 // Sets the detail line only when the text differs, so that an unchanged name does not flicker.
-void setDetail(const std::wstring& text);
+void setDetail(const std::wstring &text);
 // Handles every waiting message; a quit message ends the pump and is posted again.
 void pump();
 // Enables the disabled owner and destroys the window, if it still exists.
@@ -28,5 +28,5 @@ void clearCancel();
 
 // Progress callbacks in the form CabBuilder calls them: current source path, uncompressed bytes so
 // far, size of the current file, user value; false stops the build.
-bool CommandLineProgress(const std::wstring& source, unsigned long done, unsigned long fileSize, LPARAM user);
-bool InteractiveProgress(const std::wstring& source, unsigned long done, unsigned long fileSize, LPARAM user);
+bool CommandLineProgress(const std::wstring &source, unsigned long done, unsigned long fileSize, LPARAM user);
+bool InteractiveProgress(const std::wstring &source, unsigned long done, unsigned long fileSize, LPARAM user);

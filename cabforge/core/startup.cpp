@@ -20,8 +20,7 @@ namespace {
 const wchar_t kBootMutexName[] = L"Pakkit_boot_mutex";
 
 // The arguments as the C runtime split them, from the second one on.
-std::vector<std::wstring> ProgramArguments()
-{
+std::vector<std::wstring> ProgramArguments() {
     std::vector<std::wstring> args;
     if (__wargv) {
         for (int i = 1; i < __argc; ++i)
@@ -29,7 +28,7 @@ std::vector<std::wstring> ProgramArguments()
         return args;
     }
     int count = 0;
-    LPWSTR* list = CommandLineToArgvW(GetCommandLineW(), &count);
+    LPWSTR *list = CommandLineToArgvW(GetCommandLineW(), &count);
     if (!list)
         return args;
     for (int i = 1; i < count; ++i)
@@ -38,14 +37,12 @@ std::vector<std::wstring> ProgramArguments()
     return args;
 }
 
-bool ProbeFolder(const std::wstring& path)
-{
+bool ProbeFolder(const std::wstring &path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool ProbeWindow(std::intptr_t handle)
-{
+bool ProbeWindow(std::intptr_t handle) {
     return IsWindow(reinterpret_cast<HWND>(handle)) != FALSE;
 }
 
@@ -54,9 +51,8 @@ struct OtherInstanceSearch {
     HWND found;
 };
 
-BOOL CALLBACK FindOtherMainWindow(HWND window, LPARAM lParam)
-{
-    OtherInstanceSearch* search = reinterpret_cast<OtherInstanceSearch*>(lParam);
+BOOL CALLBACK FindOtherMainWindow(HWND window, LPARAM lParam) {
+    OtherInstanceSearch *search = reinterpret_cast<OtherInstanceSearch *>(lParam);
     wchar_t className[64] = {};
     if (!GetClassNameW(window, className, 64) || lstrcmpW(className, kMainWindowClass) != 0)
         return TRUE;
@@ -69,8 +65,7 @@ BOOL CALLBACK FindOtherMainWindow(HWND window, LPARAM lParam)
 }
 
 // Brings the main window of the instance that holds the mutex to the front.
-void ActivateOtherInstance()
-{
+void ActivateOtherInstance() {
     OtherInstanceSearch search = {GetCurrentProcessId(), nullptr};
     EnumWindows(FindOtherMainWindow, reinterpret_cast<LPARAM>(&search));
     if (!search.found)
@@ -80,8 +75,7 @@ void ActivateOtherInstance()
     SetForegroundWindow(search.found);
 }
 
-int RunProjectBuild(const cfcmd::StartupOptions& options)
-{
+int RunProjectBuild(const cfcmd::StartupOptions &options) {
     if (options.projectPath.empty())
         return kExitCompressWithoutProject;
     // Loading project settings files is not part of this program yet: report the project as
@@ -89,8 +83,7 @@ int RunProjectBuild(const cfcmd::StartupOptions& options)
     return kExitProjectUnreadable;
 }
 
-int RunInteractive(HACCEL accelerators)
-{
+int RunInteractive(HACCEL accelerators) {
     ScopedHandle existing(OpenMutexW(MUTEX_ALL_ACCESS, FALSE, kBootMutexName));
     if (existing.valid()) {
         ActivateOtherInstance();
@@ -122,8 +115,7 @@ int RunInteractive(HACCEL accelerators)
 
 } // namespace
 
-int RunCabforge(HINSTANCE instance)
-{
+int RunCabforge(HINSTANCE instance) {
     g_instance = instance;
     cfcmd::ArgumentProbes probes;
     probes.isFolder = ProbeFolder;

@@ -2,22 +2,20 @@
 
 #include "core/app_state.h"
 
-bool Utf16ToUtf8(const std::wstring& text, std::string& out)
-{
+bool Utf16ToUtf8(const std::wstring &text, std::string &out) {
     out.clear();
     if (text.empty())
         return true;
-    const int n = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0, nullptr, nullptr);
+    const int n = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(),
+                                      static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     if (n <= 0)
         return false;
     out.resize(n);
-    return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), &out[0],
-                               n, nullptr, nullptr) == n;
+    return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                               &out[0], n, nullptr, nullptr) == n;
 }
 
-bool Utf8ToUtf16(const char* text, std::wstring& out)
-{
+bool Utf8ToUtf16(const char *text, std::wstring &out) {
     out.clear();
     if (!text || !*text)
         return true;
@@ -31,15 +29,13 @@ bool Utf8ToUtf16(const char* text, std::wstring& out)
     return true;
 }
 
-std::wstring LoadResourceString(UINT id)
-{
-    const wchar_t* text = nullptr;
+std::wstring LoadResourceString(UINT id) {
+    const wchar_t *text = nullptr;
     const int n = LoadStringW(g_instance, id, reinterpret_cast<LPWSTR>(&text), 0);
     return n > 0 && text ? std::wstring(text, n) : std::wstring();
 }
 
-wchar_t ShellCaseFold(wchar_t c)
-{
-    return static_cast<wchar_t>(reinterpret_cast<ULONG_PTR>(CharUpperW(reinterpret_cast<LPWSTR>(
-        static_cast<ULONG_PTR>(static_cast<unsigned short>(c))))));
+wchar_t ShellCaseFold(wchar_t c) {
+    return static_cast<wchar_t>(reinterpret_cast<ULONG_PTR>(
+        CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(static_cast<unsigned short>(c))))));
 }

@@ -10,12 +10,12 @@ namespace {
 
 bool g_integrated = false;
 
-void OnCreate(HWND window)
-{
+void OnCreate(HWND window) {
     g_mainWindow = window;
     HICON big = static_cast<HICON>(LoadImageW(g_instance, MAKEINTRESOURCEW(IDI_CABFORGE), IMAGE_ICON,
                                               GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-    HICON small = static_cast<HICON>(LoadImageW(g_instance, MAKEINTRESOURCEW(IDI_CABFORGE), IMAGE_ICON, 16, 16, 0));
+    HICON small =
+        static_cast<HICON>(LoadImageW(g_instance, MAKEINTRESOURCEW(IDI_CABFORGE), IMAGE_ICON, 16, 16, 0));
     SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
     SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
     if (g_integrated) {
@@ -26,30 +26,26 @@ void OnCreate(HWND window)
     }
 }
 
-void OnCommand(HWND window, int command)
-{
+void OnCommand(HWND window, int command) {
     if (command == IDM_EXIT)
         SendMessageW(window, WM_CLOSE, 0, 0);
 }
 
 // Tells the host which archive was created last; the text stays valid until SendMessage returns.
-void ReportToHost()
-{
+void ReportToHost() {
     if (g_integrated && g_hostWindow && !g_lastArchivePath.empty()) {
         SendMessageW(g_hostWindow, WM_ARCHIVE_CREATED, static_cast<WPARAM>(GetCurrentProcessId()),
                      reinterpret_cast<LPARAM>(g_lastArchivePath.c_str()));
     }
 }
 
-void OnDestroy()
-{
+void OnDestroy() {
     ReportToHost();
     g_mainWindow = nullptr;
     PostQuitMessage(0);
 }
 
-LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE:
         OnCreate(window);
@@ -72,16 +68,16 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 } // namespace
 
-HWND CreateMainWindow(bool integrated)
-{
+HWND CreateMainWindow(bool integrated) {
     g_integrated = integrated;
     WNDCLASSEXW wc = {sizeof wc};
     wc.style = CS_OWNDC;
     wc.lpfnWndProc = MainWindowProc;
     wc.hInstance = g_instance;
-    wc.hIcon = static_cast<HICON>(LoadImageW(g_instance, MAKEINTRESOURCEW(IDI_CABFORGE), IMAGE_ICON, 0, 0,
-                                             LR_DEFAULTSIZE));
-    wc.hIconSm = static_cast<HICON>(LoadImageW(g_instance, MAKEINTRESOURCEW(IDI_CABFORGE), IMAGE_ICON, 16, 16, 0));
+    wc.hIcon = static_cast<HICON>(
+        LoadImageW(g_instance, MAKEINTRESOURCEW(IDI_CABFORGE), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+    wc.hIconSm =
+        static_cast<HICON>(LoadImageW(g_instance, MAKEINTRESOURCEW(IDI_CABFORGE), IMAGE_ICON, 16, 16, 0));
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     wc.lpszClassName = kMainWindowClass;
@@ -89,8 +85,9 @@ HWND CreateMainWindow(bool integrated)
         return nullptr;
     const std::wstring caption = LoadResourceString(IDS_CAPTION);
     HMENU menu = LoadMenuW(g_instance, MAKEINTRESOURCEW(IDR_MAINMENU));
-    HWND window = CreateWindowExW(0, kMainWindowClass, caption.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, menu, g_instance, nullptr);
+    HWND window =
+        CreateWindowExW(0, kMainWindowClass, caption.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, menu, g_instance, nullptr);
     if (!window && menu)
         DestroyMenu(menu);
     return window;

@@ -13,8 +13,7 @@ Configuration g_config;
 namespace {
 
 // The folder of this program with a trailing backslash, or empty when it does not fit MAX_PATH.
-std::wstring ProgramFolder()
-{
+std::wstring ProgramFolder() {
     wchar_t path[MAX_PATH] = {};
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
@@ -25,32 +24,28 @@ std::wstring ProgramFolder()
     return path;
 }
 
-std::wstring InFolder(const std::wstring& folder, const std::wstring& name)
-{
+std::wstring InFolder(const std::wstring &folder, const std::wstring &name) {
     if (folder.empty() || folder.size() + name.size() >= MAX_PATH)
         return std::wstring();
     return folder + name;
 }
 
-bool ParseWholeNumber(const std::wstring& text, int& number)
-{
+bool ParseWholeNumber(const std::wstring &text, int &number) {
     try {
         number = boost::lexical_cast<int>(text.empty() ? std::wstring(L"0") : text);
         return true;
-    } catch (const boost::bad_lexical_cast&) {
+    } catch (const boost::bad_lexical_cast &) {
         return false;
     }
 }
 
-}  // namespace
+} // namespace
 
-std::wstring BaseConfigurationPath()
-{
+std::wstring BaseConfigurationPath() {
     return InFolder(ProgramFolder(), L"tarnbeam.xml");
 }
 
-std::wstring ConfigurationPath()
-{
+std::wstring ConfigurationPath() {
     const std::wstring folder = ProgramFolder();
     wchar_t tag[16] = {};
     LoadStringW(GetModuleHandleW(nullptr), IDS_LANGUAGE_TAG, tag, 16);
@@ -62,8 +57,7 @@ std::wstring ConfigurationPath()
     return InFolder(folder, L"tarnbeam.xml");
 }
 
-int LoadConfigurationFrom(const std::wstring& path, Configuration& config)
-{
+int LoadConfigurationFrom(const std::wstring &path, Configuration &config) {
     lx_xml::KXMLDocument doc;
     if (!doc.create())
         return kConfigNoDocument;
@@ -72,9 +66,9 @@ int LoadConfigurationFrom(const std::wstring& path, Configuration& config)
         return kConfigUnreadable;
 
     struct Field {
-        const wchar_t* path;
+        const wchar_t *path;
         std::wstring Configuration::*member;
-        int codeWhenEmpty;  // 0: optional
+        int codeWhenEmpty; // 0: optional
     };
     static const Field kFields[] = {
         {L"/VeltroUpdate/DownloadPath", &Configuration::DownloadPath, kConfigNoDownloadPath},
@@ -85,15 +79,17 @@ int LoadConfigurationFrom(const std::wstring& path, Configuration& config)
         {L"/VeltroUpdate/UpdaterLoginPass", &Configuration::UpdaterLoginPass, 0},
         {L"/VeltroUpdate/NoUpdateMessage", &Configuration::NoUpdateMessage, kConfigNoUpdateMessage},
         {L"/VeltroUpdate/CheckFailMessage", &Configuration::CheckFailMessage, kConfigNoCheckFailMessage},
-        {L"/VeltroUpdate/NoUpdateDescription", &Configuration::NoUpdateDescription, kConfigNoUpdateDescription},
-        {L"/VeltroUpdate/CheckFailDescription", &Configuration::CheckFailDescription, kConfigNoCheckFailDescription},
+        {L"/VeltroUpdate/NoUpdateDescription", &Configuration::NoUpdateDescription,
+         kConfigNoUpdateDescription},
+        {L"/VeltroUpdate/CheckFailDescription", &Configuration::CheckFailDescription,
+         kConfigNoCheckFailDescription},
     };
-    for (const Field& field : kFields) {
+    for (const Field &field : kFields) {
         const std::wstring text = doc.selectSingleNode(field.path).getText();
         if (field.codeWhenEmpty && text.empty())
             return field.codeWhenEmpty;
         if (field.member == &Configuration::CommonRegKey && text.empty())
-            continue;  // keeps the built-in default
+            continue; // keeps the built-in default
         config.*field.member = text;
     }
 
@@ -110,7 +106,6 @@ int LoadConfigurationFrom(const std::wstring& path, Configuration& config)
     return kConfigLoaded;
 }
 
-int LoadConfiguration()
-{
+int LoadConfiguration() {
     return LoadConfigurationFrom(ConfigurationPath(), g_config);
 }

@@ -46,7 +46,7 @@ std::wstring ConfigurationPath();
 std::wstring BaseConfigurationPath();
 
 // Reads `path` into `config`; returns a configuration error code.
-int LoadConfigurationFrom(const std::wstring& path, Configuration& config);
+int LoadConfigurationFrom(const std::wstring &path, Configuration &config);
 
 // Reads the configuration file beside this program into g_config.
 int LoadConfiguration();

@@ -3,7 +3,6 @@
 
 #include "app/startup.h"
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
-{
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     return RunUpdateClient(instance);
 }

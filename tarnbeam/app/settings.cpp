@@ -6,35 +6,31 @@ namespace {
 const DWORD kTextBufferBytes = 200;
 
 class RegKey {
-public:
+  public:
     RegKey() : m_key(nullptr) {}
-    ~RegKey()
-    {
+    ~RegKey() {
         if (m_key)
             RegCloseKey(m_key);
     }
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
+    RegKey(const RegKey &) = delete;
+    RegKey &operator=(const RegKey &) = delete;
 
-    bool OpenForReading(const std::wstring& path)
-    {
+    bool OpenForReading(const std::wstring &path) {
         return RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &m_key) == ERROR_SUCCESS;
     }
-    bool CreateForWriting(const std::wstring& path)
-    {
+    bool CreateForWriting(const std::wstring &path) {
         return RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                KEY_WRITE, nullptr, &m_key, nullptr) == ERROR_SUCCESS;
     }
     HKEY get() const { return m_key; }
 
-private:
+  private:
     HKEY m_key;
 };
 
-}  // namespace
+} // namespace
 
-std::wstring ReadRegText(const std::wstring& key, const std::wstring& name, bool* found)
-{
+std::wstring ReadRegText(const std::wstring &key, const std::wstring &name, bool *found) {
     if (found)
         *found = false;
     RegKey reg;
@@ -42,8 +38,8 @@ std::wstring ReadRegText(const std::wstring& key, const std::wstring& name, bool
         return std::wstring();
     wchar_t buffer[kTextBufferBytes / sizeof(wchar_t) + 1] = {};
     DWORD size = kTextBufferBytes;
-    if (RegQueryValueExW(reg.get(), name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size) !=
-        ERROR_SUCCESS)
+    if (RegQueryValueExW(reg.get(), name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE *>(buffer),
+                         &size) != ERROR_SUCCESS)
         return std::wstring();
     // A full buffer without a terminator holds 100 characters or more: too long, like a longer value.
     const size_t chars = size / sizeof(wchar_t);
@@ -54,34 +50,31 @@ std::wstring ReadRegText(const std::wstring& key, const std::wstring& name, bool
     return std::wstring(buffer);
 }
 
-bool WriteRegText(const std::wstring& key, const std::wstring& name, const std::wstring& text)
-{
+bool WriteRegText(const std::wstring &key, const std::wstring &name, const std::wstring &text) {
     RegKey reg;
     if (!reg.CreateForWriting(key))
         return false;
     const DWORD size = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
-    return RegSetValueExW(reg.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), size) ==
-           ERROR_SUCCESS;
+    return RegSetValueExW(reg.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
+                          size) == ERROR_SUCCESS;
 }
 
-DWORD ReadRegNumber(const std::wstring& key, const std::wstring& name, DWORD fallback)
-{
+DWORD ReadRegNumber(const std::wstring &key, const std::wstring &name, DWORD fallback) {
     RegKey reg;
     if (!reg.OpenForReading(key))
         return fallback;
     DWORD value = 0;
     DWORD size = sizeof(value);
-    if (RegQueryValueExW(reg.get(), name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) !=
-        ERROR_SUCCESS)
+    if (RegQueryValueExW(reg.get(), name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE *>(&value),
+                         &size) != ERROR_SUCCESS)
         return fallback;
     return value;
 }
 
-bool WriteRegNumber(const std::wstring& key, const std::wstring& name, DWORD number)
-{
+bool WriteRegNumber(const std::wstring &key, const std::wstring &name, DWORD number) {
     RegKey reg;
     if (!reg.CreateForWriting(key))
         return false;
-    return RegSetValueExW(reg.get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
+    return RegSetValueExW(reg.get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&number),
                           sizeof(number)) == ERROR_SUCCESS;
 }

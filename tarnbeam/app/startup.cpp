@@ -32,29 +32,27 @@ namespace {
 
 const wchar_t kUpdateNotifyMessage[] = L"Tarnbeam_UpdateNotify";
 
-std::wstring LoadText(HINSTANCE instance, UINT id)
-{
-    const wchar_t* text = nullptr;
+std::wstring LoadText(HINSTANCE instance, UINT id) {
+    const wchar_t *text = nullptr;
     const int length = LoadStringW(instance, id, reinterpret_cast<LPWSTR>(&text), 0);
     return length > 0 ? std::wstring(text, length) : std::wstring();
 }
 
 // Formats a resource text with printf-style placeholders; surplus values are dropped.
-std::wstring FormatText(const std::wstring& pattern, int value)
-{
+std::wstring FormatText(const std::wstring &pattern, int value) {
     try {
         boost::wformat f(pattern);
-        f.exceptions(boost::io::all_error_bits ^ (boost::io::too_many_args_bit | boost::io::too_few_args_bit));
+        f.exceptions(boost::io::all_error_bits ^
+                     (boost::io::too_many_args_bit | boost::io::too_few_args_bit));
         return (f % value).str();
-    } catch (const boost::io::format_error&) {
+    } catch (const boost::io::format_error &) {
         return pattern;
     }
 }
 
 // A window handle from a switch value. A number that names no window is taken as none, so a
 // stale or mistyped handle can neither own our message boxes nor be disabled by us.
-HWND WindowFromSwitch(const ParsedCommandLine& line, const wchar_t* name)
-{
+HWND WindowFromSwitch(const ParsedCommandLine &line, const wchar_t *name) {
     std::wstring value;
     if (!FindValueSwitch(line, name, value))
         return nullptr;
@@ -62,8 +60,7 @@ HWND WindowFromSwitch(const ParsedCommandLine& line, const wchar_t* name)
     return IsWindow(window) ? window : nullptr;
 }
 
-std::wstring TodayText()
-{
+std::wstring TodayText() {
     SYSTEMTIME now;
     GetLocalTime(&now);
     wchar_t text[32];
@@ -72,40 +69,36 @@ std::wstring TodayText()
 }
 
 class OleSession {
-public:
+  public:
     OleSession() : m_ok(SUCCEEDED(OleInitialize(nullptr))) {}
-    ~OleSession()
-    {
+    ~OleSession() {
         if (m_ok)
             OleUninitialize();
     }
-    OleSession(const OleSession&) = delete;
-    OleSession& operator=(const OleSession&) = delete;
+    OleSession(const OleSession &) = delete;
+    OleSession &operator=(const OleSession &) = delete;
 
-private:
+  private:
     bool m_ok;
 };
 
-bool AnyNewerEntry()
-{
-    for (const UpdateEntry& entry : g_updateEntries)
+bool AnyNewerEntry() {
+    for (const UpdateEntry &entry : g_updateEntries)
         if (entry.newer)
             return true;
     return false;
 }
 
-void RunVersionCheckStep()
-{
+void RunVersionCheckStep() {
     const bool ok = RunVersionCheck(g_updateEntries, g_checkErrorCode);
     g_checkFailed = !(ok && !g_updateEntries.empty());
     if (g_checkFailed) {
         g_updateEntries.clear();
-        g_updateEntries.push_back(UpdateEntry());  // blank placeholder row
+        g_updateEntries.push_back(UpdateEntry()); // blank placeholder row
     }
 }
 
-int RunMessageLoop(HWND dialog)
-{
+int RunMessageLoop(HWND dialog) {
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         if (IsWindow(dialog) && IsDialogMessageW(dialog, &msg))
@@ -116,8 +109,7 @@ int RunMessageLoop(HWND dialog)
     return kExitNormal;
 }
 
-int RunWithOle(HINSTANCE instance)
-{
+int RunWithOle(HINSTANCE instance) {
     // Without an Internet connection the run ends silently, before anything else is read.
     DWORD connection = 0;
     if (!InternetGetConnectedState(&connection, 0))
@@ -130,7 +122,7 @@ int RunWithOle(HINSTANCE instance)
         return kExitBadConfiguration;
     }
 
-    const std::wstring& productKey = g_config.RegKey;
+    const std::wstring &productKey = g_config.RegKey;
     bool autoCheckUpdate = true, showOnNewInformation = true;
     DWORD showOption = 1;
     if (g_config.IntegrateMode) {
@@ -140,9 +132,8 @@ int RunWithOle(HINSTANCE instance)
         showOption = ReadRegNumber(productKey, L"ShowOption", 1);
     }
 
-    const ParsedCommandLine line = ParseCommandLine(GetCommandLineW(), [](const std::wstring& path) {
-        return PathFileExistsW(path.c_str()) != FALSE;
-    });
+    const ParsedCommandLine line = ParseCommandLine(
+        GetCommandLineW(), [](const std::wstring &path) { return PathFileExistsW(path.c_str()) != FALSE; });
     g_hostWindow = WindowFromSwitch(line, L"hwnd");
     if (g_config.IntegrateMode)
         g_notifyWindow = WindowFromSwitch(line, L"NotifyWindow");
@@ -162,7 +153,8 @@ int RunWithOle(HINSTANCE instance)
     if (HasFlagSwitch(line, L"AutoCheck")) {
         g_autoCheck = true;
         if (!g_helloShown) {
-            const bool off = g_config.IntegrateMode ? (!autoCheckUpdate && !showOnNewInformation) : showOption == 0;
+            const bool off =
+                g_config.IntegrateMode ? (!autoCheckUpdate && !showOnNewInformation) : showOption == 0;
             if (off)
                 return kExitStartupOff;
         }
@@ -207,10 +199,9 @@ int RunWithOle(HINSTANCE instance)
     return code;
 }
 
-}  // namespace
+} // namespace
 
-int RunUpdateClient(HINSTANCE instance)
-{
+int RunUpdateClient(HINSTANCE instance) {
     LoadStringW(instance, IDS_CAPTION, g_caption, 200);
     int code;
     {

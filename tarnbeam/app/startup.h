@@ -7,7 +7,7 @@
 // Exit codes of the update client.
 enum ExitCode {
     kExitNormal = 0,
-    kExitStartupOff = 1,     // automatic check requested, but the options switch it off
+    kExitStartupOff = 1, // automatic check requested, but the options switch it off
     kExitBadConfiguration = -1,
 };
 

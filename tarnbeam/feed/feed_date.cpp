@@ -8,10 +8,9 @@ namespace {
 // (terminator included); a longer text is not a date.
 const int kDateTextBytes = 256;
 
-}  // namespace
+} // namespace
 
-bool parseFeedDate(const wchar_t* text, SYSTEMTIME& utc)
-{
+bool parseFeedDate(const wchar_t *text, SYSTEMTIME &utc) {
     if (!text)
         return false;
     char ansi[kDateTextBytes];

@@ -29,8 +29,7 @@ const long kRssVersionTimesTen = 20;
 // ends at the first character that does not belong to it, none gives 0), times ten, truncated.
 // Only decimal digits, one point and an exponent count, so "0x14", "inf" or "nan" do not sneak
 // a value in, and a value out of range cannot overflow the conversion to an integer.
-bool IsRss20(const std::wstring& version)
-{
+bool IsRss20(const std::wstring &version) {
     size_t i = 0;
     while (i < version.size() && std::iswspace(version[i]))
         ++i;
@@ -51,7 +50,7 @@ bool IsRss20(const std::wstring& version)
         }
     }
     if (!digits)
-        return false;  // reads as 0
+        return false; // reads as 0
     // An exponent only when digits follow it ("2e" is the number 2).
     if (i < version.size() && (version[i] == L'e' || version[i] == L'E')) {
         size_t j = i + 1;
@@ -72,36 +71,35 @@ bool IsRss20(const std::wstring& version)
     return static_cast<long>(tenfold) == kRssVersionTimesTen;
 }
 
-std::wstring UserAgent()
-{
-    const wchar_t* text = nullptr;
-    const int length = LoadStringW(GetModuleHandleW(nullptr), IDS_USER_AGENT, reinterpret_cast<LPWSTR>(&text), 0);
+std::wstring UserAgent() {
+    const wchar_t *text = nullptr;
+    const int length =
+        LoadStringW(GetModuleHandleW(nullptr), IDS_USER_AGENT, reinterpret_cast<LPWSTR>(&text), 0);
     return length > 0 ? std::wstring(text, static_cast<size_t>(length)) : std::wstring();
 }
 
 // Appends each received block to the open picture file; stops the transfer when a write fails.
-int WriteChunkToFile(const BYTE* data, DWORD size, DWORD, void* context)
-{
-    FILE* file = static_cast<FILE*>(context);
+int WriteChunkToFile(const BYTE *data, DWORD size, DWORD, void *context) {
+    FILE *file = static_cast<FILE *>(context);
     return fwrite(data, 1, size, file) == size ? 1 : 0;
 }
 
 // Deletes the temporary picture file on every path.
 class TemporaryFile {
-public:
-    explicit TemporaryFile(const wchar_t* path) : m_path(path) {}
+  public:
+    explicit TemporaryFile(const wchar_t *path) : m_path(path) {}
     ~TemporaryFile() { DeleteFileW(m_path.c_str()); }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    TemporaryFile(const TemporaryFile &) = delete;
+    TemporaryFile &operator=(const TemporaryFile &) = delete;
 
-private:
+  private:
     std::wstring m_path;
 };
 
 // Downloads domain + category + ".png" into an "rsi" temporary file and, when it decodes,
 // enters its screen bitmap in the feed image table. Every failure is silent.
-void FetchCategoryPicture(const std::wstring& domain, const std::wstring& category, const std::wstring& userAgent)
-{
+void FetchCategoryPicture(const std::wstring &domain, const std::wstring &category,
+                          const std::wstring &userAgent) {
     const std::wstring url = domain + category + L".png";
     wchar_t folder[MAX_PATH] = {};
     const DWORD folderLength = GetTempPathW(MAX_PATH, folder);
@@ -112,10 +110,11 @@ void FetchCategoryPicture(const std::wstring& domain, const std::wstring& catego
         return;
     TemporaryFile cleanup(path);
 
-    FILE* file = _wfopen(path, L"wb");
+    FILE *file = _wfopen(path, L"wb");
     if (!file)
         return;
-    const bool fetched = UrlTransfer(userAgent.c_str(), url.c_str(), nullptr, nullptr, WriteChunkToFile, file);
+    const bool fetched =
+        UrlTransfer(userAgent.c_str(), url.c_str(), nullptr, nullptr, WriteChunkToFile, file);
     fclose(file);
     if (!fetched)
         return;
@@ -127,7 +126,7 @@ void FetchCategoryPicture(const std::wstring& domain, const std::wstring& catego
     GlobalFree(dib);
     if (!bitmap)
         return;
-    FeedImage& entry = feedImages[category];
+    FeedImage &entry = feedImages[category];
     if (entry.bitmap)
         DeleteObject(entry.bitmap);
     entry.imageIndex = 0;
@@ -136,10 +135,9 @@ void FetchCategoryPicture(const std::wstring& domain, const std::wstring& catego
 
 // The product filter: items without a product are for everyone; an item for this product may
 // narrow itself to one platform. Exact, case-sensitive comparison.
-bool MeantForThisProduct(const NewsItem& item)
-{
-    const std::wstring& product = g_config.ProductName;
-    const std::wstring& platform = g_config.ProductPlatform;
+bool MeantForThisProduct(const NewsItem &item) {
+    const std::wstring &product = g_config.ProductName;
+    const std::wstring &platform = g_config.ProductPlatform;
     if (product.empty() || item.productName.empty())
         return true;
     if (product != item.productName)
@@ -150,8 +148,7 @@ bool MeantForThisProduct(const NewsItem& item)
 }
 
 // The text of a required child element; false when the element is absent.
-bool RequiredText(lx_xml::KXMLNode& item, const wchar_t* path, std::wstring& text)
-{
+bool RequiredText(lx_xml::KXMLNode &item, const wchar_t *path, std::wstring &text) {
     lx_xml::KXMLNode node = item.selectSingleNode(path);
     if (!node.isValid())
         return false;
@@ -166,8 +163,7 @@ struct Accepted {
     NewsItem item;
 };
 
-unsigned long long InstantOf(const SYSTEMTIME& utc)
-{
+unsigned long long InstantOf(const SYSTEMTIME &utc) {
     FILETIME ft;
     if (!SystemTimeToFileTime(&utc, &ft))
         return 0;
@@ -176,9 +172,8 @@ unsigned long long InstantOf(const SYSTEMTIME& utc)
 
 // Reads one item node into `out`; false when a required element is missing or the product
 // filter hides it. May fetch the category picture on the way (before later elements are seen).
-bool ReadItem(lx_xml::KXMLNode& node, const std::wstring& userAgent, Accepted& out)
-{
-    NewsItem& item = out.item;
+bool ReadItem(lx_xml::KXMLNode &node, const std::wstring &userAgent, Accepted &out) {
+    NewsItem &item = out.item;
     out.instant = 0;
     if (!RequiredText(node, L"./title", item.title) || !RequiredText(node, L"./link", item.link))
         return false;
@@ -215,16 +210,16 @@ bool ReadItem(lx_xml::KXMLNode& node, const std::wstring& userAgent, Accepted& o
 
 } // namespace
 
-bool readNewsFeed(const std::wstring& feedUrl, std::deque<NewsItem>& items)
-{
+bool readNewsFeed(const std::wstring &feedUrl, std::deque<NewsItem> &items) {
     lx_xml::KXMLDocument document;
     if (!document.create())
         return false;
-    static_cast<IXMLDOMDocument*>(document.getInterface())->put_async(VARIANT_FALSE);
+    static_cast<IXMLDOMDocument *>(document.getInterface())->put_async(VARIANT_FALSE);
     if (!document.load(feedUrl))
         return false;
 
-    const std::wstring version = document.selectSingleNode(L"/rss").getAttributes().getNamedItemText(L"version");
+    const std::wstring version =
+        document.selectSingleNode(L"/rss").getAttributes().getNamedItemText(L"version");
     if (!IsRss20(version))
         return false;
 
@@ -234,7 +229,7 @@ bool readNewsFeed(const std::wstring& feedUrl, std::deque<NewsItem>& items)
 
     const std::wstring userAgent = UserAgent();
     std::vector<Accepted> accepted;
-    for (lx_xml::KXMLNode& node : nodes) {
+    for (lx_xml::KXMLNode &node : nodes) {
         Accepted candidate;
         if (ReadItem(node, userAgent, candidate))
             accepted.push_back(std::move(candidate));
@@ -244,15 +239,14 @@ bool readNewsFeed(const std::wstring& feedUrl, std::deque<NewsItem>& items)
 
     // Latest first; equal instants keep their feed order.
     std::stable_sort(accepted.begin(), accepted.end(),
-                     [](const Accepted& a, const Accepted& b) { return a.instant > b.instant; });
-    for (Accepted& a : accepted)
+                     [](const Accepted &a, const Accepted &b) { return a.instant > b.instant; });
+    for (Accepted &a : accepted)
         items.push_back(std::move(a.item));
     return true;
 }
 
-void DeleteFeedImages()
-{
-    for (auto& entry : feedImages) {
+void DeleteFeedImages() {
+    for (auto &entry : feedImages) {
         if (entry.second.bitmap)
             DeleteObject(entry.second.bitmap);
         entry.second.bitmap = nullptr;

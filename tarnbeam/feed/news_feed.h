@@ -12,14 +12,14 @@ const int kNewsItemKind = 48;
 // One accepted feed item.
 struct NewsItem {
     int kind = kNewsItemKind;
-    std::wstring category;         // also the key of the feed image table
+    std::wstring category; // also the key of the feed image table
     std::wstring title;
-    std::wstring link;             // kept, not displayed
-    std::wstring pubDate;          // as written in the feed
-    std::wstring description;      // HTML
-    std::wstring productName;      // "" when the item names none
-    std::wstring productPlatform;  // "" when the item names none
-    SYSTEMTIME published{};        // local time; all zero when the feed date did not parse
+    std::wstring link;            // kept, not displayed
+    std::wstring pubDate;         // as written in the feed
+    std::wstring description;     // HTML
+    std::wstring productName;     // "" when the item names none
+    std::wstring productPlatform; // "" when the item names none
+    SYSTEMTIME published{};       // local time; all zero when the feed date did not parse
 };
 
 // Process-wide list of news items, newest first after readNewsFeed.
@@ -38,7 +38,7 @@ extern std::map<std::wstring, FeedImage> feedImages;
 // Loads the RSS 2.0 feed at feedUrl, appends the items meant for this product (configured
 // ProductName and ProductPlatform) to `items` sorted newest first, and fetches each category's
 // picture once. True when at least one item was accepted. `items` is expected to be empty.
-bool readNewsFeed(const std::wstring& feedUrl, std::deque<NewsItem>& items);
+bool readNewsFeed(const std::wstring &feedUrl, std::deque<NewsItem> &items);
 
 // Deletes the bitmaps of the feed image table (at the end of the run).
 void DeleteFeedImages();

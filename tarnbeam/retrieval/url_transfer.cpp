@@ -14,18 +14,16 @@ const DWORD kChunkBytes = 300;
 
 // Owns one WinINet handle.
 class InternetHandle {
-public:
+  public:
     InternetHandle() : m_h(nullptr) {}
-    ~InternetHandle()
-    {
+    ~InternetHandle() {
         if (m_h)
             InternetCloseHandle(m_h);
     }
-    InternetHandle(const InternetHandle&) = delete;
-    InternetHandle& operator=(const InternetHandle&) = delete;
+    InternetHandle(const InternetHandle &) = delete;
+    InternetHandle &operator=(const InternetHandle &) = delete;
 
-    void reset(HINTERNET h)
-    {
+    void reset(HINTERNET h) {
         if (m_h)
             InternetCloseHandle(m_h);
         m_h = h;
@@ -33,7 +31,7 @@ public:
     HINTERNET get() const { return m_h; }
     explicit operator bool() const { return m_h != nullptr; }
 
-private:
+  private:
     HINTERNET m_h;
 };
 
@@ -43,8 +41,7 @@ struct SchemeRule {
     DWORD fallbackFlags;
 };
 
-bool RuleForScheme(INTERNET_SCHEME scheme, SchemeRule& rule)
-{
+bool RuleForScheme(INTERNET_SCHEME scheme, SchemeRule &rule) {
     switch (scheme) {
     case INTERNET_SCHEME_HTTP:
         rule = {INTERNET_DEFAULT_HTTP_PORT, INTERNET_FLAG_NO_UI,
@@ -55,15 +52,16 @@ bool RuleForScheme(INTERNET_SCHEME scheme, SchemeRule& rule)
                 INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_SECURE};
         return true;
     default:
-        return false;  // ftp and everything else
+        return false; // ftp and everything else
     }
 }
 
-bool Given(const wchar_t* text) { return text && *text; }
+bool Given(const wchar_t *text) {
+    return text && *text;
+}
 
 // Copies `text` into a component buffer; a text that does not fit fails.
-bool CopyComponent(wchar_t* buffer, const wchar_t* text, DWORD& length)
-{
+bool CopyComponent(wchar_t *buffer, const wchar_t *text, DWORD &length) {
     size_t n = wcslen(text);
     if (n >= kComponentChars)
         return false;
@@ -85,15 +83,14 @@ struct TransferBuffers {
     BYTE chunk[kChunkBytes];
 };
 
-}  // namespace
+} // namespace
 
-bool UrlTransfer(const wchar_t* userAgent, const wchar_t* url, const wchar_t* userName,
-                 const wchar_t* password, ChunkSink sink, void* context)
-{
+bool UrlTransfer(const wchar_t *userAgent, const wchar_t *url, const wchar_t *userName,
+                 const wchar_t *password, ChunkSink sink, void *context) {
     if (!url || !sink)
         return false;
 
-    TransferBuffers b;  // about 14 KB, on the stack only for this call
+    TransferBuffers b; // about 14 KB, on the stack only for this call
 
     DWORD canonicalLength = kUrlChars;
     if (!InternetCanonicalizeUrlW(url, b.canonical, &canonicalLength, 0))
@@ -138,16 +135,15 @@ bool UrlTransfer(const wchar_t* userAgent, const wchar_t* url, const wchar_t* us
     if (!root)
         return false;
 
-    connection.reset(InternetConnectW(root.get(), b.host, rule.port,
-                                      uc.dwUserNameLength ? b.user : nullptr,
-                                      uc.dwPasswordLength ? b.password : nullptr,
-                                      INTERNET_SERVICE_HTTP, 0, 0));
+    connection.reset(InternetConnectW(root.get(), b.host, rule.port, uc.dwUserNameLength ? b.user : nullptr,
+                                      uc.dwPasswordLength ? b.password : nullptr, INTERNET_SERVICE_HTTP, 0,
+                                      0));
     if (!connection)
         return false;
 
     // The object is the path alone: the query ("?" and after) is not sent in this request.
-    request.reset(HttpOpenRequestW(connection.get(), L"GET", b.path, nullptr, nullptr, nullptr,
-                                   rule.requestFlags, 0));
+    request.reset(
+        HttpOpenRequestW(connection.get(), L"GET", b.path, nullptr, nullptr, nullptr, rule.requestFlags, 0));
     if (!request)
         return false;
     if (!HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0))
@@ -155,16 +151,16 @@ bool UrlTransfer(const wchar_t* userAgent, const wchar_t* url, const wchar_t* us
 
     DWORD status = 0;
     DWORD size = sizeof status;
-    if (!HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
-                        &size, nullptr))
+    if (!HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                        nullptr))
         return false;
     if (status >= 300)
         return false;
 
     DWORD contentLength = 0;
     size = sizeof contentLength;
-    if (HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
-                       &contentLength, &size, nullptr)) {
+    if (HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &contentLength,
+                       &size, nullptr)) {
         unsigned long long delivered = 0;
         while (delivered < contentLength) {
             DWORD got = 0;
@@ -189,9 +185,9 @@ bool UrlTransfer(const wchar_t* userAgent, const wchar_t* url, const wchar_t* us
     rc.lpszHostName = b.host;
     rc.dwHostNameLength = uc.dwHostNameLength;
     rc.nPort = rule.port;
-    rc.lpszUserName = Given(userName) ? const_cast<wchar_t*>(userName) : nullptr;
+    rc.lpszUserName = Given(userName) ? const_cast<wchar_t *>(userName) : nullptr;
     rc.dwUserNameLength = Given(userName) ? static_cast<DWORD>(wcslen(userName)) : 0;
-    rc.lpszPassword = Given(password) ? const_cast<wchar_t*>(password) : nullptr;
+    rc.lpszPassword = Given(password) ? const_cast<wchar_t *>(password) : nullptr;
     rc.dwPasswordLength = Given(password) ? static_cast<DWORD>(wcslen(password)) : 0;
     rc.lpszUrlPath = b.path;
     rc.dwUrlPathLength = uc.dwUrlPathLength;

@@ -29,48 +29,54 @@ struct InstalledVersion {
 };
 
 // The remote elements in the order they are read; a missing one ends the check with its code.
-const wchar_t* const kRemoteElements[] = {
+const wchar_t *const kRemoteElements[] = {
     L"VersionMajor", L"VersionMinor", L"VersionBuild", L"VersionString", L"FileURL",
     L"FileName",     L"FileMD5",      L"Description",  L"Date",          L"ID",
 };
 const int kRemoteElementCount = sizeof kRemoteElements / sizeof kRemoteElements[0];
-enum RemoteField { kMajor, kMinor, kBuild, kVersionString, kFileUrl, kFileName, kFileMD5,
-                   kDescription, kDate, kId };
+enum RemoteField {
+    kMajor,
+    kMinor,
+    kBuild,
+    kVersionString,
+    kFileUrl,
+    kFileName,
+    kFileMD5,
+    kDescription,
+    kDate,
+    kId
+};
 
-bool ClientFolder(wchar_t (&folder)[MAX_PATH])
-{
+bool ClientFolder(wchar_t (&folder)[MAX_PATH]) {
     DWORD n = GetModuleFileNameW(nullptr, folder, MAX_PATH);
     if (n == 0 || n >= MAX_PATH)
         return false;
     return PathRemoveFileSpecW(folder) != FALSE;
 }
 
-std::wstring ChildText(lx_xml::KXMLNode& node, const wchar_t* name)
-{
+std::wstring ChildText(lx_xml::KXMLNode &node, const wchar_t *name) {
     lx_xml::KXMLNode child = node.selectSingleNode(name);
     return child.getText();
 }
 
 // Like the C library's unsigned base-10 conversion: leading digits count, no digits give 0.
-unsigned ToUnsigned(const std::wstring& text)
-{
+unsigned ToUnsigned(const std::wstring &text) {
     return static_cast<unsigned>(wcstoul(text.c_str(), nullptr, 10));
 }
 
-bool ReadVersionResource(const wchar_t* modulePath, InstalledVersion& v)
-{
+bool ReadVersionResource(const wchar_t *modulePath, InstalledVersion &v) {
     DWORD ignored = 0;
     DWORD size = GetFileVersionInfoSizeW(modulePath, &ignored);
     if (size == 0)
         return false;
-    BYTE* data = new (std::nothrow) BYTE[size];
+    BYTE *data = new (std::nothrow) BYTE[size];
     if (!data)
         return false;
     bool ok = false;
-    VS_FIXEDFILEINFO* info = nullptr;
+    VS_FIXEDFILEINFO *info = nullptr;
     UINT infoSize = 0;
     if (GetFileVersionInfoW(modulePath, 0, size, data) &&
-        VerQueryValueW(data, L"\\", reinterpret_cast<void**>(&info), &infoSize) && info &&
+        VerQueryValueW(data, L"\\", reinterpret_cast<void **>(&info), &infoSize) && info &&
         infoSize >= sizeof(VS_FIXEDFILEINFO)) {
         v.major = HIWORD(info->dwFileVersionMS);
         v.minor = LOWORD(info->dwFileVersionMS);
@@ -81,15 +87,13 @@ bool ReadVersionResource(const wchar_t* modulePath, InstalledVersion& v)
     return ok;
 }
 
-void ReadInitialisationFile(const wchar_t* modulePath, InstalledVersion& v)
-{
+void ReadInitialisationFile(const wchar_t *modulePath, InstalledVersion &v) {
     v.major = GetPrivateProfileIntW(L"tarnbeam", L"VersionMajor", 0, modulePath);
     v.minor = GetPrivateProfileIntW(L"tarnbeam", L"VersionMinor", 0, modulePath);
     v.build = GetPrivateProfileIntW(L"tarnbeam", L"VersionBuild", 0, modulePath);
 }
 
-bool IsNewer(unsigned major, unsigned minor, unsigned build, const InstalledVersion& installed)
-{
+bool IsNewer(unsigned major, unsigned minor, unsigned build, const InstalledVersion &installed) {
     if (major != installed.major)
         return major > installed.major;
     if (minor != installed.minor)
@@ -98,8 +102,7 @@ bool IsNewer(unsigned major, unsigned minor, unsigned build, const InstalledVers
 }
 
 // The release date in local time, or all zero when the text is no date.
-SYSTEMTIME ReleaseDate(const std::wstring& text)
-{
+SYSTEMTIME ReleaseDate(const std::wstring &text) {
     SYSTEMTIME zero{};
     SYSTEMTIME utc{};
     SYSTEMTIME local{};
@@ -110,16 +113,14 @@ SYSTEMTIME ReleaseDate(const std::wstring& text)
     return local;
 }
 
-bool Fail(int& code, int value)
-{
+bool Fail(int &code, int value) {
     code = value;
     return false;
 }
 
-}  // namespace
+} // namespace
 
-bool RunVersionCheck(UpdateEntryList& entries, int& code)
-{
+bool RunVersionCheck(UpdateEntryList &entries, int &code) {
     wchar_t folder[MAX_PATH];
     wchar_t localPath[MAX_PATH];
     if (!ClientFolder(folder) || !PathCombineW(localPath, folder, L"tarnbeam.xml"))
@@ -132,8 +133,7 @@ bool RunVersionCheck(UpdateEntryList& entries, int& code)
     if (!local.load(localPath))
         return Fail(code, kCheckLocalDocumentLoad);
 
-    const std::wstring versionInfoUrl =
-        local.selectSingleNode(L"/VeltroUpdate/VersionInfoURL").getText();
+    const std::wstring versionInfoUrl = local.selectSingleNode(L"/VeltroUpdate/VersionInfoURL").getText();
     if (versionInfoUrl.empty())
         return false;
 
@@ -151,14 +151,14 @@ bool RunVersionCheck(UpdateEntryList& entries, int& code)
     lx_xml::KXMLDocument remote;
     if (!remote.create())
         return Fail(code, kCheckRemoteDocumentCreate);
-    remote.setAsync(0);  // the load returns with the whole document or a failure
+    remote.setAsync(0); // the load returns with the whole document or a failure
     if (!remote.load(versionInfoUrl))
         return Fail(code, kCheckRemoteDocumentLoad);
 
     lx_xml::KXMLNodeList localComponents = local.selectNodes(L"/VeltroUpdate/Component");
     if (!localComponents.isValid())
         return Fail(code, kCheckLocalComponentList);
-    lx_xml::KXMLNode component = localComponents.item(0);  // empty when there is none
+    lx_xml::KXMLNode component = localComponents.item(0); // empty when there is none
     const std::wstring localId = ChildText(component, L"ID");
     if (localId.empty())
         return Fail(code, kCheckLocalIdMissing);
@@ -191,7 +191,7 @@ bool RunVersionCheck(UpdateEntryList& entries, int& code)
     // Every component up to the match must be complete, not only the matching one.
     std::wstring fields[kRemoteElementCount];
     bool matched = false;
-    for (lx_xml::KXMLNode& candidate : remoteComponents) {
+    for (lx_xml::KXMLNode &candidate : remoteComponents) {
         for (int i = 0; i < kRemoteElementCount; ++i) {
             fields[i] = ChildText(candidate, kRemoteElements[i]);
             if (fields[i].empty())
@@ -206,8 +206,8 @@ bool RunVersionCheck(UpdateEntryList& entries, int& code)
         return Fail(code, kCheckNoMatchingComponent);
 
     UpdateEntry entry;
-    entry.newer = IsNewer(ToUnsigned(fields[kMajor]), ToUnsigned(fields[kMinor]),
-                          ToUnsigned(fields[kBuild]), installed);
+    entry.newer = IsNewer(ToUnsigned(fields[kMajor]), ToUnsigned(fields[kMinor]), ToUnsigned(fields[kBuild]),
+                          installed);
     entry.componentName = localName;
     entry.installedVersion = installedText;
     entry.versionString = fields[kVersionString];

@@ -11,15 +11,15 @@ const int kUpdateEntryKind = 52;
 // One update entry. The list rows of the main dialog and the Update command point to these.
 struct UpdateEntry {
     int kind = kUpdateEntryKind;
-    bool newer = false;             // the offered version is newer than the installed one
-    std::wstring componentName;     // local Name
-    std::wstring installedVersion;  // "%d.%02d.%02d" of the installed major, minor, build
-    std::wstring versionString;     // the remote component's texts
+    bool newer = false;            // the offered version is newer than the installed one
+    std::wstring componentName;    // local Name
+    std::wstring installedVersion; // "%d.%02d.%02d" of the installed major, minor, build
+    std::wstring versionString;    // the remote component's texts
     std::wstring fileUrl;
     std::wstring fileName;
     std::wstring fileMD5;
     std::wstring description;
-    SYSTEMTIME releaseDate{};  // local time; all zero when the Date text did not parse
+    SYSTEMTIME releaseDate{}; // local time; all zero when the Date text did not parse
 };
 
 using UpdateEntryList = std::vector<UpdateEntry>;
@@ -42,7 +42,7 @@ enum VersionCheckCode {
     kCheckLocalModuleMissing = 203,
     kCheckNoVersionResource = 204,
     kCheckRemoteComponentList = 205,
-    kCheckRemoteVersionMajorMissing = 301,  // 301..310: the remote element in reading order
+    kCheckRemoteVersionMajorMissing = 301, // 301..310: the remote element in reading order
     kCheckNoMatchingComponent = 401,
 };
 
@@ -50,4 +50,4 @@ enum VersionCheckCode {
 // the same ID in the document named by its VersionInfoURL, and appends one update entry to
 // `entries`. False: nothing was appended and `code` holds the check error code, except when
 // VersionInfoURL is empty (then `code` is left as it was).
-bool RunVersionCheck(UpdateEntryList& entries, int& code);
+bool RunVersionCheck(UpdateEntryList &entries, int &code);

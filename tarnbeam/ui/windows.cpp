@@ -6,12 +6,10 @@
 
 void ShowOptionsDialog(HWND) {}
 
-HWND CreateGatheringWindow(HWND)
-{
+HWND CreateGatheringWindow(HWND) {
     return nullptr;
 }
 
-HWND CreateMainDialog(HWND, bool)
-{
+HWND CreateMainDialog(HWND, bool) {
     return nullptr;
 }

@@ -6,18 +6,17 @@
 #include <cstdio>
 #include <string>
 
-inline std::string ProbeUtf8(const std::wstring& w)
-{
+inline std::string ProbeUtf8(const std::wstring &w) {
     if (w.empty())
         return std::string();
-    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    const int n =
+        WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &out[0], n, nullptr, nullptr);
     return out;
 }
 
-inline std::string JsonString(const std::wstring& w)
-{
+inline std::string JsonString(const std::wstring &w) {
     std::string out = "\"";
     for (char c : ProbeUtf8(w)) {
         if (c == '"' || c == '\\') {

@@ -32,21 +32,21 @@ namespace {
 
 const UINT kWmArchiveCreated = WM_APP + 0x65;
 
-void Print(const std::wstring& line)
-{
+void Print(const std::wstring &line) {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     if (!out || out == INVALID_HANDLE_VALUE)
         return;
     std::wstring text = line + L"\n";
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                nullptr);
     std::string bytes(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], n, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], n, nullptr,
+                        nullptr);
     DWORD written = 0;
     WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
-void PumpFor(DWORD ms)
-{
+void PumpFor(DWORD ms) {
     DWORD start = GetTickCount();
     for (;;) {
         MSG msg;
@@ -63,23 +63,21 @@ void PumpFor(DWORD ms)
 
 // Holder for WinINet handles.
 class InetHandle {
-public:
+  public:
     explicit InetHandle(HINTERNET h) : m_h(h) {}
-    ~InetHandle()
-    {
+    ~InetHandle() {
         if (m_h)
             InternetCloseHandle(m_h);
     }
-    InetHandle(const InetHandle&) = delete;
-    InetHandle& operator=(const InetHandle&) = delete;
+    InetHandle(const InetHandle &) = delete;
+    InetHandle &operator=(const InetHandle &) = delete;
     HINTERNET get() const { return m_h; }
 
-private:
+  private:
     HINTERNET m_h;
 };
 
-void Fetch(const std::wstring& agent, const std::wstring& url)
-{
+void Fetch(const std::wstring &agent, const std::wstring &url) {
     InetHandle session(InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!session.get()) {
         Print(L"fetch error=" + std::to_wstring(GetLastError()));
@@ -114,19 +112,17 @@ void Fetch(const std::wstring& agent, const std::wstring& url)
           (readError ? L" readerror=" + std::to_wstring(readError) : std::wstring()) + L" body=" + head);
 }
 
-void SplitBox(const std::wstring& spec, std::wstring& caption, std::wstring& text)
-{
+void SplitBox(const std::wstring &spec, std::wstring &caption, std::wstring &text) {
     size_t bar = spec.find(L'|');
     caption = spec.substr(0, bar);
     text = bar == std::wstring::npos ? std::wstring() : spec.substr(bar + 1);
 }
 
-}  // namespace
+} // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
-{
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    LPWSTR *argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (!argv)
         return 2;
     HWND host = nullptr;
@@ -154,7 +150,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
             Print(L"dialog=" + std::to_wstring(RunTestWindow(instance, host, argv[++i])));
         } else if (a == L"--send-archive" && hasValue) {
             std::wstring path = argv[++i];
-            SendMessageW(host, kWmArchiveCreated, GetCurrentProcessId(), reinterpret_cast<LPARAM>(path.c_str()));
+            SendMessageW(host, kWmArchiveCreated, GetCurrentProcessId(),
+                         reinterpret_cast<LPARAM>(path.c_str()));
         } else if (a == L"--sleep" && hasValue) {
             PumpFor(static_cast<DWORD>(wcstoul(argv[++i], nullptr, 10)));
         } else if (a == L"--wait-foreground" && hasValue) {

@@ -8,4 +8,4 @@
 
 // Shows the window and runs its message loop until it is destroyed. Returns the id of the
 // button that closed it, or 0 when it was closed otherwise.
-int RunTestWindow(HINSTANCE instance, HWND owner, const std::wstring& caption);
+int RunTestWindow(HINSTANCE instance, HWND owner, const std::wstring &caption);

@@ -23,9 +23,7 @@ struct HostState {
 
 HostState g_state;
 
-
-void RecordEnabled(bool enabled)
-{
+void RecordEnabled(bool enabled) {
     if (!enabled)
         g_state.disabledSeen = true;
     if (enabled == g_state.lastEnabled)
@@ -39,11 +37,10 @@ void RecordEnabled(bool enabled)
     g_state.enableEvents.endObject();
 }
 
-void OnArchiveCreated(WPARAM wp, LPARAM lp)
-{
+void OnArchiveCreated(WPARAM wp, LPARAM lp) {
     std::wstring path;
     bool ok = ReadRemoteString(static_cast<DWORD>(wp), static_cast<ULONG_PTR>(lp), path);
-    JsonWriter& w = g_state.archives;
+    JsonWriter &w = g_state.archives;
     w.beginObject();
     w.key("wParam");
     w.unum(wp);
@@ -60,9 +57,8 @@ void OnArchiveCreated(WPARAM wp, LPARAM lp)
     w.endObject();
 }
 
-void OnRegisteredMessage(UINT msg, WPARAM wp, LPARAM lp)
-{
-    JsonWriter& w = g_state.notifications;
+void OnRegisteredMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    JsonWriter &w = g_state.notifications;
     w.beginObject();
     w.key("name");
     w.str(g_state.registeredIds[msg]);
@@ -77,8 +73,7 @@ void OnRegisteredMessage(UINT msg, WPARAM wp, LPARAM lp)
     w.endObject();
 }
 
-LRESULT CALLBACK HostWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
-{
+LRESULT CALLBACK HostWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg >= 0xC000 && msg <= 0xFFFF && g_state.registeredIds.count(msg)) {
         OnRegisteredMessage(msg, wp, lp);
         return 0;
@@ -92,22 +87,21 @@ LRESULT CALLBACK HostWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         RecordEnabled(wp != FALSE);
         return 0;
     case WM_CLOSE:
-        return 0;  // the host outlives the program it hosts
+        return 0; // the host outlives the program it hosts
     case WM_DESTROY:
         return 0;
     }
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-}  // namespace
+} // namespace
 
-bool CreateHostWindow(HINSTANCE instance, const std::vector<std::wstring>& registeredNames)
-{
+bool CreateHostWindow(HINSTANCE instance, const std::vector<std::wstring> &registeredNames) {
     g_state.startTick = GetTickCount();
     g_state.notifications.beginArray();
     g_state.archives.beginArray();
     g_state.enableEvents.beginArray();
-    for (const std::wstring& name : registeredNames) {
+    for (const std::wstring &name : registeredNames) {
         UINT id = RegisterWindowMessageW(name.c_str());
         if (id)
             g_state.registeredIds[id] = name;
@@ -131,8 +125,7 @@ bool CreateHostWindow(HINSTANCE instance, const std::vector<std::wstring>& regis
     return true;
 }
 
-void PumpMessages()
-{
+void PumpMessages() {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         TranslateMessage(&msg);
@@ -140,8 +133,7 @@ void PumpMessages()
     }
 }
 
-void PumpFor(DWORD ms)
-{
+void PumpFor(DWORD ms) {
     DWORD start = GetTickCount();
     for (;;) {
         PumpMessages();
@@ -152,23 +144,19 @@ void PumpFor(DWORD ms)
     }
 }
 
-HWND HostWindow()
-{
+HWND HostWindow() {
     return g_state.host;
 }
 
-DWORD ElapsedMs()
-{
+DWORD ElapsedMs() {
     return GetTickCount() - g_state.startTick;
 }
 
-void PollHostEnabled()
-{
+void PollHostEnabled() {
     RecordEnabled(IsWindowEnabled(g_state.host) != FALSE);
 }
 
-void WriteHostRecords(JsonWriter& w)
-{
+void WriteHostRecords(JsonWriter &w) {
     // Each list was opened as an array when the window was created.
     auto closeArray = [](JsonWriter part) {
         part.endArray();

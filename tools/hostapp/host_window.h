@@ -11,7 +11,7 @@
 
 // Registers the messages to record and creates and shows the window ("TbHostAppWindow",
 // caption "Host Application").
-bool CreateHostWindow(HINSTANCE instance, const std::vector<std::wstring>& registeredNames);
+bool CreateHostWindow(HINSTANCE instance, const std::vector<std::wstring> &registeredNames);
 HWND HostWindow();
 // Milliseconds since CreateHostWindow.
 DWORD ElapsedMs();
@@ -21,4 +21,4 @@ void PumpMessages();
 void PumpFor(DWORD ms);
 // Writes the members notifications, archiveCreated, hostDisabledSeen, hostEnabledAtEnd,
 // enableEvents and hostRect into the current JSON object.
-void WriteHostRecords(JsonWriter& w);
+void WriteHostRecords(JsonWriter &w);

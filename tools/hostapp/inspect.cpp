@@ -15,8 +15,7 @@ const int kItemTextChars = 1024;
 // asks nothing more instead of waiting for every control in turn.
 bool g_unresponsive = false;
 
-bool Send(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, DWORD_PTR* result)
-{
+bool Send(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, DWORD_PTR *result) {
     *result = 0;
     if (g_unresponsive)
         return false;
@@ -27,8 +26,7 @@ bool Send(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, DWORD_PTR* result)
 }
 
 // Sends a message that carries no pointers; gives 0 when the target does not answer.
-LRESULT Ask(HWND hwnd, UINT msg, WPARAM wp = 0, LPARAM lp = 0)
-{
+LRESULT Ask(HWND hwnd, UINT msg, WPARAM wp = 0, LPARAM lp = 0) {
     DWORD_PTR result = 0;
     if (!Send(hwnd, msg, wp, lp, &result))
         return 0;
@@ -37,41 +35,36 @@ LRESULT Ask(HWND hwnd, UINT msg, WPARAM wp = 0, LPARAM lp = 0)
 
 // Memory in another process, freed on scope exit.
 class RemoteBuffer {
-public:
-    RemoteBuffer(HWND owner, SIZE_T size) : m_size(size)
-    {
+  public:
+    RemoteBuffer(HWND owner, SIZE_T size) : m_size(size) {
         DWORD pid = 0;
         GetWindowThreadProcessId(owner, &pid);
-        m_process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE |
-                                    PROCESS_QUERY_INFORMATION,
-                                FALSE, pid);
+        m_process =
+            OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_QUERY_INFORMATION,
+                        FALSE, pid);
         if (m_process)
             m_address = VirtualAllocEx(m_process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     }
-    ~RemoteBuffer()
-    {
+    ~RemoteBuffer() {
         if (m_address)
             VirtualFreeEx(m_process, m_address, 0, MEM_RELEASE);
         if (m_process)
             CloseHandle(m_process);
     }
-    RemoteBuffer(const RemoteBuffer&) = delete;
-    RemoteBuffer& operator=(const RemoteBuffer&) = delete;
+    RemoteBuffer(const RemoteBuffer &) = delete;
+    RemoteBuffer &operator=(const RemoteBuffer &) = delete;
 
     bool ok() const { return m_address != nullptr; }
-    char* at(SIZE_T offset) const { return static_cast<char*>(m_address) + offset; }
-    bool write(SIZE_T offset, const void* data, SIZE_T size) const
-    {
+    char *at(SIZE_T offset) const { return static_cast<char *>(m_address) + offset; }
+    bool write(SIZE_T offset, const void *data, SIZE_T size) const {
         SIZE_T done = 0;
         return WriteProcessMemory(m_process, at(offset), data, size, &done) && done == size;
     }
-    bool read(SIZE_T offset, void* data, SIZE_T size) const
-    {
+    bool read(SIZE_T offset, void *data, SIZE_T size) const {
         SIZE_T done = 0;
         return ReadProcessMemory(m_process, at(offset), data, size, &done) && done == size;
     }
-    std::wstring readText(SIZE_T offset, size_t maxChars) const
-    {
+    std::wstring readText(SIZE_T offset, size_t maxChars) const {
         std::vector<wchar_t> buf(maxChars + 1, L'\0');
         if (!read(offset, buf.data(), maxChars * sizeof(wchar_t)))
             return std::wstring();
@@ -79,19 +72,17 @@ public:
         return std::wstring(buf.data());
     }
 
-private:
+  private:
     HANDLE m_process = nullptr;
-    void* m_address = nullptr;
+    void *m_address = nullptr;
     SIZE_T m_size;
 };
 
-bool IsClass(const std::wstring& cls, const wchar_t* name)
-{
+bool IsClass(const std::wstring &cls, const wchar_t *name) {
     return lstrcmpiW(cls.c_str(), name) == 0;
 }
 
-void WriteRect(JsonWriter& w, HWND hwnd)
-{
+void WriteRect(JsonWriter &w, HWND hwnd) {
     RECT r = {};
     GetWindowRect(hwnd, &r);
     w.beginArray();
@@ -102,8 +93,7 @@ void WriteRect(JsonWriter& w, HWND hwnd)
     w.endArray();
 }
 
-void WriteListViewItems(JsonWriter& w, HWND lv)
-{
+void WriteListViewItems(JsonWriter &w, HWND lv) {
     int count = static_cast<int>(Ask(lv, LVM_GETITEMCOUNT));
     HWND header = reinterpret_cast<HWND>(Ask(lv, LVM_GETHEADER));
     int columns = header ? static_cast<int>(Ask(header, HDM_GETITEMCOUNT)) : 0;
@@ -144,8 +134,7 @@ void WriteListViewItems(JsonWriter& w, HWND lv)
     w.endArray();
 }
 
-void WriteTabItems(JsonWriter& w, HWND tab)
-{
+void WriteTabItems(JsonWriter &w, HWND tab) {
     int count = static_cast<int>(Ask(tab, TCM_GETITEMCOUNT));
     w.key("itemCount");
     w.num(count);
@@ -169,8 +158,7 @@ void WriteTabItems(JsonWriter& w, HWND tab)
     w.endArray();
 }
 
-void WriteTreeItems(JsonWriter& w, HWND tree)
-{
+void WriteTreeItems(JsonWriter &w, HWND tree) {
     w.key("itemCount");
     w.num(static_cast<int>(Ask(tree, TVM_GETCOUNT)));
     w.key("treeItems");
@@ -184,7 +172,8 @@ void WriteTreeItems(JsonWriter& w, HWND tree)
         std::vector<HTREEITEM> items;
         for (HTREEITEM it = first; it && items.size() < static_cast<size_t>(kMaxItems);) {
             items.push_back(it);
-            it = reinterpret_cast<HTREEITEM>(Ask(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(it)));
+            it = reinterpret_cast<HTREEITEM>(
+                Ask(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(it)));
         }
         for (auto r = items.rbegin(); r != items.rend(); ++r)
             stack.push_back({*r, depth});
@@ -221,15 +210,15 @@ void WriteTreeItems(JsonWriter& w, HWND tree)
         w.key("selected");
         w.boolean(item == selected);
         w.endObject();
-        pushSiblings(reinterpret_cast<HTREEITEM>(Ask(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(item))),
+        pushSiblings(reinterpret_cast<HTREEITEM>(
+                         Ask(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(item))),
                      depth + 1);
     }
     w.endArray();
 }
 
 // Combo and list boxes: the system copies their item texts across processes.
-void WriteStringItems(JsonWriter& w, HWND box, bool combo)
-{
+void WriteStringItems(JsonWriter &w, HWND box, bool combo) {
     UINT msgCount = combo ? CB_GETCOUNT : LB_GETCOUNT;
     UINT msgSel = combo ? CB_GETCURSEL : LB_GETCURSEL;
     UINT msgLen = combo ? CB_GETLBTEXTLEN : LB_GETTEXTLEN;
@@ -240,8 +229,9 @@ void WriteStringItems(JsonWriter& w, HWND box, bool combo)
     w.key("curSel");
     w.num(static_cast<int>(Ask(box, msgSel)));
     LONG style = GetWindowLongW(box, GWL_STYLE);
-    bool hasStrings = combo ? (!(style & (CBS_OWNERDRAWFIXED | CBS_OWNERDRAWVARIABLE)) || (style & CBS_HASSTRINGS))
-                            : (!(style & (LBS_OWNERDRAWFIXED | LBS_OWNERDRAWVARIABLE)) || (style & LBS_HASSTRINGS));
+    bool hasStrings =
+        combo ? (!(style & (CBS_OWNERDRAWFIXED | CBS_OWNERDRAWVARIABLE)) || (style & CBS_HASSTRINGS))
+              : (!(style & (LBS_OWNERDRAWFIXED | LBS_OWNERDRAWVARIABLE)) || (style & LBS_HASSTRINGS));
     w.key("strings");
     w.beginArray();
     for (int i = 0; hasStrings && i < count && i < kMaxItems; ++i) {
@@ -258,8 +248,7 @@ void WriteStringItems(JsonWriter& w, HWND box, bool combo)
     w.endArray();
 }
 
-void WriteControl(JsonWriter& w, HWND ctrl)
-{
+void WriteControl(JsonWriter &w, HWND ctrl) {
     std::wstring cls = WindowClassName(ctrl);
     LONG style = GetWindowLongW(ctrl, GWL_STYLE);
     w.beginObject();
@@ -312,16 +301,14 @@ void WriteControl(JsonWriter& w, HWND ctrl)
     w.endObject();
 }
 
-BOOL CALLBACK CollectChild(HWND hwnd, LPARAM lp)
-{
-    reinterpret_cast<std::vector<HWND>*>(lp)->push_back(hwnd);
+BOOL CALLBACK CollectChild(HWND hwnd, LPARAM lp) {
+    reinterpret_cast<std::vector<HWND> *>(lp)->push_back(hwnd);
     return TRUE;
 }
 
-}  // namespace
+} // namespace
 
-std::wstring RemoteWindowText(HWND hwnd)
-{
+std::wstring RemoteWindowText(HWND hwnd) {
     DWORD_PTR len = 0;
     if (!Send(hwnd, WM_GETTEXTLENGTH, 0, 0, &len))
         return std::wstring();
@@ -335,30 +322,26 @@ std::wstring RemoteWindowText(HWND hwnd)
     return std::wstring(buf.data());
 }
 
-std::wstring ControlText(HWND hwnd)
-{
+std::wstring ControlText(HWND hwnd) {
     std::wstring cls = WindowClassName(hwnd);
     if (IsClass(cls, L"Button") || IsClass(cls, L"Static"))
         return WindowCaption(hwnd);
     return RemoteWindowText(hwnd);
 }
 
-std::wstring WindowCaption(HWND hwnd)
-{
+std::wstring WindowCaption(HWND hwnd) {
     wchar_t text[1024] = {};
     InternalGetWindowText(hwnd, text, 1024);
     return text;
 }
 
-std::wstring WindowClassName(HWND hwnd)
-{
+std::wstring WindowClassName(HWND hwnd) {
     wchar_t name[256] = {};
     GetClassNameW(hwnd, name, 256);
     return name;
 }
 
-void WriteWindowSnapshot(JsonWriter& w, HWND top, HWND host, DWORD elapsedMs)
-{
+void WriteWindowSnapshot(JsonWriter &w, HWND top, HWND host, DWORD elapsedMs) {
     g_unresponsive = false;
     DWORD pid = 0;
     GetWindowThreadProcessId(top, &pid);
@@ -399,8 +382,7 @@ void WriteWindowSnapshot(JsonWriter& w, HWND top, HWND host, DWORD elapsedMs)
     g_unresponsive = false;
 }
 
-bool ReadRemoteString(DWORD pid, ULONG_PTR address, std::wstring& out)
-{
+bool ReadRemoteString(DWORD pid, ULONG_PTR address, std::wstring &out) {
     out.clear();
     HANDLE process = OpenProcess(PROCESS_VM_READ | PROCESS_QUERY_INFORMATION, FALSE, pid);
     if (!process)
@@ -411,7 +393,7 @@ bool ReadRemoteString(DWORD pid, ULONG_PTR address, std::wstring& out)
     wchar_t buf[kChunk];
     while (out.size() < kLimit) {
         SIZE_T done = 0;
-        const char* from = reinterpret_cast<const char*>(address) + out.size() * sizeof(wchar_t);
+        const char *from = reinterpret_cast<const char *>(address) + out.size() * sizeof(wchar_t);
         size_t take = kChunk;
         if (!ReadProcessMemory(process, from, buf, take * sizeof(wchar_t), &done) || done == 0) {
             // The chunk may cross into an unreadable page: fall back to one character.
@@ -434,8 +416,7 @@ bool ReadRemoteString(DWORD pid, ULONG_PTR address, std::wstring& out)
     return ok;
 }
 
-bool SelectListViewItem(HWND list, int index)
-{
+bool SelectListViewItem(HWND list, int index) {
     RemoteBuffer buf(list, sizeof(LVITEMW));
     if (!buf.ok())
         return false;
@@ -450,7 +431,8 @@ bool SelectListViewItem(HWND list, int index)
         return false;
     item.state = LVIS_SELECTED | LVIS_FOCUSED;
     if (!buf.write(0, &item, sizeof item) ||
-        !Send(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(buf.at(0)), &result) ||
+        !Send(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(buf.at(0)),
+              &result) ||
         !result)
         return false;
     Send(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(index), FALSE, &result);

@@ -19,11 +19,11 @@ std::wstring WindowCaption(HWND hwnd);
 
 // Writes the snapshot object of a top-level window and all its descendants. `host` is the
 // host window (for ownerIsHost); `elapsedMs` the time stamp to record.
-void WriteWindowSnapshot(JsonWriter& w, HWND top, HWND host, DWORD elapsedMs);
+void WriteWindowSnapshot(JsonWriter &w, HWND top, HWND host, DWORD elapsedMs);
 
 // Reads a NUL-terminated UTF-16 string at `address` in process `pid` (at most 32768
 // characters). Returns false when the process or memory cannot be read.
-bool ReadRemoteString(DWORD pid, ULONG_PTR address, std::wstring& out);
+bool ReadRemoteString(DWORD pid, ULONG_PTR address, std::wstring &out);
 
 // Makes row `index` of a list view of another process the only selected (and focused) row,
 // as a click would; the program gets its usual change notifications.

@@ -6,62 +6,53 @@
 #include <vector>
 
 class JsonWriter {
-public:
+  public:
     void beginObject() { open('{'); }
     void endObject() { close('}'); }
     void beginArray() { open('['); }
     void endArray() { close(']'); }
 
     // Starts a member of the current object; the next value call gives its value.
-    void key(const char* name)
-    {
+    void key(const char *name) {
         separator();
         appendQuoted(name);
         m_out += ':';
         m_afterKey = true;
     }
 
-    void str(const std::wstring& text)
-    {
+    void str(const std::wstring &text) {
         separator();
         appendQuoted(toUtf8(text));
     }
-    void str(const char* text)
-    {
+    void str(const char *text) {
         separator();
         appendQuoted(text);
     }
-    void num(long long v)
-    {
+    void num(long long v) {
         separator();
         m_out += std::to_string(v);
     }
-    void unum(unsigned long long v)
-    {
+    void unum(unsigned long long v) {
         separator();
         m_out += std::to_string(v);
     }
-    void boolean(bool v)
-    {
+    void boolean(bool v) {
         separator();
         m_out += v ? "true" : "false";
     }
-    void null()
-    {
+    void null() {
         separator();
         m_out += "null";
     }
     // Inserts text that is already a complete JSON value.
-    void raw(const std::string& json)
-    {
+    void raw(const std::string &json) {
         separator();
         m_out += json;
     }
 
-    const std::string& text() const { return m_out; }
+    const std::string &text() const { return m_out; }
 
-    static std::string toUtf8(const std::wstring& s)
-    {
+    static std::string toUtf8(const std::wstring &s) {
         std::string out;
         out.reserve(s.size());
         for (size_t i = 0; i < s.size(); ++i) {
@@ -74,7 +65,7 @@ public:
                 }
             }
             if (c >= 0xD800 && c <= 0xDFFF)
-                c = 0xFFFD;  // lone surrogate
+                c = 0xFFFD; // lone surrogate
             if (c < 0x80) {
                 out += static_cast<char>(c);
             } else if (c < 0x800) {
@@ -94,21 +85,18 @@ public:
         return out;
     }
 
-private:
-    void open(char c)
-    {
+  private:
+    void open(char c) {
         separator();
         m_out += c;
         m_first.push_back(true);
     }
-    void close(char c)
-    {
+    void close(char c) {
         m_out += c;
         if (!m_first.empty())
             m_first.pop_back();
     }
-    void separator()
-    {
+    void separator() {
         if (m_afterKey) {
             m_afterKey = false;
             return;
@@ -119,17 +107,26 @@ private:
             m_first.back() = false;
         }
     }
-    void appendQuoted(const std::string& utf8)
-    {
+    void appendQuoted(const std::string &utf8) {
         static const char hex[] = "0123456789abcdef";
         m_out += '"';
         for (unsigned char c : utf8) {
             switch (c) {
-            case '"': m_out += "\\\""; break;
-            case '\\': m_out += "\\\\"; break;
-            case '\n': m_out += "\\n"; break;
-            case '\r': m_out += "\\r"; break;
-            case '\t': m_out += "\\t"; break;
+            case '"':
+                m_out += "\\\"";
+                break;
+            case '\\':
+                m_out += "\\\\";
+                break;
+            case '\n':
+                m_out += "\\n";
+                break;
+            case '\r':
+                m_out += "\\r";
+                break;
+            case '\t':
+                m_out += "\\t";
+                break;
             default:
                 if (c < 0x20) {
                     m_out += "\\u00";

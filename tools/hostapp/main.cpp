@@ -59,8 +59,7 @@ namespace {
 
 const DWORD kPollMs = 20;
 
-void WriteForeground(JsonWriter& w)
-{
+void WriteForeground(JsonWriter &w) {
     HWND fg = GetForegroundWindow();
     DWORD pid = 0;
     if (fg)
@@ -88,8 +87,7 @@ struct RunResult {
     std::wstring commandLine;
 };
 
-std::string BuildReport(const Options& o, const RunResult& r)
-{
+std::string BuildReport(const Options &o, const RunResult &r) {
     JsonWriter w;
     w.beginObject();
     w.key("program");
@@ -122,8 +120,7 @@ std::string BuildReport(const Options& o, const RunResult& r)
     return w.text();
 }
 
-void WriteAll(HANDLE h, const std::string& data)
-{
+void WriteAll(HANDLE h, const std::string &data) {
     size_t done = 0;
     while (done < data.size()) {
         DWORD n = 0;
@@ -133,8 +130,7 @@ void WriteAll(HANDLE h, const std::string& data)
     }
 }
 
-void EmitReport(const Options& o, const std::string& report)
-{
+void EmitReport(const Options &o, const std::string &report) {
     if (!o.reportPath.empty()) {
         HANDLE f = CreateFileW(o.reportPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -149,8 +145,7 @@ void EmitReport(const Options& o, const std::string& report)
     WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), report + "\n");
 }
 
-HANDLE InheritableCopy(DWORD which)
-{
+HANDLE InheritableCopy(DWORD which) {
     HANDLE h = GetStdHandle(which);
     HANDLE copy = nullptr;
     if (h && h != INVALID_HANDLE_VALUE &&
@@ -159,8 +154,7 @@ HANDLE InheritableCopy(DWORD which)
     return nullptr;
 }
 
-RunResult RunChild(Options& o)
-{
+RunResult RunChild(Options &o) {
     RunResult r;
     r.commandLine = BuildCommandLine(o, HostWindow());
     std::vector<wchar_t> cmd(r.commandLine.begin(), r.commandLine.end());
@@ -212,12 +206,11 @@ RunResult RunChild(Options& o)
     return r;
 }
 
-}  // namespace
+} // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
-{
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     int argc = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    wchar_t **argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     Options o;
     std::wstring error;
     if (!argv || !ParseOptions(argc, argv, o, error)) {
@@ -229,7 +222,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
     }
     LocalFree(argv);
     if (!CreateHostWindow(instance, o.registered)) {
-        PrintError(L"hostapp: cannot create the host window (error " + std::to_wstring(GetLastError()) + L")\n");
+        PrintError(L"hostapp: cannot create the host window (error " + std::to_wstring(GetLastError()) +
+                   L")\n");
         return 4;
     }
     PumpFor(o.startDelayMs);
@@ -237,7 +231,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
     EmitReport(o, BuildReport(o, r));
     int code = r.timedOut ? 3 : 0;
     if (!r.started) {
-        PrintError(L"hostapp: cannot start " + o.program + L" (error " + std::to_wstring(r.startError) + L")\n");
+        PrintError(L"hostapp: cannot start " + o.program + L" (error " + std::to_wstring(r.startError) +
+                   L")\n");
         code = 4;
     }
     // Everything is written; ending here skips the window and DLL tear-down, which costs

@@ -6,8 +6,7 @@
 
 // hostapp is a GUI-subsystem program: no console is created, the handles come from whoever
 // started it.
-void PrintError(const std::wstring& text)
-{
+void PrintError(const std::wstring &text) {
     HANDLE h = GetStdHandle(STD_ERROR_HANDLE);
     if (!h || h == INVALID_HANDLE_VALUE)
         return;
@@ -16,33 +15,30 @@ void PrintError(const std::wstring& text)
     WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
 }
 
-void PrintUsage()
-{
+void PrintUsage() {
     PrintError(
-             L"usage: hostapp.exe [--on <caption> [--class C] [--press <text>|id:N] [--close] [--command N]\n"
-             L"                    [--set-text id=text] [--select-item id=n] [--send id:msg:wp:lp]\n"
-             L"                    [--delay ms] [--times N]]... [--snapshot-all] [--any-process]\n"
-             L"                    [--register <name>] [--raw <text>] [--cwd <dir>] [--timeout sec]\n"
-             L"                    [--start-delay ms] [--linger ms] [--report file] -- <program> [args...]\n");
+        L"usage: hostapp.exe [--on <caption> [--class C] [--press <text>|id:N] [--close] [--command N]\n"
+        L"                    [--set-text id=text] [--select-item id=n] [--send id:msg:wp:lp]\n"
+        L"                    [--delay ms] [--times N]]... [--snapshot-all] [--any-process]\n"
+        L"                    [--register <name>] [--raw <text>] [--cwd <dir>] [--timeout sec]\n"
+        L"                    [--start-delay ms] [--linger ms] [--report file] -- <program> [args...]\n");
 }
 
 namespace {
 
-bool ParseNumber(const std::wstring& text, long long& out)
-{
+bool ParseNumber(const std::wstring &text, long long &out) {
     if (text.empty())
         return false;
-    wchar_t* end = nullptr;
+    wchar_t *end = nullptr;
     out = wcstoll(text.c_str(), &end, 0);
     return end && *end == L'\0';
 }
 
-}  // namespace
+} // namespace
 
-bool ParseOptions(int argc, wchar_t** argv, Options& o, std::wstring& error)
-{
+bool ParseOptions(int argc, wchar_t **argv, Options &o, std::wstring &error) {
     int i = 1;
-    auto needValue = [&](const wchar_t* name, std::wstring& value) {
+    auto needValue = [&](const wchar_t *name, std::wstring &value) {
         if (i + 1 >= argc) {
             error = std::wstring(name) + L" needs a value";
             return false;
@@ -50,7 +46,7 @@ bool ParseOptions(int argc, wchar_t** argv, Options& o, std::wstring& error)
         value = argv[++i];
         return true;
     };
-    auto needNumber = [&](const wchar_t* name, long long& value) {
+    auto needNumber = [&](const wchar_t *name, long long &value) {
         std::wstring text;
         if (!needValue(name, text))
             return false;
@@ -60,7 +56,7 @@ bool ParseOptions(int argc, wchar_t** argv, Options& o, std::wstring& error)
         }
         return true;
     };
-    auto currentRule = [&](const wchar_t* name) -> Rule* {
+    auto currentRule = [&](const wchar_t *name) -> Rule * {
         if (o.rules.empty()) {
             error = std::wstring(name) + L" must follow --on";
             return nullptr;
@@ -81,11 +77,11 @@ bool ParseOptions(int argc, wchar_t** argv, Options& o, std::wstring& error)
             r.caption = v;
             o.rules.push_back(r);
         } else if (a == L"--class") {
-            Rule* r = currentRule(L"--class");
+            Rule *r = currentRule(L"--class");
             if (!r || !needValue(L"--class", r->windowClass))
                 return false;
         } else if (a == L"--press") {
-            Rule* r = currentRule(L"--press");
+            Rule *r = currentRule(L"--press");
             if (!r || !needValue(L"--press", v))
                 return false;
             Step step;
@@ -102,14 +98,14 @@ bool ParseOptions(int argc, wchar_t** argv, Options& o, std::wstring& error)
             }
             r->steps.push_back(step);
         } else if (a == L"--close") {
-            Rule* r = currentRule(L"--close");
+            Rule *r = currentRule(L"--close");
             if (!r)
                 return false;
             Step step;
             step.kind = Action::Close;
             r->steps.push_back(step);
         } else if (a == L"--command") {
-            Rule* r = currentRule(L"--command");
+            Rule *r = currentRule(L"--command");
             if (!r || !needNumber(L"--command", n))
                 return false;
             Step step;
@@ -117,7 +113,7 @@ bool ParseOptions(int argc, wchar_t** argv, Options& o, std::wstring& error)
             step.value = n;
             r->steps.push_back(step);
         } else if (a == L"--set-text" || a == L"--select-item") {
-            Rule* r = currentRule(a.c_str());
+            Rule *r = currentRule(a.c_str());
             if (!r || !needValue(a.c_str(), v))
                 return false;
             size_t eq = v.find(L'=');
@@ -140,7 +136,7 @@ bool ParseOptions(int argc, wchar_t** argv, Options& o, std::wstring& error)
             }
             r->steps.push_back(step);
         } else if (a == L"--send") {
-            Rule* r = currentRule(L"--send");
+            Rule *r = currentRule(L"--send");
             if (!r || !needValue(L"--send", v))
                 return false;
             long long parts[4] = {};
@@ -148,7 +144,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options& o, std::wstring& error)
             int count = 0;
             for (; count < 4; ++count) {
                 size_t colon = v.find(L':', start);
-                std::wstring part = v.substr(start, colon == std::wstring::npos ? std::wstring::npos : colon - start);
+                std::wstring part =
+                    v.substr(start, colon == std::wstring::npos ? std::wstring::npos : colon - start);
                 if (!ParseNumber(part, parts[count]))
                     break;
                 if (colon == std::wstring::npos) {
@@ -169,12 +166,12 @@ bool ParseOptions(int argc, wchar_t** argv, Options& o, std::wstring& error)
             step.lParam = static_cast<LPARAM>(parts[3]);
             r->steps.push_back(step);
         } else if (a == L"--delay") {
-            Rule* r = currentRule(L"--delay");
+            Rule *r = currentRule(L"--delay");
             if (!r || !needNumber(L"--delay", n))
                 return false;
             r->delayMs = static_cast<DWORD>(n);
         } else if (a == L"--times") {
-            Rule* r = currentRule(L"--times");
+            Rule *r = currentRule(L"--times");
             if (!r || !needNumber(L"--times", n))
                 return false;
             r->times = static_cast<int>(n);
@@ -225,15 +222,13 @@ bool ParseOptions(int argc, wchar_t** argv, Options& o, std::wstring& error)
 
 namespace {
 
-void ReplaceToken(std::wstring& text, const std::wstring& token, const std::wstring& value)
-{
+void ReplaceToken(std::wstring &text, const std::wstring &token, const std::wstring &value) {
     for (size_t pos = text.find(token); pos != std::wstring::npos; pos = text.find(token, pos + value.size()))
         text.replace(pos, token.size(), value);
 }
 
 // "{HWND}" becomes the handle in decimal, "{HWNDX}" in hexadecimal digits (upper case, no prefix).
-std::wstring ReplaceHwnd(std::wstring text, HWND host)
-{
+std::wstring ReplaceHwnd(std::wstring text, HWND host) {
     const ULONG_PTR handle = reinterpret_cast<ULONG_PTR>(host);
     wchar_t hex[32];
     swprintf(hex, 32, L"%llX", static_cast<unsigned long long>(handle));
@@ -243,8 +238,7 @@ std::wstring ReplaceHwnd(std::wstring text, HWND host)
 }
 
 // Quotes one argument so that the C runtime's splitting gives it back unchanged.
-std::wstring QuoteArgument(const std::wstring& arg)
-{
+std::wstring QuoteArgument(const std::wstring &arg) {
     if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos)
         return arg;
     std::wstring out = L"\"";
@@ -270,16 +264,15 @@ std::wstring QuoteArgument(const std::wstring& arg)
     return out;
 }
 
-}  // namespace
+} // namespace
 
-std::wstring BuildCommandLine(const Options& o, HWND host)
-{
+std::wstring BuildCommandLine(const Options &o, HWND host) {
     std::wstring line = QuoteArgument(o.program);
     if (o.useRaw) {
         line += L" ";
         line += ReplaceHwnd(o.raw, host);
     } else {
-        for (const std::wstring& a : o.args) {
+        for (const std::wstring &a : o.args) {
             line += L" ";
             line += QuoteArgument(ReplaceHwnd(a, host));
         }

@@ -47,10 +47,10 @@ struct Options {
 };
 
 // Parses hostapp's arguments; on failure `error` says why.
-bool ParseOptions(int argc, wchar_t** argv, Options& o, std::wstring& error);
+bool ParseOptions(int argc, wchar_t **argv, Options &o, std::wstring &error);
 void PrintUsage();
 // Writes UTF-8 text to the standard error handle.
-void PrintError(const std::wstring& text);
+void PrintError(const std::wstring &text);
 // The program's command line: its quoted path, then the arguments (quoted as the C runtime
 // splits them) or the raw text, with every "{HWND}" replaced by the host window handle.
-std::wstring BuildCommandLine(const Options& o, HWND host);
+std::wstring BuildCommandLine(const Options &o, HWND host);

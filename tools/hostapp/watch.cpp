@@ -18,8 +18,7 @@ struct SeenWindow {
 
 std::vector<std::string> g_snapshots;
 
-bool WildcardMatch(const wchar_t* pattern, const wchar_t* text)
-{
+bool WildcardMatch(const wchar_t *pattern, const wchar_t *text) {
     if (*pattern == L'\0')
         return *text == L'\0';
     if (*pattern == L'*')
@@ -29,15 +28,13 @@ bool WildcardMatch(const wchar_t* pattern, const wchar_t* text)
     return false;
 }
 
-bool CaptionMatches(const std::wstring& pattern, const std::wstring& caption)
-{
+bool CaptionMatches(const std::wstring &pattern, const std::wstring &caption) {
     if (pattern.find_first_of(L"*?") == std::wstring::npos)
         return pattern == caption;
     return WildcardMatch(pattern.c_str(), caption.c_str());
 }
 
-std::wstring WithoutAmpersands(const std::wstring& s)
-{
+std::wstring WithoutAmpersands(const std::wstring &s) {
     std::wstring out;
     for (wchar_t c : s)
         if (c != L'&')
@@ -46,14 +43,13 @@ std::wstring WithoutAmpersands(const std::wstring& s)
 }
 
 struct FindControl {
-    const Step* step;
+    const Step *step;
     bool byText;
     HWND found;
 };
 
-BOOL CALLBACK FindControlProc(HWND hwnd, LPARAM lp)
-{
-    FindControl* f = reinterpret_cast<FindControl*>(lp);
+BOOL CALLBACK FindControlProc(HWND hwnd, LPARAM lp) {
+    FindControl *f = reinterpret_cast<FindControl *>(lp);
     if (!f->byText) {
         if (static_cast<int>(GetWindowLongPtrW(hwnd, GWLP_ID)) == f->step->id) {
             f->found = hwnd;
@@ -66,21 +62,20 @@ BOOL CALLBACK FindControlProc(HWND hwnd, LPARAM lp)
     return TRUE;
 }
 
-HWND FindStepControl(HWND top, const Step& step, bool byText)
-{
+HWND FindStepControl(HWND top, const Step &step, bool byText) {
     FindControl f = {&step, byText, nullptr};
     EnumChildWindows(top, FindControlProc, reinterpret_cast<LPARAM>(&f));
     return f.found;
 }
 
-std::string PerformStep(HWND top, const Step& step)
-{
+std::string PerformStep(HWND top, const Step &step) {
     switch (step.kind) {
     case Action::Close:
         return PostMessageW(top, WM_CLOSE, 0, 0) ? "closed" : "post-failed";
     case Action::Command:
-        return PostMessageW(top, WM_COMMAND, MAKEWPARAM(static_cast<int>(step.value), 0), 0) ? "command-posted"
-                                                                                           : "post-failed";
+        return PostMessageW(top, WM_COMMAND, MAKEWPARAM(static_cast<int>(step.value), 0), 0)
+                   ? "command-posted"
+                   : "post-failed";
     case Action::Press: {
         HWND ctrl = FindStepControl(top, step, !step.byId);
         if (ctrl)
@@ -88,7 +83,7 @@ std::string PerformStep(HWND top, const Step& step)
             return PostMessageW(ctrl, BM_CLICK, 0, 0) ? "clicked" : "post-failed";
         if (step.byId)
             return PostMessageW(top, WM_COMMAND, MAKEWPARAM(step.id, BN_CLICKED), 0) ? "command-posted"
-                                                                                   : "post-failed";
+                                                                                     : "post-failed";
         return "not-found";
     }
     case Action::SetText: {
@@ -120,21 +115,25 @@ std::string PerformStep(HWND top, const Step& step)
     return "none";
 }
 
-const char* ActionName(Action a)
-{
+const char *ActionName(Action a) {
     switch (a) {
-    case Action::Press: return "press";
-    case Action::Close: return "close";
-    case Action::Command: return "command";
-    case Action::SetText: return "set-text";
-    case Action::SelectItem: return "select-item";
-    case Action::Send: return "send";
+    case Action::Press:
+        return "press";
+    case Action::Close:
+        return "close";
+    case Action::Command:
+        return "command";
+    case Action::SetText:
+        return "set-text";
+    case Action::SelectItem:
+        return "select-item";
+    case Action::Send:
+        return "send";
     }
     return "none";
 }
 
-void TakeSnapshot(HWND top, const char* reason, int ruleIndex, const Rule* rule)
-{
+void TakeSnapshot(HWND top, const char *reason, int ruleIndex, const Rule *rule) {
     JsonWriter w;
     w.beginObject();
     WriteWindowSnapshot(w, top, HostWindow(), ElapsedMs());
@@ -145,7 +144,7 @@ void TakeSnapshot(HWND top, const char* reason, int ruleIndex, const Rule* rule)
     std::string names;
     std::string results;
     if (rule) {
-        for (const Step& step : rule->steps) {
+        for (const Step &step : rule->steps) {
             if (!names.empty()) {
                 names += "+";
                 results += ",";
@@ -170,9 +169,8 @@ struct Watch {
     std::vector<HWND> visible;
 };
 
-BOOL CALLBACK CollectTopLevel(HWND hwnd, LPARAM lp)
-{
-    Watch* watch = reinterpret_cast<Watch*>(lp);
+BOOL CALLBACK CollectTopLevel(HWND hwnd, LPARAM lp) {
+    Watch *watch = reinterpret_cast<Watch *>(lp);
     if (hwnd == HostWindow() || !IsWindowVisible(hwnd))
         return TRUE;
     DWORD pid = 0;
@@ -186,10 +184,9 @@ BOOL CALLBACK CollectTopLevel(HWND hwnd, LPARAM lp)
 
 std::map<HWND, SeenWindow> g_seen;
 
-}  // namespace
+} // namespace
 
-void ScanWindows(Options& o, DWORD childPid)
-{
+void ScanWindows(Options &o, DWORD childPid) {
     Watch watch;
     watch.childPid = childPid;
     watch.anyProcess = o.anyProcess;
@@ -205,7 +202,7 @@ void ScanWindows(Options& o, DWORD childPid)
     DWORD t = ElapsedMs();
     for (HWND hwnd : watch.visible) {
         auto ins = g_seen.insert({hwnd, SeenWindow()});
-        SeenWindow& seen = ins.first->second;
+        SeenWindow &seen = ins.first->second;
         if (ins.second)
             seen.firstVisibleMs = t;
         if (o.snapshotAll && !seen.snapshotTaken) {
@@ -217,7 +214,7 @@ void ScanWindows(Options& o, DWORD childPid)
         std::wstring caption = WindowCaption(hwnd);
         std::wstring cls = WindowClassName(hwnd);
         for (size_t r = 0; r < o.rules.size(); ++r) {
-            Rule& rule = o.rules[r];
+            Rule &rule = o.rules[r];
             if (seen.firedRules.count(r) || (rule.times >= 0 && rule.fired >= rule.times))
                 continue;
             if (!CaptionMatches(rule.caption, caption))
@@ -235,8 +232,7 @@ void ScanWindows(Options& o, DWORD childPid)
     }
 }
 
-void SnapshotRemaining(const Options& o, DWORD childPid)
-{
+void SnapshotRemaining(const Options &o, DWORD childPid) {
     Watch watch;
     watch.childPid = childPid;
     watch.anyProcess = o.anyProcess;
@@ -245,8 +241,7 @@ void SnapshotRemaining(const Options& o, DWORD childPid)
         TakeSnapshot(hwnd, "timeout", -1, nullptr);
 }
 
-std::string SnapshotsJson()
-{
+std::string SnapshotsJson() {
     std::string out = "[";
     for (size_t i = 0; i < g_snapshots.size(); ++i) {
         if (i)

@@ -9,14 +9,12 @@ namespace {
 
 const std::size_t kPathBufferChars = 260;
 
-bool isSeparator(wchar_t c)
-{
+bool isSeparator(wchar_t c) {
     return c == L'\\' || c == L'/';
 }
 
 // Case-insensitive test of the first `prefix.size()` characters; the rest goes to `rest`.
-bool hasPrefix(const std::wstring& arg, const wchar_t* prefix, CaseFold fold, std::wstring& rest)
-{
+bool hasPrefix(const std::wstring &arg, const wchar_t *prefix, CaseFold fold, std::wstring &rest) {
     const std::wstring p(prefix);
     if (arg.size() < p.size())
         return false;
@@ -28,16 +26,14 @@ bool hasPrefix(const std::wstring& arg, const wchar_t* prefix, CaseFold fold, st
     return true;
 }
 
-bool equalsNoCase(const std::wstring& a, const wchar_t* b, CaseFold fold)
-{
+bool equalsNoCase(const std::wstring &a, const wchar_t *b, CaseFold fold) {
     std::wstring rest;
     return hasPrefix(a, b, fold, rest) && rest.empty();
 }
 
 } // namespace
 
-std::int64_t parseDecimal(const std::wstring& text)
-{
+std::int64_t parseDecimal(const std::wstring &text) {
     std::size_t i = 0;
     while (i < text.size() && (text[i] == L' ' || (text[i] >= L'\t' && text[i] <= L'\r')))
         ++i;
@@ -57,16 +53,15 @@ std::int64_t parseDecimal(const std::wstring& text)
     return negative ? -value : value;
 }
 
-StartupOptions parseArguments(const std::vector<std::wstring>& args, const ArgumentProbes& probes)
-{
+StartupOptions parseArguments(const std::vector<std::wstring> &args, const ArgumentProbes &probes) {
     const CaseFold fold = probes.fold ? probes.fold : defaultCaseFold;
     StartupOptions o;
-    for (const std::wstring& arg : args) {
+    for (const std::wstring &arg : args) {
         std::wstring rest;
         if (hasPrefix(arg, L"/hwnd:", fold, rest)) {
             const std::int64_t value = parseDecimal(rest);
-            const bool exists = value != 0 && probes.isWindow &&
-                                probes.isWindow(static_cast<std::intptr_t>(value));
+            const bool exists =
+                value != 0 && probes.isWindow && probes.isWindow(static_cast<std::intptr_t>(value));
             o.hostWindow = exists ? static_cast<std::intptr_t>(value) : 0;
         }
         if (hasPrefix(arg, L"/arc:", fold, rest))
@@ -89,8 +84,7 @@ StartupOptions parseArguments(const std::vector<std::wstring>& args, const Argum
     return o;
 }
 
-Mode selectMode(const StartupOptions& o)
-{
+Mode selectMode(const StartupOptions &o) {
     if (!o.files.empty() && !o.bareArchivePath.empty())
         return Mode::FileList;
     if (!o.folderPath.empty())
@@ -98,29 +92,26 @@ Mode selectMode(const StartupOptions& o)
     return o.compress ? Mode::ProjectBuild : Mode::Interactive;
 }
 
-std::wstring fileNamePart(const std::wstring& path)
-{
+std::wstring fileNamePart(const std::wstring &path) {
     const std::size_t cut = path.find_last_of(L"\\/:");
     return cut == std::wstring::npos ? path : path.substr(cut + 1);
 }
 
-bool matchesAny(const std::wstring& name, const std::vector<std::wstring>& patterns, CaseFold fold)
-{
-    for (const std::wstring& p : patterns) {
+bool matchesAny(const std::wstring &name, const std::vector<std::wstring> &patterns, CaseFold fold) {
+    for (const std::wstring &p : patterns) {
         if (matchSpec(name, p, fold ? fold : defaultCaseFold))
             return true;
     }
     return false;
 }
 
-bool renameExtension(const std::wstring& path, const std::wstring& extension, std::size_t bufferChars,
-                     std::wstring& result)
-{
+bool renameExtension(const std::wstring &path, const std::wstring &extension, std::size_t bufferChars,
+                     std::wstring &result) {
     std::wstring base = path;
     // Drop trailing separators, but keep the one of a root ("\", "C:\").
     const std::size_t rootLength = (base.size() >= 3 && base[1] == L':' && isSeparator(base[2])) ? 3
-                                   : (!base.empty() && isSeparator(base[0]))                    ? 1
-                                                                                                : 0;
+                                   : (!base.empty() && isSeparator(base[0]))                     ? 1
+                                                                                                 : 0;
     while (base.size() > rootLength && base.size() > 1 && isSeparator(base.back()))
         base.pop_back();
     std::size_t dot = std::wstring::npos;
@@ -137,23 +128,21 @@ bool renameExtension(const std::wstring& path, const std::wstring& extension, st
     return true;
 }
 
-std::wstring relativeName(const std::wstring& folder, const std::wstring& path)
-{
+std::wstring relativeName(const std::wstring &folder, const std::wstring &path) {
     std::size_t start = 0;
     if (path.size() >= folder.size() && path.compare(0, folder.size(), folder) == 0)
         start = folder.size();
     while (start < path.size() && isSeparator(path[start]))
         ++start;
     std::wstring name = path.substr(start);
-    for (wchar_t& c : name) {
+    for (wchar_t &c : name) {
         if (c == L'/')
             c = L'\\';
     }
     return name;
 }
 
-std::wstring folderArchivePath(const StartupOptions& o)
-{
+std::wstring folderArchivePath(const StartupOptions &o) {
     std::wstring path;
     if (!o.switchArchivePath.empty())
         path = o.switchArchivePath;

@@ -2,8 +2,7 @@
 
 namespace cfcmd {
 
-wchar_t defaultCaseFold(wchar_t c)
-{
+wchar_t defaultCaseFold(wchar_t c) {
     const unsigned u = static_cast<unsigned>(c);
     if (u >= 'a' && u <= 'z')
         return static_cast<wchar_t>(u - 0x20);
@@ -27,18 +26,16 @@ wchar_t defaultCaseFold(wchar_t c)
 
 namespace {
 
-bool isPatternEnd(const wchar_t* p)
-{
+bool isPatternEnd(const wchar_t *p) {
     return *p == L'\0' || *p == L';';
 }
 
 // Matches `name` against one pattern that ends at NUL or ';'. Greedy with one backtrack point
 // (the last '*' seen), which is enough for '*' and '?' and keeps the work at O(name x pattern)
 // whatever the number of stars.
-bool matchOne(const wchar_t* name, const wchar_t* pattern, CaseFold fold)
-{
-    const wchar_t* starPattern = nullptr;
-    const wchar_t* starName = nullptr;
+bool matchOne(const wchar_t *name, const wchar_t *pattern, CaseFold fold) {
+    const wchar_t *starPattern = nullptr;
+    const wchar_t *starName = nullptr;
     for (;;) {
         if (!isPatternEnd(pattern) && *pattern == L'*') {
             starPattern = ++pattern;
@@ -65,11 +62,10 @@ bool matchOne(const wchar_t* name, const wchar_t* pattern, CaseFold fold)
 
 } // namespace
 
-bool matchSpec(const std::wstring& name, const std::wstring& spec, CaseFold fold)
-{
+bool matchSpec(const std::wstring &name, const std::wstring &spec, CaseFold fold) {
     if (spec == L"*.*")
         return true;
-    const wchar_t* p = spec.c_str();
+    const wchar_t *p = spec.c_str();
     while (*p) {
         while (*p == L' ')
             ++p;

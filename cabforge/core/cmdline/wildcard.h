@@ -14,6 +14,6 @@ using CaseFold = wchar_t (*)(wchar_t);
 // Upper-cases ASCII, Latin-1, Latin Extended-A, Greek, Cyrillic and full-width Latin letters.
 wchar_t defaultCaseFold(wchar_t c);
 
-bool matchSpec(const std::wstring& name, const std::wstring& spec, CaseFold fold = defaultCaseFold);
+bool matchSpec(const std::wstring &name, const std::wstring &spec, CaseFold fold = defaultCaseFold);
 
 } // namespace cfcmd

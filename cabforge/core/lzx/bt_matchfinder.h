@@ -40,7 +40,8 @@ class BinaryTreeMatchFinder {
 
   private:
     // The length-2 and length-3 candidates at `pos` (from the two small tables), without inserting it.
-    unsigned shortMatches(const std::uint8_t *cur, std::uint32_t pos, std::uint32_t limit, LzMatch *out) const;
+    unsigned shortMatches(const std::uint8_t *cur, std::uint32_t pos, std::uint32_t limit,
+                          LzMatch *out) const;
     template <bool kRecord>
     unsigned advance(const std::uint8_t *cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen,
                      unsigned depth, LzMatch *out);

@@ -35,13 +35,13 @@ namespace {
 constexpr unsigned kMaxBlockFrames = 8;
 
 struct LevelParams {
-    bool optimal;       // near-optimal parsing over binary trees, else lazy parsing over hash chains
-    unsigned lazyBelow; // lazy parser: look one byte ahead before taking a match shorter than this
-                        // (0: greedy); looking ahead costs a second search per match
-    unsigned depth;     // match-finder steps per position: deeper finds better matches, slower
-    unsigned niceLen;   // a match this long is taken at once: higher helps ratio on repetitive data
-    unsigned passes;    // optimal parser: passes, each costed with the codes of the previous one;
-                        // each pass gains a little ratio for a parse's worth of time
+    bool optimal;         // near-optimal parsing over binary trees, else lazy parsing over hash chains
+    unsigned lazyBelow;   // lazy parser: look one byte ahead before taking a match shorter than this
+                          // (0: greedy); looking ahead costs a second search per match
+    unsigned depth;       // match-finder steps per position: deeper finds better matches, slower
+    unsigned niceLen;     // a match this long is taken at once: higher helps ratio on repetitive data
+    unsigned passes;      // optimal parser: passes, each costed with the codes of the previous one;
+                          // each pass gains a little ratio for a parse's worth of time
     unsigned blockFrames; // frames one block may span, 1..kMaxBlockFrames: pricing whether a frame
                           // joins the open block costs the time of building its trees twice
 };
@@ -889,7 +889,8 @@ std::size_t optimalPass(Encoder &enc, const std::uint8_t *frame, std::size_t n, 
             if (len <= longestRep)
                 continue;
             const unsigned first = len >= niceLen ? len : std::max<unsigned>(kMinMatch, longestRep + 1);
-            relaxLengths(here, base, mainCost + kNumChars + k * 8, lengthCost, k << kStepLengthBits, first, len);
+            relaxLengths(here, base, mainCost + kNumChars + k * 8, lengthCost, k << kStepLengthBits, first,
+                         len);
             longestRep = len;
         }
 
@@ -999,12 +1000,14 @@ Encoder *createEncoder(const EncoderOptions &options) {
         enc->frameItems[f] = enc->items.get() + std::size_t(f) * kFrameSize;
     if (enc->params.optimal) {
         // Room for every position's most matches, so the cache can never overflow.
-        enc->matchCacheCap = kFrameSize * std::size_t(enc->params.depth + BinaryTreeMatchFinder::kExtraMatches);
+        enc->matchCacheCap =
+            kFrameSize * std::size_t(enc->params.depth + BinaryTreeMatchFinder::kExtraMatches);
         enc->nodes.reset(new (std::nothrow) OptimalNode[kFrameSize + 1]);
         enc->nodeQueues.reset(new (std::nothrow) RepeatQueue[kFrameSize + 1]);
         enc->matchCache.reset(new (std::nothrow) LzMatch[enc->matchCacheCap]);
         enc->matchStart.reset(new (std::nothrow) std::uint32_t[kFrameSize + 1]);
-        if (!enc->nodes || !enc->nodeQueues || !enc->matchCache || !enc->matchStart || !enc->binaryTrees.init(options.windowBits))
+        if (!enc->nodes || !enc->nodeQueues || !enc->matchCache || !enc->matchStart ||
+            !enc->binaryTrees.init(options.windowBits))
             return nullptr;
     } else if (!enc->hashChains.init(options.windowBits)) {
         return nullptr;

@@ -8,29 +8,25 @@ namespace {
 // Quoted texts and bare words are cut into pieces of at most this many characters.
 const size_t kMaxArgumentChars = 260;
 
-bool IsSpace(wchar_t c)
-{
+bool IsSpace(wchar_t c) {
     return std::iswspace(static_cast<wint_t>(c)) != 0;
 }
 
-size_t SkipSpace(const std::wstring& text, size_t pos)
-{
+size_t SkipSpace(const std::wstring &text, size_t pos) {
     while (pos < text.size() && IsSpace(text[pos]))
         ++pos;
     return pos;
 }
 
-wchar_t LowerAscii(wchar_t c)
-{
+wchar_t LowerAscii(wchar_t c) {
     return std::towlower(static_cast<wint_t>(c));
 }
 
-}  // namespace
+} // namespace
 
-ParsedCommandLine ParseCommandLine(const std::wstring& commandLine, const PathExistsFn& pathExists)
-{
+ParsedCommandLine ParseCommandLine(const std::wstring &commandLine, const PathExistsFn &pathExists) {
     ParsedCommandLine result;
-    const std::wstring& text = commandLine;
+    const std::wstring &text = commandLine;
     size_t pos = 0;
     if (!text.empty() && text[0] == L'"') {
         const size_t close = text.find(L'"', 1);
@@ -75,18 +71,16 @@ ParsedCommandLine ParseCommandLine(const std::wstring& commandLine, const PathEx
     return result;
 }
 
-bool HasFlagSwitch(const ParsedCommandLine& line, const std::wstring& name)
-{
-    for (const std::wstring& s : line.switches)
+bool HasFlagSwitch(const ParsedCommandLine &line, const std::wstring &name) {
+    for (const std::wstring &s : line.switches)
         if (s == name)
             return true;
     return false;
 }
 
-bool FindValueSwitch(const ParsedCommandLine& line, const std::wstring& name, std::wstring& value)
-{
+bool FindValueSwitch(const ParsedCommandLine &line, const std::wstring &name, std::wstring &value) {
     const std::wstring prefix = name + L":";
-    for (const std::wstring& s : line.switches) {
+    for (const std::wstring &s : line.switches) {
         if (s.size() < prefix.size())
             continue;
         bool same = true;
@@ -100,7 +94,6 @@ bool FindValueSwitch(const ParsedCommandLine& line, const std::wstring& name, st
     return false;
 }
 
-long long ParseAutoBaseNumber(const std::wstring& text)
-{
+long long ParseAutoBaseNumber(const std::wstring &text) {
     return std::wcstoll(text.c_str(), nullptr, 0);
 }

@@ -12,18 +12,18 @@ struct ParsedCommandLine {
 };
 
 // Tells whether a text names an existing file or folder.
-using PathExistsFn = std::function<bool(const std::wstring&)>;
+using PathExistsFn = std::function<bool(const std::wstring &)>;
 
 // Parses a whole process command line (program name first).
-ParsedCommandLine ParseCommandLine(const std::wstring& commandLine, const PathExistsFn& pathExists);
+ParsedCommandLine ParseCommandLine(const std::wstring &commandLine, const PathExistsFn &pathExists);
 
 // A flag switch: present when a switch equals `name` exactly (case-sensitive).
-bool HasFlagSwitch(const ParsedCommandLine& line, const std::wstring& name);
+bool HasFlagSwitch(const ParsedCommandLine &line, const std::wstring &name);
 
 // A value switch "name:value": the first switch whose start equals name + ":" ignoring case.
 // Returns false when none matches.
-bool FindValueSwitch(const ParsedCommandLine& line, const std::wstring& name, std::wstring& value);
+bool FindValueSwitch(const ParsedCommandLine &line, const std::wstring &name, std::wstring &value);
 
 // The C library's string-to-integer rule with automatic base ("0x" hexadecimal, leading "0"
 // octal, else decimal), stopping at the first character that does not fit; no digits give 0.
-long long ParseAutoBaseNumber(const std::wstring& text);
+long long ParseAutoBaseNumber(const std::wstring &text);

@@ -1,7 +1,6 @@
 #include "decision.h"
 
-Decision DecideMainDialog(const DecisionInputs& in, const std::function<bool()>& hasNewInformation)
-{
+Decision DecideMainDialog(const DecisionInputs &in, const std::function<bool()> &hasNewInformation) {
     Decision d;
     if (!in.autoCheck) {
         d.openMainDialog = true;

@@ -4,7 +4,7 @@
 #include <functional>
 
 struct DecisionInputs {
-    bool autoCheck = false;           // the AutoCheck switch was given
+    bool autoCheck = false; // the AutoCheck switch was given
     bool integrateMode = false;
     bool autoCheckUpdate = true;      // integrate mode only
     bool showOnNewInformation = true; // integrate mode only
@@ -15,8 +15,8 @@ struct DecisionInputs {
 
 struct Decision {
     bool openMainDialog = false;
-    bool notifyHost = false;  // post the update notification to the host's window
+    bool notifyHost = false; // post the update notification to the host's window
 };
 
 // `hasNewInformation` is called only when the rule needs it (it also updates the news marker).
-Decision DecideMainDialog(const DecisionInputs& in, const std::function<bool()>& hasNewInformation);
+Decision DecideMainDialog(const DecisionInputs &in, const std::function<bool()> &hasNewInformation);

@@ -14,13 +14,20 @@ const int64_t kMaxSeconds = INT64_MAX / kTicksPerSecond;
 const unsigned kLastYear = 30827;
 const unsigned kFirstYear = 1601;
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool IsTokenChar(char c) { return IsDigit(c) || IsLetter(c) || c == '+' || c == '-'; }
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool IsLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool IsTokenChar(char c) {
+    return IsDigit(c) || IsLetter(c) || c == '+' || c == '-';
+}
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
-bool EqualNoCase(const char* a, size_t length, const char* b)
-{
+bool EqualNoCase(const char *a, size_t length, const char *b) {
     if (std::strlen(b) != length)
         return false;
     for (size_t i = 0; i < length; ++i) {
@@ -33,8 +40,7 @@ bool EqualNoCase(const char* a, size_t length, const char* b)
 // Reads a run of zero or more digits as a decimal number (no digits give 0). A run whose value
 // exceeds `limit` fails instead of wrapping, so that an absurd day such as 65538 cannot turn
 // into a plausible one.
-bool ReadNumber(const char*& p, uint32_t limit, uint32_t& value)
-{
+bool ReadNumber(const char *&p, uint32_t limit, uint32_t &value) {
     uint64_t v = 0;
     bool tooLarge = false;
     while (IsDigit(*p)) {
@@ -49,8 +55,7 @@ bool ReadNumber(const char*& p, uint32_t limit, uint32_t& value)
     return !tooLarge;
 }
 
-bool ReadField(const char*& p, uint16_t& field)
-{
+bool ReadField(const char *&p, uint16_t &field) {
     uint32_t v;
     if (!ReadNumber(p, 0xFFFF, v))
         return false;
@@ -58,11 +63,10 @@ bool ReadField(const char*& p, uint16_t& field)
     return true;
 }
 
-bool ReadMonthName(const char*& p, uint16_t& month)
-{
-    static const char* const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+bool ReadMonthName(const char *&p, uint16_t &month) {
+    static const char *const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const char* start = p;
+    const char *start = p;
     while (IsLetter(*p))
         ++p;
     size_t length = static_cast<size_t>(p - start);
@@ -76,32 +80,30 @@ bool ReadMonthName(const char*& p, uint16_t& month)
 }
 
 // Zone offset in seconds east of UTC from the token collected by 't'.
-bool ZoneOffset(const char* token, size_t length, int64_t& seconds)
-{
+bool ZoneOffset(const char *token, size_t length, int64_t &seconds) {
     struct Zone {
-        const char* name;
+        const char *name;
         int hhmm;
     };
     static const Zone kZones[] = {
-        {"GMT", 0},    {"UT", 0},     {"EDT", -400}, {"EST", -500}, {"CDT", -500},
-        {"CST", -600}, {"MDT", -600}, {"MST", -700}, {"PDT", -700}, {"PST", -800},
-        {"JST", 900},
+        {"GMT", 0},    {"UT", 0},     {"EDT", -400}, {"EST", -500}, {"CDT", -500}, {"CST", -600},
+        {"MDT", -600}, {"MST", -700}, {"PDT", -700}, {"PST", -800}, {"JST", 900},
     };
     if (length == 0)
         return false;
     if (token[0] == '+' || token[0] == '-') {
         if (length < 2)
             return false;
-        const char* p = token + 1;
+        const char *p = token + 1;
         uint32_t v;
         if (!ReadNumber(p, INT32_MAX, v) || p != token + length)
-            return false;  // not all digits, or beyond the range of the decimal conversion
+            return false; // not all digits, or beyond the range of the decimal conversion
         int64_t signedValue = token[0] == '-' ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
         // hhmm; C++ division truncates toward zero, so both parts carry the sign.
         seconds = (signedValue / 100) * 3600 + (signedValue % 100) * 60;
         return true;
     }
-    for (const Zone& zone : kZones) {
+    for (const Zone &zone : kZones) {
         if (EqualNoCase(token, length, zone.name)) {
             seconds = static_cast<int64_t>(zone.hhmm / 100) * 3600 + (zone.hhmm % 100) * 60;
             return true;
@@ -110,28 +112,27 @@ bool ZoneOffset(const char* token, size_t length, int64_t& seconds)
     return false;
 }
 
-bool IsLeapYear(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeapYear(unsigned y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
-unsigned DaysInMonth(unsigned y, unsigned m)
-{
+unsigned DaysInMonth(unsigned y, unsigned m) {
     static const unsigned char kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     return (m == 2 && IsLeapYear(y)) ? 29u : kDays[m - 1];
 }
 
 // Days from 1601-01-01 to y-m-d (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d)
-{
+int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
     y -= m <= 2 ? 1 : 0;
     const int64_t era = (y >= 0 ? y : y - 399) / 400;
     const int64_t yoe = y - era * 400;
     const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
     const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     const int64_t daysFrom1970 = era * 146097 + doe - 719468;
-    return daysFrom1970 + 134774;  // 1601-01-01 .. 1970-01-01
+    return daysFrom1970 + 134774; // 1601-01-01 .. 1970-01-01
 }
 
-void CivilFromDays(int64_t days1601, CalendarTime& t)
-{
+void CivilFromDays(int64_t days1601, CalendarTime &t) {
     const int64_t z = days1601 - 134774 + 719468;
     const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
     const int64_t doe = z - era * 146097;
@@ -144,31 +145,28 @@ void CivilFromDays(int64_t days1601, CalendarTime& t)
     t.year = static_cast<uint16_t>(y);
     t.month = static_cast<uint16_t>(m);
     t.day = static_cast<uint16_t>(d);
-    t.dayOfWeek = static_cast<uint16_t>((days1601 + 1) % 7);  // 1601-01-01 was a Monday
+    t.dayOfWeek = static_cast<uint16_t>((days1601 + 1) % 7); // 1601-01-01 was a Monday
 }
 
-bool IsValid(const CalendarTime& t)
-{
-    return t.year >= kFirstYear && t.year <= kLastYear && t.month >= 1 && t.month <= 12 &&
-           t.day >= 1 && t.day <= DaysInMonth(t.year, t.month) && t.hour <= 23 &&
-           t.minute <= 59 && t.second <= 59;
+bool IsValid(const CalendarTime &t) {
+    return t.year >= kFirstYear && t.year <= kLastYear && t.month >= 1 && t.month <= 12 && t.day >= 1 &&
+           t.day <= DaysInMonth(t.year, t.month) && t.hour <= 23 && t.minute <= 59 && t.second <= 59;
 }
 
-}  // namespace
+} // namespace
 
-bool matchDatePattern(const char* pattern, const char* text, CalendarTime& out)
-{
+bool matchDatePattern(const char *pattern, const char *text, CalendarTime &out) {
     std::memset(&out, 0, sizeof out);
     if (!pattern || !text)
         return false;
 
     CalendarTime t;
     std::memset(&t, 0, sizeof t);
-    const char* zone = nullptr;
+    const char *zone = nullptr;
     size_t zoneLength = 0;
-    const char* p = text;
+    const char *p = text;
 
-    for (const char* pc = pattern; *pc; ++pc) {
+    for (const char *pc = pattern; *pc; ++pc) {
         switch (*pc) {
         case 'w':
             while (IsLetter(*p))
@@ -236,11 +234,11 @@ bool matchDatePattern(const char* pattern, const char* text, CalendarTime& out)
     if (!IsValid(t))
         return false;
 
-    const int64_t local = DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 +
-                          t.minute * 60 + t.second;
+    const int64_t local =
+        DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
     const int64_t utc = local - offsetSeconds;
     if (utc < 0 || utc > kMaxSeconds)
-        return false;  // outside the range of the platform's file time
+        return false; // outside the range of the platform's file time
 
     CalendarTime result;
     std::memset(&result, 0, sizeof result);
@@ -253,17 +251,12 @@ bool matchDatePattern(const char* pattern, const char* text, CalendarTime& out)
     return true;
 }
 
-const char* const kFeedDatePatterns[5] = {
-    "w, d m y h:n:s t",
-    "w, d-m-y h:n:s t",
-    "w, d m y h:n t",
-    "w d m y h:n:s t",
-    "w m d h:n:s y t",
+const char *const kFeedDatePatterns[5] = {
+    "w, d m y h:n:s t", "w, d-m-y h:n:s t", "w, d m y h:n t", "w d m y h:n:s t", "w m d h:n:s y t",
 };
 
-bool matchFeedDate(const char* text, CalendarTime& out)
-{
-    for (const char* pattern : kFeedDatePatterns) {
+bool matchFeedDate(const char *text, CalendarTime &out) {
+    for (const char *pattern : kFeedDatePatterns) {
         CalendarTime t;
         if (matchDatePattern(pattern, text, t)) {
             out = t;

@@ -6,8 +6,8 @@
 // A calendar time in the SYSTEMTIME field order: eight unsigned 16-bit fields.
 struct CalendarTime {
     uint16_t year;
-    uint16_t month;      // 1-12
-    uint16_t dayOfWeek;  // 0 = Sunday
+    uint16_t month;     // 1-12
+    uint16_t dayOfWeek; // 0 = Sunday
     uint16_t day;
     uint16_t hour;
     uint16_t minute;
@@ -22,11 +22,11 @@ struct CalendarTime {
 // (short years: 0-70 -> 2000-2070, 71-1899 -> +1900), h/H hour, n minute, s second, t zone
 // token, space = optional run of spaces, * = skip to the next pattern character, anything else
 // must appear literally. Text after the last pattern character is ignored.
-bool matchDatePattern(const char* pattern, const char* text, CalendarTime& out);
+bool matchDatePattern(const char *pattern, const char *text, CalendarTime &out);
 
 // The five feed-date layouts, in the order they are tried.
-extern const char* const kFeedDatePatterns[5];
+extern const char *const kFeedDatePatterns[5];
 
 // Tries the five layouts in order on `text`; the first match gives the result. On failure
 // `out` is left unchanged.
-bool matchFeedDate(const char* text, CalendarTime& out);
+bool matchFeedDate(const char *text, CalendarTime &out);

@@ -10,34 +10,41 @@ namespace {
 
 const unsigned char kPngSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
 
-void* callocBytes(std::size_t bytes, void*) { return std::calloc(1, bytes); }
-void* mallocBytes(std::size_t bytes, void*) { return std::malloc(bytes); }
-void freeBytes(void* block, void*) { std::free(block); }
+void *callocBytes(std::size_t bytes, void *) {
+    return std::calloc(1, bytes);
+}
+void *mallocBytes(std::size_t bytes, void *) {
+    return std::malloc(bytes);
+}
+void freeBytes(void *block, void *) {
+    std::free(block);
+}
 
 const PngDibMemory kDefaultMemory = {callocBytes, freeBytes, mallocBytes, freeBytes, nullptr};
 
 // libpng reports through these; nothing is logged, an error jumps back to the decoder.
-void silentError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void silentError(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
 void silentWarning(png_structp, png_const_charp) {}
 
-void putU16(unsigned char* p, std::uint32_t v)
-{
+void putU16(unsigned char *p, std::uint32_t v) {
     p[0] = static_cast<unsigned char>(v);
     p[1] = static_cast<unsigned char>(v >> 8);
 }
 
-void putU32(unsigned char* p, std::uint32_t v)
-{
+void putU32(unsigned char *p, std::uint32_t v) {
     putU16(p, v & 0xFFFF);
     putU16(p + 2, v >> 16);
 }
 
-std::uint32_t getU32(const unsigned char* p)
-{
+std::uint32_t getU32(const unsigned char *p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-std::uint16_t getU16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint16_t getU16(const unsigned char *p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 
 // Colour-table entry: blue, green, red, alpha.
 struct TableEntry {
@@ -50,10 +57,10 @@ struct Layout {
     png_uint_32 height = 0;
     int bitDepth = 0;
     int colorType = 0;
-    unsigned sourceBits = 0;  // bit count chosen from colour type and depth, before transparency
-    unsigned dibBits = 0;     // final bit count
+    unsigned sourceBits = 0; // bit count chosen from colour type and depth, before transparency
+    unsigned dibBits = 0;    // final bit count
     unsigned tableEntries = 0;
-    std::size_t rowBytes = 0;  // bytes libpng delivers per row after the transformations
+    std::size_t rowBytes = 0; // bytes libpng delivers per row after the transformations
     bool alphaChannel = false;
     bool transparencyChunk = false;
     unsigned char transRed = 0, transGreen = 0, transBlue = 0;
@@ -61,29 +68,34 @@ struct Layout {
 };
 
 // DIB bit count for a colour type and (already stripped) bit depth; 0 when unsupported.
-unsigned chooseBitCount(int colorType, int depth, bool* pack)
-{
+unsigned chooseBitCount(int colorType, int depth, bool *pack) {
     *pack = false;
     switch (colorType) {
     case PNG_COLOR_TYPE_GRAY:
     case PNG_COLOR_TYPE_PALETTE:
         switch (depth) {
-        case 1: return 1;
-        case 2: *pack = true; return 8;
-        case 4: return 4;
-        case 8: return 8;
+        case 1:
+            return 1;
+        case 2:
+            *pack = true;
+            return 8;
+        case 4:
+            return 4;
+        case 8:
+            return 8;
         }
         return 0;
-    case PNG_COLOR_TYPE_GRAY_ALPHA: return depth == 8 ? 8 : 0;
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+        return depth == 8 ? 8 : 0;
     case PNG_COLOR_TYPE_RGB:
-    case PNG_COLOR_TYPE_RGB_ALPHA: return depth == 8 ? 24 : 0;
+    case PNG_COLOR_TYPE_RGB_ALPHA:
+        return depth == 8 ? 24 : 0;
     }
     return 0;
 }
 
 // Fills the 256-entry colour table and the transparency facts (steps 7 and 8).
-void buildColourTable(png_structp png, png_infop info, Layout& l)
-{
+void buildColourTable(png_structp png, png_infop info, Layout &l) {
     png_bytep transAlpha = nullptr;
     int numTrans = 0;
     png_color_16p transColor = nullptr;
@@ -117,7 +129,7 @@ void buildColourTable(png_structp png, png_infop info, Layout& l)
         l.transBlue = static_cast<unsigned char>(transColor->blue & 0xFF);
     }
     if (l.colorType == PNG_COLOR_TYPE_RGB || l.colorType == PNG_COLOR_TYPE_RGB_ALPHA)
-        return;  // no colour table for 24 bits
+        return; // no colour table for 24 bits
 
     unsigned levels = 1u << l.sourceBits;
     for (unsigned i = 0; i < levels; ++i) {
@@ -130,8 +142,7 @@ void buildColourTable(png_structp png, png_infop info, Layout& l)
 }
 
 // Converts one delivered row into one DIB row (step 13).
-void convertRow(const Layout& l, const unsigned char* src, unsigned char* dst, std::size_t stride)
-{
+void convertRow(const Layout &l, const unsigned char *src, unsigned char *dst, std::size_t stride) {
     if (l.dibBits != 32) {
         // Only the delivered bytes: the padding of the zero-filled block stays zero instead of
         // taking whatever the row buffer held.
@@ -142,8 +153,8 @@ void convertRow(const Layout& l, const unsigned char* src, unsigned char* dst, s
     if (l.alphaChannel) {
         if (l.colorType == PNG_COLOR_TYPE_GRAY_ALPHA) {
             for (png_uint_32 x = 0; x < w; ++x) {
-                const TableEntry& e = l.table[src[2 * x]];
-                unsigned char* d = dst + 4 * x;
+                const TableEntry &e = l.table[src[2 * x]];
+                unsigned char *d = dst + 4 * x;
                 d[0] = e.b;
                 d[1] = e.g;
                 d[2] = e.r;
@@ -156,8 +167,8 @@ void convertRow(const Layout& l, const unsigned char* src, unsigned char* dst, s
     }
     if (l.sourceBits == 24) {
         for (png_uint_32 x = 0; x < w; ++x) {
-            const unsigned char* s = src + 3 * x;
-            unsigned char* d = dst + 4 * x;
+            const unsigned char *s = src + 3 * x;
+            unsigned char *d = dst + 4 * x;
             d[0] = s[0];
             d[1] = s[1];
             d[2] = s[2];
@@ -172,8 +183,8 @@ void convertRow(const Layout& l, const unsigned char* src, unsigned char* dst, s
         std::size_t bitPos = static_cast<std::size_t>(x) * bits;
         unsigned shift = 8 - bits - static_cast<unsigned>(bitPos % 8);
         unsigned sample = (src[bitPos / 8] >> shift) & mask;
-        const TableEntry& e = l.table[sample];
-        unsigned char* d = dst + 4 * x;
+        const TableEntry &e = l.table[sample];
+        unsigned char *d = dst + 4 * x;
         d[0] = e.b;
         d[1] = e.g;
         d[2] = e.r;
@@ -181,8 +192,7 @@ void convertRow(const Layout& l, const unsigned char* src, unsigned char* dst, s
     }
 }
 
-void writeHeaderAndTable(const Layout& l, unsigned char* block)
-{
+void writeHeaderAndTable(const Layout &l, unsigned char *block) {
     putU32(block + 0, kDibHeaderSize);
     putU32(block + 4, l.width);
     putU32(block + 8, l.height);
@@ -191,7 +201,7 @@ void writeHeaderAndTable(const Layout& l, unsigned char* block)
     // compression, image size and resolutions stay 0 (the block is zero-filled)
     unsigned entries = l.dibBits <= 8 ? l.tableEntries : 0;
     putU32(block + 32, entries);
-    unsigned char* table = block + kDibHeaderSize;
+    unsigned char *table = block + kDibHeaderSize;
     for (unsigned i = 0; i < entries; ++i) {
         table[4 * i + 0] = l.table[i].b;
         table[4 * i + 1] = l.table[i].g;
@@ -205,14 +215,13 @@ void writeHeaderAndTable(const Layout& l, unsigned char* block)
 struct DecodeResources {
     png_structp png = nullptr;
     png_infop info = nullptr;
-    unsigned char* dib = nullptr;
+    unsigned char *dib = nullptr;
     std::size_t dibSize = 0;
-    unsigned char* rowData = nullptr;
+    unsigned char *rowData = nullptr;
     png_bytepp rows = nullptr;
 };
 
-void releaseRows(const PngDibMemory& memory, DecodeResources& r)
-{
+void releaseRows(const PngDibMemory &memory, DecodeResources &r) {
     if (r.rows)
         memory.freeRows(r.rows, memory.context);
     if (r.rowData)
@@ -222,16 +231,14 @@ void releaseRows(const PngDibMemory& memory, DecodeResources& r)
 }
 
 // The part that runs under libpng's error jump. Holds no object with a destructor.
-int decodeUnderJump(std::FILE* file, const PngDibMemory& memory, DecodeResources& r, Layout& l)
-{
+int decodeUnderJump(std::FILE *file, const PngDibMemory &memory, DecodeResources &r, Layout &l) {
     if (setjmp(png_jmpbuf(r.png)))
         return kPngDibDecodeError;
 
     png_init_io(r.png, file);
     png_read_info(r.png, r.info);
     int interlace = 0;
-    png_get_IHDR(r.png, r.info, &l.width, &l.height, &l.bitDepth, &l.colorType, &interlace, nullptr,
-                 nullptr);
+    png_get_IHDR(r.png, r.info, &l.width, &l.height, &l.bitDepth, &l.colorType, &interlace, nullptr, nullptr);
     if (l.bitDepth == 16)
         png_set_strip_16(r.png);
     const int depth = l.bitDepth == 16 ? 8 : l.bitDepth;
@@ -255,7 +262,7 @@ int decodeUnderJump(std::FILE* file, const PngDibMemory& memory, DecodeResources
     if (total > kMaxDibBytes)
         return kPngDibNoMemory;
     r.dibSize = static_cast<std::size_t>(total);
-    r.dib = static_cast<unsigned char*>(memory.allocDib(r.dibSize, memory.context));
+    r.dib = static_cast<unsigned char *>(memory.allocDib(r.dibSize, memory.context));
     if (!r.dib)
         return kPngDibNoMemory;
     writeHeaderAndTable(l, r.dib);
@@ -266,7 +273,7 @@ int decodeUnderJump(std::FILE* file, const PngDibMemory& memory, DecodeResources
     l.rowBytes = png_get_rowbytes(r.png, r.info);
     if (rowLength < l.rowBytes)
         rowLength = l.rowBytes;
-    r.rowData = static_cast<unsigned char*>(memory.allocRows(rowLength * l.height, memory.context));
+    r.rowData = static_cast<unsigned char *>(memory.allocRows(rowLength * l.height, memory.context));
     r.rows = static_cast<png_bytepp>(memory.allocRows(sizeof(png_bytep) * l.height, memory.context));
     if (!r.rowData || !r.rows)
         return kPngDibOtherFailure;
@@ -274,7 +281,7 @@ int decodeUnderJump(std::FILE* file, const PngDibMemory& memory, DecodeResources
         r.rows[y] = r.rowData + rowLength * y;
     png_read_image(r.png, r.rows);
 
-    unsigned char* pixels = r.dib + kDibHeaderSize + tableBytes;
+    unsigned char *pixels = r.dib + kDibHeaderSize + tableBytes;
     for (png_uint_32 y = 0; y < l.height; ++y)
         convertRow(l, r.rows[y], pixels + stride * (l.height - 1 - y), static_cast<std::size_t>(stride));
 
@@ -285,15 +292,15 @@ int decodeUnderJump(std::FILE* file, const PngDibMemory& memory, DecodeResources
 
 } // namespace
 
-const PngDibMemory& defaultPngDibMemory() { return kDefaultMemory; }
+const PngDibMemory &defaultPngDibMemory() {
+    return kDefaultMemory;
+}
 
-std::uint64_t dibStride(std::uint32_t width, unsigned bitCount)
-{
+std::uint64_t dibStride(std::uint32_t width, unsigned bitCount) {
     return (static_cast<std::uint64_t>(bitCount) * width + 31) / 32 * 4;
 }
 
-int decodePngToDib(std::FILE* file, const PngDibMemory& memory, void** block, std::size_t* blockSize)
-{
+int decodePngToDib(std::FILE *file, const PngDibMemory &memory, void **block, std::size_t *blockSize) {
     unsigned char head[9] = {};
     std::size_t got = std::fread(head, 1, sizeof head, file);
     if (got < 8 || std::memcmp(head, kPngSignature, 8) != 0)
@@ -326,9 +333,8 @@ int decodePngToDib(std::FILE* file, const PngDibMemory& memory, void** block, st
     return kPngDibOk;
 }
 
-DibHeaderFields readDibHeader(const void* block)
-{
-    const unsigned char* p = static_cast<const unsigned char*>(block);
+DibHeaderFields readDibHeader(const void *block) {
+    const unsigned char *p = static_cast<const unsigned char *>(block);
     DibHeaderFields h;
     h.size = getU32(p + 0);
     h.width = static_cast<std::int32_t>(getU32(p + 4));
@@ -344,8 +350,7 @@ DibHeaderFields readDibHeader(const void* block)
     return h;
 }
 
-bool dibPixelOffset(const void* block, std::size_t blockSize, std::size_t* offset)
-{
+bool dibPixelOffset(const void *block, std::size_t blockSize, std::size_t *offset) {
     if (!block || blockSize < kDibHeaderSize)
         return false;
     const DibHeaderFields h = readDibHeader(block);
@@ -353,8 +358,15 @@ bool dibPixelOffset(const void* block, std::size_t blockSize, std::size_t* offse
         h.height == INT32_MIN)
         return false;
     switch (h.bitCount) {
-    case 1: case 4: case 8: case 16: case 24: case 32: break;
-    default: return false;
+    case 1:
+    case 4:
+    case 8:
+    case 16:
+    case 24:
+    case 32:
+        break;
+    default:
+        return false;
     }
     std::uint64_t entries = h.colorsUsed;
     if (entries == 0 && h.bitCount <= 8)

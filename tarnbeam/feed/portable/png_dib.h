@@ -12,11 +12,11 @@
 // Result codes of the decoder (and of loadPngAsDib, which adds the open failure).
 enum PngDibResult : int {
     kPngDibOk = 0,
-    kPngDibNotPng = 2,        // the first 8 bytes are not the PNG signature
-    kPngDibDecodeError = 3,   // libpng setup or read error, unsupported colour type or depth
-    kPngDibNoMemory = 4,      // the DIB block could not be allocated
-    kPngDibOpenFailed = 6,    // the file could not be opened for reading
-    kPngDibOtherFailure = 9,  // anything else, e.g. no memory for the row buffers
+    kPngDibNotPng = 2,       // the first 8 bytes are not the PNG signature
+    kPngDibDecodeError = 3,  // libpng setup or read error, unsupported colour type or depth
+    kPngDibNoMemory = 4,     // the DIB block could not be allocated
+    kPngDibOpenFailed = 6,   // the file could not be opened for reading
+    kPngDibOtherFailure = 9, // anything else, e.g. no memory for the row buffers
 };
 
 constexpr std::size_t kDibHeaderSize = 40;
@@ -30,19 +30,19 @@ constexpr std::uint64_t kMaxDibBytes = 64u * 1024u * 1024u;
 // the block is handed to the caller on success and released through freeDib on every failure.
 // allocRows/freeRows serve the temporary row buffers.
 struct PngDibMemory {
-    void* (*allocDib)(std::size_t bytes, void* context);
-    void (*freeDib)(void* block, void* context);
-    void* (*allocRows)(std::size_t bytes, void* context);
-    void (*freeRows)(void* block, void* context);
-    void* context;
+    void *(*allocDib)(std::size_t bytes, void *context);
+    void (*freeDib)(void *block, void *context);
+    void *(*allocRows)(std::size_t bytes, void *context);
+    void (*freeRows)(void *block, void *context);
+    void *context;
 };
 
 // calloc/free for everything.
-const PngDibMemory& defaultPngDibMemory();
+const PngDibMemory &defaultPngDibMemory();
 
 // Decodes the PNG picture read from the start of file (opened "rb"; the caller closes it).
 // On kPngDibOk *block and *blockSize describe the DIB; otherwise they are left untouched.
-int decodePngToDib(std::FILE* file, const PngDibMemory& memory, void** block, std::size_t* blockSize);
+int decodePngToDib(std::FILE *file, const PngDibMemory &memory, void **block, std::size_t *blockSize);
 
 // Row stride of a DIB: ((bitCount * width + 31) / 32) * 4 bytes.
 std::uint64_t dibStride(std::uint32_t width, unsigned bitCount);
@@ -62,9 +62,9 @@ struct DibHeaderFields {
     std::uint32_t colorsImportant;
 };
 
-DibHeaderFields readDibHeader(const void* block);
+DibHeaderFields readDibHeader(const void *block);
 
 // Byte offset of the pixel bits in a packed DIB: header, then colours used x 4 bytes, or
 // 2^bitCount x 4 when colours used is 0 and the bit count is at most 8. Returns false when the
 // header cannot describe a DIB held in blockSize bytes (bad sizes, bit count, or too short).
-bool dibPixelOffset(const void* block, std::size_t blockSize, std::size_t* offset);
+bool dibPixelOffset(const void *block, std::size_t blockSize, std::size_t *offset);

@@ -8,34 +8,33 @@ namespace lx_xml {
 namespace {
 
 // MSXML 3 DOMDocument and the document interface, spelled out so no import library is needed.
-const CLSID kClsidDomDocument = {0xF6D90F11, 0x9C73, 0x11D3, {0xB3, 0x2E, 0x00, 0xC0, 0x4F, 0x99, 0x0B, 0xB4}};
+const CLSID kClsidDomDocument = {
+    0xF6D90F11, 0x9C73, 0x11D3, {0xB3, 0x2E, 0x00, 0xC0, 0x4F, 0x99, 0x0B, 0xB4}};
 const IID kIidXmlDomDocument = {0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 
 // A platform string for the duration of one call.
 class PlatformString {
-public:
-    explicit PlatformString(const std::wstring& text)
-        : m_bstr(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())))
-    {
+  public:
+    explicit PlatformString(const std::wstring &text)
+        : m_bstr(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {
         if (!m_bstr)
             throw std::bad_alloc();
     }
     ~PlatformString() { SysFreeString(m_bstr); }
-    PlatformString(const PlatformString&) = delete;
-    PlatformString& operator=(const PlatformString&) = delete;
+    PlatformString(const PlatformString &) = delete;
+    PlatformString &operator=(const PlatformString &) = delete;
 
     BSTR get() const { return m_bstr; }
 
-private:
+  private:
     BSTR m_bstr;
 };
 
-std::wstring TakeTrimmed(BSTR text)
-{
+std::wstring TakeTrimmed(BSTR text) {
     std::wstring result;
     if (text) {
-        const wchar_t* begin = text;
-        const wchar_t* end = text + SysStringLen(text);
+        const wchar_t *begin = text;
+        const wchar_t *end = text + SysStringLen(text);
         while (begin < end && std::iswspace(*begin))
             ++begin;
         while (end > begin && std::iswspace(end[-1]))
@@ -46,15 +45,14 @@ std::wstring TakeTrimmed(BSTR text)
     return result;
 }
 
-}  // namespace
+} // namespace
 
-KXMLNode KXMLNode::selectSingleNode(const std::wstring& path)
-{
-    IXMLDOMNode* self = getInterface();
+KXMLNode KXMLNode::selectSingleNode(const std::wstring &path) {
+    IXMLDOMNode *self = getInterface();
     if (!self)
         return KXMLNode();
     PlatformString query(path);
-    IXMLDOMNode* found = nullptr;
+    IXMLDOMNode *found = nullptr;
     lastResult = self->selectSingleNode(query.get(), &found);
     if (FAILED(lastResult)) {
         if (found)
@@ -64,13 +62,12 @@ KXMLNode KXMLNode::selectSingleNode(const std::wstring& path)
     return KXMLNode(found);
 }
 
-KXMLNodeList KXMLNode::selectNodes(const std::wstring& path)
-{
-    IXMLDOMNode* self = getInterface();
+KXMLNodeList KXMLNode::selectNodes(const std::wstring &path) {
+    IXMLDOMNode *self = getInterface();
     if (!self)
         return KXMLNodeList();
     PlatformString query(path);
-    IXMLDOMNodeList* found = nullptr;
+    IXMLDOMNodeList *found = nullptr;
     lastResult = self->selectNodes(query.get(), &found);
     if (FAILED(lastResult)) {
         if (found)
@@ -80,9 +77,8 @@ KXMLNodeList KXMLNode::selectNodes(const std::wstring& path)
     return KXMLNodeList(found);
 }
 
-std::wstring KXMLNode::getText()
-{
-    IXMLDOMNode* self = getInterface();
+std::wstring KXMLNode::getText() {
+    IXMLDOMNode *self = getInterface();
     if (!self)
         return std::wstring();
     BSTR text = nullptr;
@@ -94,12 +90,11 @@ std::wstring KXMLNode::getText()
     return TakeTrimmed(text);
 }
 
-KXMLNamedNodeMap KXMLNode::getAttributes()
-{
-    IXMLDOMNode* self = getInterface();
+KXMLNamedNodeMap KXMLNode::getAttributes() {
+    IXMLDOMNode *self = getInterface();
     if (!self)
         return KXMLNamedNodeMap();
-    IXMLDOMNamedNodeMap* map = nullptr;
+    IXMLDOMNamedNodeMap *map = nullptr;
     lastResult = self->get_attributes(&map);
     if (FAILED(lastResult)) {
         if (map)
@@ -109,47 +104,43 @@ KXMLNamedNodeMap KXMLNode::getAttributes()
     return KXMLNamedNodeMap(map);
 }
 
-bool KXMLDocument::create()
-{
-    IXMLDOMDocument* doc = nullptr;
+bool KXMLDocument::create() {
+    IXMLDOMDocument *doc = nullptr;
     lastResult = CoCreateInstance(kClsidDomDocument, nullptr, CLSCTX_ALL, kIidXmlDomDocument,
-                                  reinterpret_cast<void**>(&doc));
+                                  reinterpret_cast<void **>(&doc));
     if (FAILED(lastResult) || !doc)
         return false;
     attachTyped(doc);
     return true;
 }
 
-bool KXMLDocument::setAsync(int)
-{
-    IXMLDOMDocument* doc = typedInterface();
+bool KXMLDocument::setAsync(int) {
+    IXMLDOMDocument *doc = typedInterface();
     if (!doc)
         return false;
     lastResult = doc->put_async(VARIANT_FALSE);
     return lastResult >= 0;
 }
 
-bool KXMLDocument::load(const std::wstring& source)
-{
-    IXMLDOMDocument* doc = typedInterface();
+bool KXMLDocument::load(const std::wstring &source) {
+    IXMLDOMDocument *doc = typedInterface();
     if (!doc)
         return false;
     PlatformString text(source);
     VARIANT where;
     VariantInit(&where);
     where.vt = VT_BSTR;
-    where.bstrVal = text.get();  // still owned by `text`
+    where.bstrVal = text.get(); // still owned by `text`
     VARIANT_BOOL loaded = VARIANT_FALSE;
     lastResult = doc->load(where, &loaded);
     return SUCCEEDED(lastResult) && loaded == VARIANT_TRUE;
 }
 
-KXMLNode KXMLNodeList::item(long index)
-{
-    IXMLDOMNodeList* self = getInterface();
+KXMLNode KXMLNodeList::item(long index) {
+    IXMLDOMNodeList *self = getInterface();
     if (!self)
         return KXMLNode();
-    IXMLDOMNode* node = nullptr;
+    IXMLDOMNode *node = nullptr;
     lastResult = self->get_item(index, &node);
     if (FAILED(lastResult)) {
         if (node)
@@ -159,9 +150,8 @@ KXMLNode KXMLNodeList::item(long index)
     return KXMLNode(node);
 }
 
-long KXMLNodeList::length()
-{
-    IXMLDOMNodeList* self = getInterface();
+long KXMLNodeList::length() {
+    IXMLDOMNodeList *self = getInterface();
     if (!self)
         return 0;
     long count = 0;
@@ -171,35 +161,30 @@ long KXMLNodeList::length()
     return count;
 }
 
-KXMLNodeList::iterator KXMLNodeList::begin()
-{
+KXMLNodeList::iterator KXMLNodeList::begin() {
     return iterator(this, 0);
 }
 
-KXMLNodeList::iterator KXMLNodeList::end()
-{
+KXMLNodeList::iterator KXMLNodeList::end() {
     return iterator(this, length());
 }
 
-KXMLNodeList::iterator::iterator(KXMLNodeList* list, long index)
-    : m_list(list), m_index(0), m_length(list ? list->length() : 0)
-{
+KXMLNodeList::iterator::iterator(KXMLNodeList *list, long index)
+    : m_list(list), m_index(0), m_length(list ? list->length() : 0) {
     m_index = index < 0 ? 0 : (index > m_length ? m_length : index);
 }
 
-KXMLNode& KXMLNodeList::iterator::operator*()
-{
+KXMLNode &KXMLNodeList::iterator::operator*() {
     m_current = m_list ? m_list->item(m_index) : KXMLNode();
     return m_current;
 }
 
-KXMLNode KXMLNamedNodeMap::getNamedItem(const std::wstring& name)
-{
-    IXMLDOMNamedNodeMap* self = getInterface();
+KXMLNode KXMLNamedNodeMap::getNamedItem(const std::wstring &name) {
+    IXMLDOMNamedNodeMap *self = getInterface();
     if (!self)
         return KXMLNode();
     PlatformString text(name);
-    IXMLDOMNode* node = nullptr;
+    IXMLDOMNode *node = nullptr;
     lastResult = self->getNamedItem(text.get(), &node);
     if (FAILED(lastResult)) {
         if (node)
@@ -209,10 +194,9 @@ KXMLNode KXMLNamedNodeMap::getNamedItem(const std::wstring& name)
     return KXMLNode(node);
 }
 
-std::wstring KXMLNamedNodeMap::getNamedItemText(const std::wstring& name)
-{
+std::wstring KXMLNamedNodeMap::getNamedItemText(const std::wstring &name) {
     KXMLNode attribute = getNamedItem(name);
     return attribute.getText();
 }
 
-}  // namespace lx_xml
+} // namespace lx_xml

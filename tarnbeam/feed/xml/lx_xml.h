@@ -22,57 +22,55 @@ namespace internal {
 
 // Owns exactly one reference on one platform interface pointer.
 class KXMLInterfacePtr {
-public:
-    explicit KXMLInterfacePtr(IUnknown* p) : m_p(p) {}
-    ~KXMLInterfacePtr()
-    {
+  public:
+    explicit KXMLInterfacePtr(IUnknown *p) : m_p(p) {}
+    ~KXMLInterfacePtr() {
         if (m_p)
             m_p->Release();
     }
-    KXMLInterfacePtr(const KXMLInterfacePtr&) = delete;
-    KXMLInterfacePtr& operator=(const KXMLInterfacePtr&) = delete;
+    KXMLInterfacePtr(const KXMLInterfacePtr &) = delete;
+    KXMLInterfacePtr &operator=(const KXMLInterfacePtr &) = delete;
 
-    IUnknown* get() const { return m_p; }
+    IUnknown *get() const { return m_p; }
 
-private:
-    IUnknown* m_p;
+  private:
+    IUnknown *m_p;
 };
 
-template <class I>
-class KXMLDOMBaseT {
-public:
+template <class I> class KXMLDOMBaseT {
+  public:
     KXMLDOMBaseT() : lastResult(0) {}
     // Takes over the reference the platform call handed out; no reference is added.
-    explicit KXMLDOMBaseT(I* p) : m_holder(p ? new KXMLInterfacePtr(p) : nullptr), lastResult(0) {}
+    explicit KXMLDOMBaseT(I *p) : m_holder(p ? new KXMLInterfacePtr(p) : nullptr), lastResult(0) {}
     virtual ~KXMLDOMBaseT() {}
 
     virtual bool isValid() const { return m_holder && m_holder->get() != nullptr; }
-    virtual I* getInterface() const { return m_holder ? static_cast<I*>(m_holder->get()) : nullptr; }
+    virtual I *getInterface() const { return m_holder ? static_cast<I *>(m_holder->get()) : nullptr; }
 
-protected:
+  protected:
     // Replaces the held object with `p` (taking over its reference).
-    void attach(IUnknown* p) { m_holder.reset(p ? new KXMLInterfacePtr(p) : nullptr); }
-    IUnknown* raw() const { return m_holder ? m_holder->get() : nullptr; }
+    void attach(IUnknown *p) { m_holder.reset(p ? new KXMLInterfacePtr(p) : nullptr); }
+    IUnknown *raw() const { return m_holder ? m_holder->get() : nullptr; }
 
-private:
+  private:
     boost::shared_ptr<KXMLInterfacePtr> m_holder;
 
-public:
-    HRESULT lastResult;  // status of the last platform call made through this wrapper
+  public:
+    HRESULT lastResult; // status of the last platform call made through this wrapper
 };
 
-}  // namespace internal
+} // namespace internal
 
 class KXMLNodeList;
 class KXMLNamedNodeMap;
 
 class KXMLNode : public internal::KXMLDOMBaseT<IXMLDOMNode> {
-public:
+  public:
     KXMLNode() {}
-    explicit KXMLNode(IXMLDOMNode* p) : KXMLDOMBaseT<IXMLDOMNode>(p) {}
+    explicit KXMLNode(IXMLDOMNode *p) : KXMLDOMBaseT<IXMLDOMNode>(p) {}
 
-    KXMLNode selectSingleNode(const std::wstring& path);
-    KXMLNodeList selectNodes(const std::wstring& path);
+    KXMLNode selectSingleNode(const std::wstring &path);
+    KXMLNodeList selectNodes(const std::wstring &path);
     // The text of the node and its descendants, without surrounding white space.
     std::wstring getText();
     KXMLNamedNodeMap getAttributes();
@@ -81,21 +79,20 @@ public:
 namespace internal {
 
 // A node-based wrapper whose held object is the more specific interface D.
-template <class D>
-class KXMLNodeBasedT : public KXMLNode {
-public:
+template <class D> class KXMLNodeBasedT : public KXMLNode {
+  public:
     KXMLNodeBasedT() {}
-    explicit KXMLNodeBasedT(D* p) : KXMLNode(p) {}
+    explicit KXMLNodeBasedT(D *p) : KXMLNode(p) {}
 
-protected:
-    D* typedInterface() const { return static_cast<D*>(getInterface()); }
-    void attachTyped(D* p) { attach(static_cast<IXMLDOMNode*>(p)); }
+  protected:
+    D *typedInterface() const { return static_cast<D *>(getInterface()); }
+    void attachTyped(D *p) { attach(static_cast<IXMLDOMNode *>(p)); }
 };
 
-}  // namespace internal
+} // namespace internal
 
 class KXMLDocument : public internal::KXMLNodeBasedT<IXMLDOMDocument> {
-public:
+  public:
     KXMLDocument() {}
 
     // Creates the platform document (MSXML 3). COM must be initialised on this thread.
@@ -103,48 +100,46 @@ public:
     // Switches asynchronous loading off; the argument is ignored.
     bool setAsync(int ignored);
     // Loads from a file path or URL; true only when the platform reports a successful load.
-    bool load(const std::wstring& source);
+    bool load(const std::wstring &source);
 };
 
 class KXMLNodeList : public internal::KXMLDOMBaseT<IXMLDOMNodeList> {
-public:
+  public:
     class iterator {
-    public:
+      public:
         using iterator_category = std::forward_iterator_tag;
         using value_type = KXMLNode;
         using difference_type = std::ptrdiff_t;
-        using pointer = KXMLNode*;
-        using reference = KXMLNode&;
+        using pointer = KXMLNode *;
+        using reference = KXMLNode &;
 
         iterator() : m_list(nullptr), m_index(0), m_length(0) {}
-        iterator(KXMLNodeList* list, long index);
+        iterator(KXMLNodeList *list, long index);
 
-        bool operator==(const iterator& other) const { return m_index == other.m_index; }
-        bool operator!=(const iterator& other) const { return m_index != other.m_index; }
-        iterator& operator++()
-        {
+        bool operator==(const iterator &other) const { return m_index == other.m_index; }
+        bool operator!=(const iterator &other) const { return m_index != other.m_index; }
+        iterator &operator++() {
             if (m_index < m_length)
                 ++m_index;
             return *this;
         }
-        iterator operator++(int)
-        {
+        iterator operator++(int) {
             iterator before = *this;
             ++*this;
             return before;
         }
-        KXMLNode& operator*();
-        KXMLNode* operator->() { return &**this; }
+        KXMLNode &operator*();
+        KXMLNode *operator->() { return &**this; }
 
-    private:
-        KXMLNodeList* m_list;
+      private:
+        KXMLNodeList *m_list;
         long m_index;
         long m_length;
         KXMLNode m_current;
     };
 
     KXMLNodeList() {}
-    explicit KXMLNodeList(IXMLDOMNodeList* p) : KXMLDOMBaseT<IXMLDOMNodeList>(p) {}
+    explicit KXMLNodeList(IXMLDOMNodeList *p) : KXMLDOMBaseT<IXMLDOMNodeList>(p) {}
 
     KXMLNode item(long index);
     long length();
@@ -153,13 +148,13 @@ public:
 };
 
 class KXMLNamedNodeMap : public internal::KXMLDOMBaseT<IXMLDOMNamedNodeMap> {
-public:
+  public:
     KXMLNamedNodeMap() {}
-    explicit KXMLNamedNodeMap(IXMLDOMNamedNodeMap* p) : KXMLDOMBaseT<IXMLDOMNamedNodeMap>(p) {}
+    explicit KXMLNamedNodeMap(IXMLDOMNamedNodeMap *p) : KXMLDOMBaseT<IXMLDOMNamedNodeMap>(p) {}
 
-    KXMLNode getNamedItem(const std::wstring& name);
+    KXMLNode getNamedItem(const std::wstring &name);
     // The attribute's text, or "" when it is absent.
-    std::wstring getNamedItemText(const std::wstring& name);
+    std::wstring getNamedItemText(const std::wstring &name);
 };
 
-}  // namespace lx_xml
+} // namespace lx_xml

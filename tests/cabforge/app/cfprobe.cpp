@@ -18,13 +18,12 @@
 namespace {
 
 struct Search {
-    const wchar_t* cls;
+    const wchar_t *cls;
     HWND found;
 };
 
-BOOL CALLBACK FindByClass(HWND window, LPARAM lParam)
-{
-    Search* s = reinterpret_cast<Search*>(lParam);
+BOOL CALLBACK FindByClass(HWND window, LPARAM lParam) {
+    Search *s = reinterpret_cast<Search *>(lParam);
     wchar_t name[128] = {};
     if (GetClassNameW(window, name, 128) && lstrcmpW(name, s->cls) == 0 && IsWindowVisible(window)) {
         s->found = window;
@@ -33,29 +32,27 @@ BOOL CALLBACK FindByClass(HWND window, LPARAM lParam)
     return TRUE;
 }
 
-HWND Find(const wchar_t* cls)
-{
+HWND Find(const wchar_t *cls) {
     Search s = {cls, nullptr};
     EnumWindows(FindByClass, reinterpret_cast<LPARAM>(&s));
     return s.found;
 }
 
-int State(const wchar_t* cls)
-{
+int State(const wchar_t *cls) {
     HWND w = Find(cls);
     DWORD pid = 0;
     if (w)
         GetWindowThreadProcessId(w, &pid);
     std::printf("{\"found\": %s, \"pid\": %lu, \"visible\": %s, \"iconic\": %s, \"foreground\": %s}\n",
-                w ? "true" : "false", static_cast<unsigned long>(pid), w && IsWindowVisible(w) ? "true" : "false",
-                w && IsIconic(w) ? "true" : "false", w && GetForegroundWindow() == w ? "true" : "false");
+                w ? "true" : "false", static_cast<unsigned long>(pid),
+                w && IsWindowVisible(w) ? "true" : "false", w && IsIconic(w) ? "true" : "false",
+                w && GetForegroundWindow() == w ? "true" : "false");
     return w ? 0 : 1;
 }
 
 } // namespace
 
-int wmain(int argc, wchar_t** argv)
-{
+int wmain(int argc, wchar_t **argv) {
     if (argc == 2 && std::wstring(argv[1]) == L"screen") {
         std::printf("{\"width\": %d, \"height\": %d}\n", GetSystemMetrics(SM_CXSCREEN),
                     GetSystemMetrics(SM_CYSCREEN));
@@ -64,7 +61,7 @@ int wmain(int argc, wchar_t** argv)
     if (argc < 3)
         return 2;
     const std::wstring command = argv[1];
-    const wchar_t* arg = argv[2];
+    const wchar_t *arg = argv[2];
     if (command == L"wait" && argc >= 4) {
         const DWORD deadline = GetTickCount() + static_cast<DWORD>(_wtoi(argv[3]));
         while (!Find(arg) && static_cast<int>(deadline - GetTickCount()) > 0)
@@ -91,7 +88,8 @@ int wmain(int argc, wchar_t** argv)
             return 1;
         wchar_t sent[512] = {}, held[512] = {};
         DWORD_PTR got = 0;
-        SendMessageTimeoutW(control, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(sent), SMTO_ABORTIFHUNG, 2000, &got);
+        SendMessageTimeoutW(control, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(sent), SMTO_ABORTIFHUNG, 2000,
+                            &got);
         InternalGetWindowText(control, held, 512);
         std::printf("{\"sent\": \"%ls\", \"held\": \"%ls\"}\n", sent, held);
         return 0;

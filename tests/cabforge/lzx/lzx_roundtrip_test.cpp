@@ -328,7 +328,7 @@ TEST(LzxContract, RejectsBadArguments) {
     EXPECT_EQ(lzx::takeFrame(enc, out.data(), out.size(), &frameSize), 0u);
 
     ASSERT_TRUE(lzx::putFrame(enc, noise.data() + 32768, 1000)); // short: ends the stream
-    EXPECT_FALSE(lzx::putFrame(enc, text.data(), 32768));         // nothing may follow it
+    EXPECT_FALSE(lzx::putFrame(enc, text.data(), 32768));        // nothing may follow it
     EXPECT_GT(lzx::takeFrame(enc, out.data(), out.size(), &frameSize), 0u);
     EXPECT_EQ(frameSize, 1000u);
     EXPECT_TRUE(lzx::finishStream(enc)); // harmless after a short frame

@@ -12,16 +12,16 @@
 
 namespace {
 
-void Check(bool condition)
-{
+void Check(bool condition) {
     if (!condition)
         std::abort();
 }
 
-bool Leap(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool Leap(unsigned y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
-void CheckValid(const CalendarTime& t)
-{
+void CheckValid(const CalendarTime &t) {
     static const unsigned kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     Check(t.year >= 1601);
     Check(t.month >= 1 && t.month <= 12);
@@ -31,14 +31,13 @@ void CheckValid(const CalendarTime& t)
     Check(t.milliseconds == 0);
 }
 
-}  // namespace
+} // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size == 0)
         return 0;
     const bool patternMode = data[0] & 1;
-    std::string input(reinterpret_cast<const char*>(data + 1), size - 1);
+    std::string input(reinterpret_cast<const char *>(data + 1), size - 1);
 
     if (!patternMode) {
         CalendarTime t;

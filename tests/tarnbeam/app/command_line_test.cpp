@@ -12,48 +12,46 @@ namespace {
 
 using Words = std::vector<std::wstring>;
 
-PathExistsFn ExistingPaths(std::set<std::wstring> paths)
-{
-    return [paths](const std::wstring& p) { return paths.count(p) != 0; };
+PathExistsFn ExistingPaths(std::set<std::wstring> paths) {
+    return [paths](const std::wstring &p) { return paths.count(p) != 0; };
 }
 
 const PathExistsFn kNothingExists = ExistingPaths({});
 
 struct SplitCase {
-    const wchar_t* line;
+    const wchar_t *line;
     Words switches;
     Words positionals;
 };
 
-TEST(CommandLineSplit, SwitchesAndPositionals)
-{
+TEST(CommandLineSplit, SwitchesAndPositionals) {
     const SplitCase cases[] = {
         {L"tarnbeam.exe", {}, {}},
         {L"\"C:\\Program Files\\Ondrel\\tarnbeam.exe\"", {}, {}},
         {L"\"C:\\Program Files\\Ondrel\\tarnbeam.exe\" /AutoCheck", {L"AutoCheck"}, {}},
-        {L"tarnbeam.exe /AutoCheck -hwnd:123\t/NotifyWindow:0x10", {L"AutoCheck", L"hwnd:123", L"NotifyWindow:0x10"}, {}},
+        {L"tarnbeam.exe /AutoCheck -hwnd:123\t/NotifyWindow:0x10",
+         {L"AutoCheck", L"hwnd:123", L"NotifyWindow:0x10"},
+         {}},
         {L"tarnbeam.exe    /a   word  \"quoted text\" /b", {L"a", L"b"}, {L"word", L"quoted text"}},
         {L"tarnbeam.exe \"unterminated quote", {}, {L"unterminated quote"}},
         {L"tarnbeam.exe \"\" /x", {L"x"}, {L""}},
         {L"tarnbeam.exe /", {L""}, {}},
         {L"\"no closing quote on the program", {}, {}},
     };
-    for (const SplitCase& c : cases) {
+    for (const SplitCase &c : cases) {
         const ParsedCommandLine parsed = ParseCommandLine(c.line, kNothingExists);
         EXPECT_EQ(parsed.switches, c.switches) << c.line;
         EXPECT_EQ(parsed.positionals, c.positionals) << c.line;
     }
 }
 
-TEST(CommandLineSplit, ArgumentsTextStartsAfterProgramAndSpace)
-{
+TEST(CommandLineSplit, ArgumentsTextStartsAfterProgramAndSpace) {
     EXPECT_EQ(ParseCommandLine(L"prog.exe   /a b", kNothingExists).arguments, L"/a b");
     EXPECT_EQ(ParseCommandLine(L"\"my prog.exe\"/a", kNothingExists).arguments, L"/a");
     EXPECT_EQ(ParseCommandLine(L"prog.exe", kNothingExists).arguments, L"");
 }
 
-TEST(CommandLineSplit, LongWordsAndQuotesAreCutAt260Characters)
-{
+TEST(CommandLineSplit, LongWordsAndQuotesAreCutAt260Characters) {
     const std::wstring word(300, L'w');
     ParsedCommandLine parsed = ParseCommandLine(L"prog.exe " + word, kNothingExists);
     ASSERT_EQ(parsed.positionals.size(), 2u);
@@ -69,16 +67,14 @@ TEST(CommandLineSplit, LongWordsAndQuotesAreCutAt260Characters)
     EXPECT_EQ(parsed.positionals.back(), L"tail\"");
 }
 
-TEST(CommandLineSplit, VeryLongSwitchIsKeptWhole)
-{
+TEST(CommandLineSplit, VeryLongSwitchIsKeptWhole) {
     const std::wstring value(100000, L'9');
     const ParsedCommandLine parsed = ParseCommandLine(L"prog.exe /hwnd:" + value, kNothingExists);
     ASSERT_EQ(parsed.switches.size(), 1u);
     EXPECT_EQ(parsed.switches[0].size(), value.size() + 5);
 }
 
-TEST(CommandLineSplit, RemainderNamingAnExistingPathIsOnePositional)
-{
+TEST(CommandLineSplit, RemainderNamingAnExistingPathIsOnePositional) {
     const PathExistsFn exists = ExistingPaths({L"C:\\My Files\\notes.txt"});
     ParsedCommandLine parsed = ParseCommandLine(L"prog.exe C:\\My Files\\notes.txt", exists);
     EXPECT_EQ(parsed.positionals, Words{L"C:\\My Files\\notes.txt"});
@@ -89,8 +85,7 @@ TEST(CommandLineSplit, RemainderNamingAnExistingPathIsOnePositional)
     EXPECT_EQ(parsed.switches, Words{L"AutoCheck"});
 }
 
-TEST(CommandLineSwitches, FlagsAreExactAndCaseSensitive)
-{
+TEST(CommandLineSwitches, FlagsAreExactAndCaseSensitive) {
     const PathExistsFn none = kNothingExists;
     EXPECT_TRUE(HasFlagSwitch(ParseCommandLine(L"p /Option", none), L"Option"));
     EXPECT_TRUE(HasFlagSwitch(ParseCommandLine(L"p -Option", none), L"Option"));
@@ -99,8 +94,7 @@ TEST(CommandLineSwitches, FlagsAreExactAndCaseSensitive)
     EXPECT_FALSE(HasFlagSwitch(ParseCommandLine(L"p Option", none), L"Option"));
 }
 
-TEST(CommandLineSwitches, ValueNamesIgnoreCaseAndFirstMatchWins)
-{
+TEST(CommandLineSwitches, ValueNamesIgnoreCaseAndFirstMatchWins) {
     std::wstring value;
     EXPECT_TRUE(FindValueSwitch(ParseCommandLine(L"p /HWND:0x1A2B", kNothingExists), L"hwnd", value));
     EXPECT_EQ(value, L"0x1A2B");
@@ -108,21 +102,21 @@ TEST(CommandLineSwitches, ValueNamesIgnoreCaseAndFirstMatchWins)
     EXPECT_EQ(value, L"6699");
     EXPECT_FALSE(FindValueSwitch(ParseCommandLine(L"p /hwnd", kNothingExists), L"hwnd", value));
     EXPECT_FALSE(FindValueSwitch(ParseCommandLine(L"p /hwn:5", kNothingExists), L"hwnd", value));
-    EXPECT_TRUE(FindValueSwitch(ParseCommandLine(L"p -notifywindow:12", kNothingExists), L"NotifyWindow", value));
+    EXPECT_TRUE(
+        FindValueSwitch(ParseCommandLine(L"p -notifywindow:12", kNothingExists), L"NotifyWindow", value));
     EXPECT_EQ(value, L"12");
 }
 
-TEST(CommandLineSwitches, NumbersUseAutomaticBase)
-{
+TEST(CommandLineSwitches, NumbersUseAutomaticBase) {
     struct {
-        const wchar_t* text;
+        const wchar_t *text;
         long long number;
     } const cases[] = {
         {L"6699", 6699}, {L"0x1A2B", 0x1A2B}, {L"0X1a2b", 0x1A2B}, {L"017", 15}, {L"12abc", 12},
         {L"", 0},        {L"abc", 0},         {L"-5", -5},         {L"09", 0},
     };
-    for (const auto& c : cases)
+    for (const auto &c : cases)
         EXPECT_EQ(ParseAutoBaseNumber(c.text), c.number) << c.text;
 }
 
-}  // namespace
+} // namespace

@@ -20,8 +20,7 @@
 
 namespace {
 
-int CountTemporaryPictureFiles()
-{
+int CountTemporaryPictureFiles() {
     wchar_t folder[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, folder);
     std::wstring pattern = std::wstring(folder) + L"rsi*";
@@ -37,25 +36,28 @@ int CountTemporaryPictureFiles()
     return count;
 }
 
-void Report(bool ok, int markerAnswer, int configCode)
-{
-    std::printf("{\"ok\": %s, \"config\": %d, \"hasNew\": %s, \"tempFiles\": %d, \"items\": [", ok ? "true" : "false",
-                configCode, markerAnswer < 0 ? "null" : markerAnswer ? "true" : "false",
+void Report(bool ok, int markerAnswer, int configCode) {
+    std::printf("{\"ok\": %s, \"config\": %d, \"hasNew\": %s, \"tempFiles\": %d, \"items\": [",
+                ok ? "true" : "false", configCode,
+                markerAnswer < 0 ? "null"
+                : markerAnswer   ? "true"
+                                 : "false",
                 CountTemporaryPictureFiles());
     for (size_t i = 0; i < newsItems.size(); ++i) {
-        const NewsItem& n = newsItems[i];
-        const SYSTEMTIME& t = n.published;
+        const NewsItem &n = newsItems[i];
+        const SYSTEMTIME &t = n.published;
         std::printf("%s{\"kind\": %d, \"category\": %s, \"title\": %s, \"link\": %s, \"pubDate\": %s, "
                     "\"description\": %s, \"productName\": %s, \"productPlatform\": %s, "
                     "\"published\": [%u, %u, %u, %u, %u, %u, %u, %u]}",
-                    i ? ", " : "", n.kind, JsonString(n.category).c_str(), JsonString(n.title).c_str(), JsonString(n.link).c_str(),
-                    JsonString(n.pubDate).c_str(), JsonString(n.description).c_str(), JsonString(n.productName).c_str(),
-                    JsonString(n.productPlatform).c_str(), t.wYear, t.wMonth, t.wDayOfWeek, t.wDay, t.wHour, t.wMinute,
-                    t.wSecond, t.wMilliseconds);
+                    i ? ", " : "", n.kind, JsonString(n.category).c_str(), JsonString(n.title).c_str(),
+                    JsonString(n.link).c_str(), JsonString(n.pubDate).c_str(),
+                    JsonString(n.description).c_str(), JsonString(n.productName).c_str(),
+                    JsonString(n.productPlatform).c_str(), t.wYear, t.wMonth, t.wDayOfWeek, t.wDay, t.wHour,
+                    t.wMinute, t.wSecond, t.wMilliseconds);
     }
     std::printf("], \"images\": [");
     bool first = true;
-    for (const auto& entry : feedImages) {
+    for (const auto &entry : feedImages) {
         BITMAP bm = {};
         const int got = entry.second.bitmap ? GetObjectW(entry.second.bitmap, sizeof bm, &bm) : 0;
         std::printf("%s{\"category\": %s, \"index\": %d, \"width\": %ld, \"height\": %ld, \"valid\": %s}",
@@ -69,8 +71,7 @@ void Report(bool ok, int markerAnswer, int configCode)
 
 } // namespace
 
-int wmain(int argc, wchar_t** argv)
-{
+int wmain(int argc, wchar_t **argv) {
     if (FAILED(OleInitialize(nullptr))) {
         std::fprintf(stderr, "feed_probe: OleInitialize failed\n");
         return 2;

@@ -16,8 +16,7 @@ namespace {
 
 const wchar_t kMarker[] = L"LastRSSItemDate";
 
-SYSTEMTIME At(WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s)
-{
+SYSTEMTIME At(WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s) {
     SYSTEMTIME t = {};
     t.wYear = y;
     t.wMonth = mo;
@@ -30,34 +29,31 @@ SYSTEMTIME At(WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s)
 
 // A private common key per test, removed afterwards.
 class Marker : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         key = L"Software\\TarnbeamTests\\Marker" + std::to_wstring(GetCurrentProcessId()) + L"_" +
               std::to_wstring(++counter);
         g_config.CommonRegKey = key;
         newsItems.clear();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
         newsItems.clear();
     }
 
-    void AddItem(const SYSTEMTIME& published)
-    {
+    void AddItem(const SYSTEMTIME &published) {
         NewsItem item;
         item.published = published;
         newsItems.push_back(item);
     }
 
     // Stores the marker with the given registry type, so a later rewrite (always REG_SZ) shows.
-    void Store(const std::wstring& text, DWORD type = REG_SZ)
-    {
+    void Store(const std::wstring &text, DWORD type = REG_SZ) {
         HKEY h = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &h, nullptr),
-                  ERROR_SUCCESS);
-        RegSetValueExW(h, kMarker, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
+        ASSERT_EQ(
+            RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &h, nullptr),
+            ERROR_SUCCESS);
+        RegSetValueExW(h, kMarker, 0, type, reinterpret_cast<const BYTE *>(text.c_str()),
                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
         RegCloseKey(h);
     }
@@ -67,8 +63,7 @@ protected:
         DWORD type = 0;
         std::wstring text;
     };
-    Stored Read()
-    {
+    Stored Read() {
         Stored s;
         wchar_t buffer[512] = {};
         DWORD size = sizeof buffer - sizeof(wchar_t);
@@ -79,8 +74,7 @@ protected:
         }
         return s;
     }
-    bool KeyExists()
-    {
+    bool KeyExists() {
         HKEY h = nullptr;
         if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
             return false;
@@ -95,15 +89,13 @@ int Marker::counter = 0;
 
 } // namespace
 
-TEST(NewsMarkerFormat, ZeroPaddedLocalFields)
-{
+TEST(NewsMarkerFormat, ZeroPaddedLocalFields) {
     EXPECT_EQ(FormatNewsMarker(At(2006, 1, 2, 15, 4, 5)), L"2006/01/02 15:04:05");
     EXPECT_EQ(FormatNewsMarker(At(2024, 12, 31, 0, 0, 9)), L"2024/12/31 00:00:09");
     EXPECT_EQ(FormatNewsMarker(SYSTEMTIME{}), L"0000/00/00 00:00:00");
 }
 
-TEST_F(Marker, NoMarkerAndOneItemIsNewAndWritten)
-{
+TEST_F(Marker, NoMarkerAndOneItemIsNewAndWritten) {
     AddItem(At(2006, 1, 2, 15, 4, 5));
     EXPECT_TRUE(hasNewInformation());
     Stored s = Read();
@@ -114,8 +106,7 @@ TEST_F(Marker, NoMarkerAndOneItemIsNewAndWritten)
     EXPECT_FALSE(hasNewInformation());
 }
 
-TEST_F(Marker, EqualMarkerIsNotNewAndNotRewritten)
-{
+TEST_F(Marker, EqualMarkerIsNotNewAndNotRewritten) {
     // Stored as REG_EXPAND_SZ: the reader does not check the type, and a rewrite would make it REG_SZ.
     Store(L"2006/01/02 15:04:05", REG_EXPAND_SZ);
     AddItem(At(2006, 1, 2, 15, 4, 5));
@@ -125,37 +116,37 @@ TEST_F(Marker, EqualMarkerIsNotNewAndNotRewritten)
     EXPECT_EQ(s.text, L"2006/01/02 15:04:05");
 }
 
-TEST_F(Marker, DifferentNewestItemReplacesMarker)
-{
+TEST_F(Marker, DifferentNewestItemReplacesMarker) {
     struct Case {
-        const char* what;
-        const wchar_t* stored;
-        std::vector<SYSTEMTIME> items;  // newest first, as after the reader
-        const wchar_t* expected;
+        const char *what;
+        const wchar_t *stored;
+        std::vector<SYSTEMTIME> items; // newest first, as after the reader
+        const wchar_t *expected;
     };
     const Case cases[] = {
         {"older newest item", L"2006/01/02 15:04:05", {At(2006, 1, 1, 10, 0, 0)}, L"2006/01/01 10:00:00"},
         {"newer item", L"2006/01/02 15:04:05", {At(2006, 1, 2, 15, 4, 6)}, L"2006/01/02 15:04:06"},
-        {"only the newest counts", L"2006/01/01 10:00:00",
-         {At(2006, 1, 3, 8, 0, 0), At(2006, 1, 1, 10, 0, 0)}, L"2006/01/03 08:00:00"},
+        {"only the newest counts",
+         L"2006/01/01 10:00:00",
+         {At(2006, 1, 3, 8, 0, 0), At(2006, 1, 1, 10, 0, 0)},
+         L"2006/01/03 08:00:00"},
         {"unpadded marker text", L"2006/1/2 15:04:05", {At(2006, 1, 2, 15, 4, 5)}, L"2006/01/02 15:04:05"},
         {"marker too long to read", nullptr, {At(2006, 1, 2, 15, 4, 5)}, L"2006/01/02 15:04:05"},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         newsItems.clear();
         if (c.stored)
             Store(c.stored);
         else
-            Store(L"2006/01/02 15:04:05" + std::wstring(100, L' '));  // 100+ characters read as empty
-        for (const SYSTEMTIME& t : c.items)
+            Store(L"2006/01/02 15:04:05" + std::wstring(100, L' ')); // 100+ characters read as empty
+        for (const SYSTEMTIME &t : c.items)
             AddItem(t);
         EXPECT_TRUE(hasNewInformation()) << c.what;
         EXPECT_EQ(Read().text, c.expected) << c.what;
     }
 }
 
-TEST_F(Marker, EmptyListIsNeverNewAndTouchesNothing)
-{
+TEST_F(Marker, EmptyListIsNeverNewAndTouchesNothing) {
     EXPECT_FALSE(hasNewInformation());
     EXPECT_FALSE(KeyExists());
 
@@ -168,10 +159,9 @@ TEST_F(Marker, EmptyListIsNeverNewAndTouchesNothing)
 
 // The start-up decision with the real rule and registry: which runs open the main dialog, which
 // notify the host, and which leave the marker alone because the rule was not asked.
-TEST_F(Marker, DecisionAsksTheRuleOnlyWhereTheTableSays)
-{
+TEST_F(Marker, DecisionAsksTheRuleOnlyWhereTheTableSays) {
     struct Case {
-        const char* what;
+        const char *what;
         bool integrate;
         bool autoCheckUpdate, showOnNewInformation;
         unsigned long showOption;
@@ -179,23 +169,26 @@ TEST_F(Marker, DecisionAsksTheRuleOnlyWhereTheTableSays)
         bool open, notify, markerWritten;
     };
     const Case cases[] = {
-        {"ShowOption 2, news, no update", false, true, true, 2, false, true, false, true, false, false, false},
+        {"ShowOption 2, news, no update", false, true, true, 2, false, true, false, true, false, false,
+         false},
         {"ShowOption 2, update", false, true, true, 2, true, true, false, true, true, false, false},
         {"ShowOption 5 acts as 2", false, true, true, 5, false, true, false, true, false, false, false},
         {"ShowOption 1, news and update", false, true, true, 1, true, true, false, true, true, false, true},
-        {"ShowOption 1, update, nothing new", false, true, true, 1, true, false, false, true, true, false, false},
+        {"ShowOption 1, update, nothing new", false, true, true, 1, true, false, false, true, true, false,
+         false},
         {"ShowOption 1, news only", false, true, true, 1, false, true, false, true, true, false, true},
         {"ShowOption 1, nothing", false, true, true, 1, false, false, false, true, false, false, false},
         {"ShowOption 0, first run", false, true, true, 0, true, true, true, true, true, false, false},
         {"integrated, update, no news", true, true, true, 1, true, false, false, true, false, true, false},
         {"integrated, update and news", true, true, true, 1, true, true, false, true, true, true, true},
         {"integrated, AutoCheckUpdate off", true, false, true, 1, true, true, false, true, true, false, true},
-        {"integrated, ShowOnNewInformation off", true, true, false, 1, true, true, false, true, false, true, false},
+        {"integrated, ShowOnNewInformation off", true, true, false, 1, true, true, false, true, false, true,
+         false},
         {"integrated, first run, nothing", true, true, true, 1, false, false, true, true, true, false, false},
         {"manual run", false, true, true, 1, true, true, false, false, true, false, false},
     };
     const SYSTEMTIME newest = At(2006, 1, 3, 0, 4, 5);
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
         newsItems.clear();
         AddItem(newest);
@@ -220,7 +213,7 @@ TEST_F(Marker, DecisionAsksTheRuleOnlyWhereTheTableSays)
         } else if (c.news) {
             EXPECT_FALSE(s.exists) << c.what;
         } else {
-            EXPECT_EQ(s.type, static_cast<DWORD>(REG_EXPAND_SZ)) << c.what;  // read, not rewritten
+            EXPECT_EQ(s.type, static_cast<DWORD>(REG_EXPAND_SZ)) << c.what; // read, not rewritten
         }
     }
 }

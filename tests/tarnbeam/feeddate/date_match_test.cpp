@@ -11,9 +11,8 @@
 
 namespace {
 
-void ExpectTime(const CalendarTime& t, int year, int month, int dayOfWeek, int day, int hour,
-                int minute, int second)
-{
+void ExpectTime(const CalendarTime &t, int year, int month, int dayOfWeek, int day, int hour, int minute,
+                int second) {
     EXPECT_EQ(t.year, year);
     EXPECT_EQ(t.month, month);
     EXPECT_EQ(t.dayOfWeek, dayOfWeek);
@@ -24,9 +23,8 @@ void ExpectTime(const CalendarTime& t, int year, int month, int dayOfWeek, int d
     EXPECT_EQ(t.milliseconds, 0);
 }
 
-TEST(FeedDateLayouts, CaseTable)
-{
-    for (const FeedDateCase& c : kFeedDateCases) {
+TEST(FeedDateLayouts, CaseTable) {
+    for (const FeedDateCase &c : kFeedDateCases) {
         SCOPED_TRACE(c.text);
         CalendarTime t;
         std::memset(&t, 0xAB, sizeof t);
@@ -42,8 +40,7 @@ TEST(FeedDateLayouts, CaseTable)
 
 // The layouts are tried in order: a text that only the later ones accept still parses, and
 // one that fits pattern 1 is not misread by pattern 3 (which would drop the seconds).
-TEST(FeedDateLayouts, OrderOfLayouts)
-{
+TEST(FeedDateLayouts, OrderOfLayouts) {
     ASSERT_EQ(sizeof kFeedDatePatterns / sizeof kFeedDatePatterns[0], 5u);
     EXPECT_STREQ(kFeedDatePatterns[0], "w, d m y h:n:s t");
     EXPECT_STREQ(kFeedDatePatterns[1], "w, d-m-y h:n:s t");
@@ -53,8 +50,8 @@ TEST(FeedDateLayouts, OrderOfLayouts)
 }
 
 struct PatternCase {
-    const char* pattern;
-    const char* text;
+    const char *pattern;
+    const char *text;
     bool ok;
     int year, month, dayOfWeek, day, hour, minute, second;
 };
@@ -88,9 +85,8 @@ const PatternCase kPatternCases[] = {
 };
 // clang-format on
 
-TEST(DatePatternLanguage, PatternTable)
-{
-    for (const PatternCase& c : kPatternCases) {
+TEST(DatePatternLanguage, PatternTable) {
+    for (const PatternCase &c : kPatternCases) {
         SCOPED_TRACE(std::string(c.pattern) + " | " + c.text);
         CalendarTime t;
         std::memset(&t, 0xAB, sizeof t);
@@ -109,21 +105,19 @@ TEST(DatePatternLanguage, PatternTable)
 
 // Every day from 1900 to 2100 in one zone-shifted walk: the UTC result and the day of week
 // agree with a plain day counter (2006-01-02 was a Monday).
-TEST(DatePatternLanguage, DayOfWeekAcrossCenturies)
-{
-    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+TEST(DatePatternLanguage, DayOfWeekAcrossCenturies) {
+    static const char *const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const int kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    long dayNumber = 0;          // days since 1900-01-01
-    const long kAnchor = 38717;  // 2006-01-02, day number from 1900-01-01
+    long dayNumber = 0;         // days since 1900-01-01
+    const long kAnchor = 38717; // 2006-01-02, day number from 1900-01-01
     for (int year = 1900; year <= 2100; ++year) {
         bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
         for (int month = 1; month <= 12; ++month) {
             int days = kDaysInMonth[month - 1] + (month == 2 && leap ? 1 : 0);
             for (int day = 1; day <= days; ++day, ++dayNumber) {
                 char text[64];
-                std::snprintf(text, sizeof text, "%02d %s %d 12:00:00 GMT", day,
-                              kMonths[month - 1], year);
+                std::snprintf(text, sizeof text, "%02d %s %d 12:00:00 GMT", day, kMonths[month - 1], year);
                 CalendarTime t;
                 ASSERT_TRUE(matchFeedDate(text, t)) << text;
                 int expected = static_cast<int>(((dayNumber - kAnchor) % 7 + 7 + 1) % 7);
@@ -134,12 +128,11 @@ TEST(DatePatternLanguage, DayOfWeekAcrossCenturies)
             }
             // The day after the last one of the month fails.
             char text[64];
-            std::snprintf(text, sizeof text, "%02d %s %d 12:00:00 GMT", days + 1,
-                          kMonths[month - 1], year);
+            std::snprintf(text, sizeof text, "%02d %s %d 12:00:00 GMT", days + 1, kMonths[month - 1], year);
             CalendarTime t;
             ASSERT_FALSE(matchFeedDate(text, t)) << text;
         }
     }
 }
 
-}  // namespace
+} // namespace

@@ -2,7 +2,7 @@
 #pragma once
 
 struct FeedDateCase {
-    const char* text;
+    const char *text;
     bool ok;
     // Expected UTC result when ok: year, month, day of week, day, hour, minute, second.
     int year, month, dayOfWeek, day, hour, minute, second;

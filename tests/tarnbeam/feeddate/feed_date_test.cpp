@@ -12,24 +12,21 @@
 
 namespace {
 
-std::wstring Widen(const char* text)
-{
+std::wstring Widen(const char *text) {
     std::wstring w;
-    for (const char* p = text; *p; ++p)
+    for (const char *p = text; *p; ++p)
         w += static_cast<wchar_t>(static_cast<unsigned char>(*p));
     return w;
 }
 
-SYSTEMTIME Filled()
-{
+SYSTEMTIME Filled() {
     SYSTEMTIME t;
     std::memset(&t, 0xCD, sizeof t);
     return t;
 }
 
-TEST(ParseFeedDate, CaseTable)
-{
-    for (const FeedDateCase& c : kFeedDateCases) {
+TEST(ParseFeedDate, CaseTable) {
+    for (const FeedDateCase &c : kFeedDateCases) {
         SCOPED_TRACE(c.text);
         SYSTEMTIME t = Filled();
         const SYSTEMTIME before = t;
@@ -52,8 +49,7 @@ TEST(ParseFeedDate, CaseTable)
 
 // The result agrees with the platform's own calendar: the day of week the parser fills in is
 // the one FileTimeToSystemTime gives for the same instant.
-TEST(ParseFeedDate, AgreesWithPlatformCalendar)
-{
+TEST(ParseFeedDate, AgreesWithPlatformCalendar) {
     SYSTEMTIME t{};
     ASSERT_TRUE(parseFeedDate(L"Sat, 31 Dec 2005 22:00:00 EST", t));
     SYSTEMTIME plain = t;
@@ -68,16 +64,15 @@ TEST(ParseFeedDate, AgreesWithPlatformCalendar)
 }
 
 struct LengthCase {
-    size_t trailingSpaces;  // spaces appended to a 29-character date
+    size_t trailingSpaces; // spaces appended to a 29-character date
     bool ok;
 };
 
 // The ANSI text must fit 256 bytes with its terminator: 255 characters parse, 256 do not.
-TEST(ParseFeedDate, AnsiBufferLimit)
-{
+TEST(ParseFeedDate, AnsiBufferLimit) {
     const std::wstring date = L"Mon, 02 Jan 2006 15:04:05 GMT";
     const LengthCase cases[] = {{0, true}, {255 - 29, true}, {256 - 29, false}, {5000, false}};
-    for (const LengthCase& c : cases) {
+    for (const LengthCase &c : cases) {
         std::wstring text = date + std::wstring(c.trailingSpaces, L' ');
         SCOPED_TRACE(text.size());
         SYSTEMTIME t = Filled();
@@ -89,17 +84,15 @@ TEST(ParseFeedDate, AnsiBufferLimit)
 
 // Whether full-width digits count depends on the ANSI code page: a code page that maps them
 // to ASCII digits by best fit (1252) makes them a day, one that keeps them (932) does not.
-bool AnsiMapsToAsciiDigits(const wchar_t* text, const char* digits)
-{
+bool AnsiMapsToAsciiDigits(const wchar_t *text, const char *digits) {
     char out[16] = {};
     int n = WideCharToMultiByte(CP_ACP, 0, text, -1, out, sizeof out, nullptr, nullptr);
     return n > 0 && std::strcmp(out, digits) == 0;
 }
 
-TEST(ParseFeedDate, TextOutsideAscii)
-{
+TEST(ParseFeedDate, TextOutsideAscii) {
     struct Case {
-        const wchar_t* text;
+        const wchar_t *text;
         bool ok;
     };
     const Case cases[] = {
@@ -110,7 +103,7 @@ TEST(ParseFeedDate, TextOutsideAscii)
         {L"Mon, \xFF10\xFF12 Jan 2006 15:04:05 GMT", AnsiMapsToAsciiDigits(L"\xFF10\xFF12", "02")},
         {nullptr, false},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         SCOPED_TRACE(c.text ? static_cast<int>(c.text[0]) : -1);
         SYSTEMTIME t = Filled();
         const SYSTEMTIME before = t;
@@ -122,4 +115,4 @@ TEST(ParseFeedDate, TextOutsideAscii)
     }
 }
 
-}  // namespace
+} // namespace

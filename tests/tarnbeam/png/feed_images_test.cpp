@@ -16,24 +16,21 @@ using testpng::Picture;
 
 namespace {
 
-std::wstring tempPath(const wchar_t* name)
-{
+std::wstring tempPath(const wchar_t *name) {
     wchar_t dir[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, dir);
     return std::wstring(dir) + name;
 }
 
-bool writeWide(const std::wstring& path, const Bytes& data)
-{
-    FILE* f = _wfopen(path.c_str(), L"wb");
+bool writeWide(const std::wstring &path, const Bytes &data) {
+    FILE *f = _wfopen(path.c_str(), L"wb");
     if (!f)
         return false;
     bool ok = fwrite(data.data(), 1, data.size(), f) == data.size();
     return fclose(f) == 0 && ok;
 }
 
-Picture rgbPicture()
-{
+Picture rgbPicture() {
     Picture p;
     p.width = 3;
     p.height = 2;
@@ -41,8 +38,7 @@ Picture rgbPicture()
     return p;
 }
 
-Picture palettePicture()
-{
+Picture palettePicture() {
     Picture p;
     p.width = 2;
     p.height = 2;
@@ -53,8 +49,7 @@ Picture palettePicture()
 }
 
 // The bitmap read back as top-down 32-bit pixels (blue, green, red, x).
-std::vector<DWORD> readBack(HBITMAP bitmap, int w, int h)
-{
+std::vector<DWORD> readBack(HBITMAP bitmap, int w, int h) {
     std::vector<DWORD> pixels(static_cast<size_t>(w) * h);
     BITMAPINFO bi = {};
     bi.bmiHeader.biSize = sizeof bi.bmiHeader;
@@ -69,36 +64,36 @@ std::vector<DWORD> readBack(HBITMAP bitmap, int w, int h)
     return pixels;
 }
 
-DWORD rgb(int r, int g, int b) { return static_cast<DWORD>(b | (g << 8) | (r << 16)); }
+DWORD rgb(int r, int g, int b) {
+    return static_cast<DWORD>(b | (g << 8) | (r << 16));
+}
 
 } // namespace
 
-TEST(LoadPngAsDib, HandsOverFixedZeroFilledGlobalBlock)
-{
-    const std::wstring path = tempPath(L"tb_feed_\x753b\x50cf.png");  // non-ASCII name
+TEST(LoadPngAsDib, HandsOverFixedZeroFilledGlobalBlock) {
+    const std::wstring path = tempPath(L"tb_feed_\x753b\x50cf.png"); // non-ASCII name
     Bytes png = testpng::encode(rgbPicture());
     ASSERT_TRUE(writeWide(path, png));
     HGLOBAL dib = nullptr;
     ASSERT_EQ(loadPngAsDib(path.c_str(), &dib), 0);
     ASSERT_NE(dib, nullptr);
-    EXPECT_EQ(GlobalSize(dib), 40u + 12 * 2);     // header + two rows of 9 bytes padded to 12
-    EXPECT_EQ(GlobalLock(dib), static_cast<void*>(dib));  // fixed memory: the handle is the address
+    EXPECT_EQ(GlobalSize(dib), 40u + 12 * 2);             // header + two rows of 9 bytes padded to 12
+    EXPECT_EQ(GlobalLock(dib), static_cast<void *>(dib)); // fixed memory: the handle is the address
     GlobalUnlock(dib);
-    const BITMAPINFOHEADER* h = static_cast<const BITMAPINFOHEADER*>(static_cast<void*>(dib));
+    const BITMAPINFOHEADER *h = static_cast<const BITMAPINFOHEADER *>(static_cast<void *>(dib));
     EXPECT_EQ(h->biSize, 40u);
     EXPECT_EQ(h->biWidth, 3);
     EXPECT_EQ(h->biHeight, 2);
     EXPECT_EQ(h->biBitCount, 24);
     EXPECT_EQ(h->biCompression, static_cast<DWORD>(BI_RGB));
-    const BYTE* bottom = reinterpret_cast<const BYTE*>(h + 1);
-    EXPECT_EQ(bottom[0], 30);  // bottom-left pixel, blue first
-    EXPECT_EQ(bottom[9], 0);   // row padding stays zero
+    const BYTE *bottom = reinterpret_cast<const BYTE *>(h + 1);
+    EXPECT_EQ(bottom[0], 30); // bottom-left pixel, blue first
+    EXPECT_EQ(bottom[9], 0);  // row padding stays zero
     EXPECT_EQ(GlobalFree(dib), nullptr);
     DeleteFileW(path.c_str());
 }
 
-TEST(LoadPngAsDib, ResultCodesLeaveOutputUntouched)
-{
+TEST(LoadPngAsDib, ResultCodesLeaveOutputUntouched) {
     const std::wstring html = tempPath(L"tb_feed_error_page.png");
     const char page[] = "<html><body>Not Found</body></html>";
     ASSERT_TRUE(writeWide(html, Bytes(page, page + sizeof page - 1)));
@@ -113,12 +108,12 @@ TEST(LoadPngAsDib, ResultCodesLeaveOutputUntouched)
     };
     const Case cases[] = {
         {tempPath(L"tb_feed_missing_picture.png"), 6},
-        {tempPath(L""), 6},  // a folder cannot be opened as a file
+        {tempPath(L""), 6}, // a folder cannot be opened as a file
         {html, 2},
         {cut, 3},
     };
     HGLOBAL sentinel = reinterpret_cast<HGLOBAL>(static_cast<INT_PTR>(0x1234));
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         HGLOBAL dib = sentinel;
         EXPECT_EQ(loadPngAsDib(c.path.c_str(), &dib), c.expected);
         EXPECT_EQ(dib, sentinel);
@@ -127,19 +122,19 @@ TEST(LoadPngAsDib, ResultCodesLeaveOutputUntouched)
     DeleteFileW(cut.c_str());
 }
 
-TEST(CreateBitmapFromDib, ScreenBitmapShowsThePictureColours)
-{
+TEST(CreateBitmapFromDib, ScreenBitmapShowsThePictureColours) {
     struct Case {
-        const char* name;
+        const char *name;
         Picture picture;
-        std::vector<DWORD> expected;  // top-down
+        std::vector<DWORD> expected; // top-down
     };
     const Case cases[] = {
-        {"rgb24", rgbPicture(),
+        {"rgb24",
+         rgbPicture(),
          {rgb(255, 0, 0), rgb(0, 255, 0), rgb(0, 0, 255), rgb(10, 20, 30), rgb(40, 50, 60), rgb(70, 80, 90)}},
         {"palette8", palettePicture(), {rgb(200, 100, 50), rgb(5, 6, 7), rgb(5, 6, 7), rgb(200, 100, 50)}},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         const std::wstring path = tempPath(L"tb_feed_bitmap.png");
         ASSERT_TRUE(writeWide(path, testpng::encode(c.picture)));
         HGLOBAL dib = nullptr;
@@ -160,8 +155,7 @@ TEST(CreateBitmapFromDib, ScreenBitmapShowsThePictureColours)
     }
 }
 
-TEST(CreateBitmapFromDib, DamagedBlocksGiveNull)
-{
+TEST(CreateBitmapFromDib, DamagedBlocksGiveNull) {
     EXPECT_EQ(createBitmapFromDib(nullptr), nullptr);
 
     const std::wstring path = tempPath(L"tb_feed_damage.png");
@@ -172,23 +166,20 @@ TEST(CreateBitmapFromDib, DamagedBlocksGiveNull)
     const SIZE_T size = GlobalSize(good);
 
     struct Damage {
-        const char* name;
+        const char *name;
         size_t offset;
         BYTE value;
         SIZE_T keep;
     };
     const Damage cases[] = {
-        {"bitCount", 14, 7, size},
-        {"headerSize", 0, 12, size},
-        {"tallerThanBlock", 8, 9, size},
-        {"shortBlock", 0, 40, size - 1},
-        {"hugeColourTable", 33, 1, size},
+        {"bitCount", 14, 7, size},       {"headerSize", 0, 12, size},      {"tallerThanBlock", 8, 9, size},
+        {"shortBlock", 0, 40, size - 1}, {"hugeColourTable", 33, 1, size},
     };
-    for (const Damage& d : cases) {
+    for (const Damage &d : cases) {
         HGLOBAL copy = GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, d.keep);
         ASSERT_NE(copy, nullptr);
         std::memcpy(copy, good, d.keep);
-        static_cast<BYTE*>(static_cast<void*>(copy))[d.offset] = d.value;
+        static_cast<BYTE *>(static_cast<void *>(copy))[d.offset] = d.value;
         HBITMAP bitmap = createBitmapFromDib(copy);
         EXPECT_EQ(bitmap, nullptr) << d.name;
         if (bitmap)

@@ -19,35 +19,30 @@ struct Decoded {
     DibHeaderFields header{};
 
     std::size_t tableOffset() const { return kDibHeaderSize; }
-    std::size_t pixelOffset() const
-    {
+    std::size_t pixelOffset() const {
         std::size_t off = 0;
         EXPECT_TRUE(dibPixelOffset(block.data(), block.size(), &off));
         return off;
     }
-    std::size_t stride() const
-    {
+    std::size_t stride() const {
         return static_cast<std::size_t>(dibStride(static_cast<std::uint32_t>(header.width), header.bitCount));
     }
     // Row y counted from the top of the picture.
-    const unsigned char* row(int y) const
-    {
+    const unsigned char *row(int y) const {
         return block.data() + pixelOffset() + stride() * static_cast<std::size_t>(header.height - 1 - y);
     }
     // Colour-table entry i as blue, green, red, reserved.
-    Bytes tableEntry(int i) const
-    {
-        const unsigned char* p = block.data() + kDibHeaderSize + 4 * i;
+    Bytes tableEntry(int i) const {
+        const unsigned char *p = block.data() + kDibHeaderSize + 4 * i;
         return Bytes(p, p + 4);
     }
     Bytes pixel32(int x, int y) const { return Bytes(row(y) + 4 * x, row(y) + 4 * x + 4); }
 };
 
 // Writes the bytes to a temporary file and decodes it from the start.
-Decoded decodeBytes(const Bytes& bytes, const PngDibMemory& memory = defaultPngDibMemory())
-{
+Decoded decodeBytes(const Bytes &bytes, const PngDibMemory &memory = defaultPngDibMemory()) {
     Decoded d;
-    std::FILE* f = std::tmpfile();
+    std::FILE *f = std::tmpfile();
     if (!f) {
         ADD_FAILURE() << "no temporary file";
         return d;
@@ -55,12 +50,12 @@ Decoded decodeBytes(const Bytes& bytes, const PngDibMemory& memory = defaultPngD
     if (!bytes.empty())
         std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::rewind(f);
-    void* block = nullptr;
+    void *block = nullptr;
     std::size_t size = 0;
     d.result = decodePngToDib(f, memory, &block, &size);
     std::fclose(f);
     if (d.result == kPngDibOk) {
-        d.block.assign(static_cast<unsigned char*>(block), static_cast<unsigned char*>(block) + size);
+        d.block.assign(static_cast<unsigned char *>(block), static_cast<unsigned char *>(block) + size);
         memory.freeDib(block, memory.context);
         d.header = readDibHeader(d.block.data());
     } else {
@@ -69,15 +64,13 @@ Decoded decodeBytes(const Bytes& bytes, const PngDibMemory& memory = defaultPngD
     return d;
 }
 
-Decoded decode(const Picture& p)
-{
+Decoded decode(const Picture &p) {
     Bytes png = testpng::encode(p);
     EXPECT_FALSE(png.empty()) << "test picture could not be encoded";
     return decodeBytes(png);
 }
 
-Picture rgba8(std::uint32_t w, std::uint32_t h)
-{
+Picture rgba8(std::uint32_t w, std::uint32_t h) {
     Picture p;
     p.width = w;
     p.height = h;
@@ -85,17 +78,19 @@ Picture rgba8(std::uint32_t w, std::uint32_t h)
     for (std::uint32_t y = 0; y < h; ++y) {
         Bytes r;
         for (std::uint32_t x = 0; x < w; ++x)
-            r.insert(r.end(), {static_cast<unsigned char>(10 * x + 1), static_cast<unsigned char>(20 * y + 2),
-                               static_cast<unsigned char>(30 + x + y), static_cast<unsigned char>(40 * x + 7 * y)});
+            r.insert(r.end(),
+                     {static_cast<unsigned char>(10 * x + 1), static_cast<unsigned char>(20 * y + 2),
+                      static_cast<unsigned char>(30 + x + y), static_cast<unsigned char>(40 * x + 7 * y)});
         p.rows.push_back(r);
     }
     return p;
 }
 
-std::vector<png_color> threeColours() { return {{255, 0, 0}, {0, 128, 0}, {1, 2, 250}}; }
+std::vector<png_color> threeColours() {
+    return {{255, 0, 0}, {0, 128, 0}, {1, 2, 250}};
+}
 
-Picture palettePicture(int depth, std::uint32_t w, std::uint32_t h, const std::vector<unsigned>& indices)
-{
+Picture palettePicture(int depth, std::uint32_t w, std::uint32_t h, const std::vector<unsigned> &indices) {
     Picture p;
     p.width = w;
     p.height = h;
@@ -114,8 +109,7 @@ Picture palettePicture(int depth, std::uint32_t w, std::uint32_t h, const std::v
     return p;
 }
 
-Picture greyPicture(int depth, std::uint32_t w, std::uint32_t h, const std::vector<unsigned>& values)
-{
+Picture greyPicture(int depth, std::uint32_t w, std::uint32_t h, const std::vector<unsigned> &values) {
     Picture p = palettePicture(depth, w, h, values);
     p.colorType = PNG_COLOR_TYPE_GRAY;
     p.palette.clear();
@@ -123,8 +117,7 @@ Picture greyPicture(int depth, std::uint32_t w, std::uint32_t h, const std::vect
 }
 
 // Sample x of a DIB row with the given bit count.
-unsigned sampleAt(const unsigned char* row, int bits, int x)
-{
+unsigned sampleAt(const unsigned char *row, int bits, int x) {
     std::size_t bit = static_cast<std::size_t>(x) * bits;
     return (row[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
 }
@@ -134,7 +127,7 @@ unsigned sampleAt(const unsigned char* row, int bits, int x)
 // ---- Layouts that keep a colour table --------------------------------------------------------
 
 struct IndexedCase {
-    const char* name;
+    const char *name;
     bool palette;
     int pngDepth;
     int dibBits;
@@ -145,9 +138,8 @@ class IndexedLayout : public ::testing::TestWithParam<IndexedCase> {};
 
 // Palette and grey pictures without transparency keep their samples and get the table of the
 // colour-type rules; 2-bit pictures are unpacked to one byte per pixel.
-TEST_P(IndexedLayout, KeepsSamplesAndTable)
-{
-    const IndexedCase& c = GetParam();
+TEST_P(IndexedLayout, KeepsSamplesAndTable) {
+    const IndexedCase &c = GetParam();
     const std::uint32_t w = 7, h = 3;
     std::vector<unsigned> values;
     if (c.pngDepth == 1)
@@ -162,7 +154,7 @@ TEST_P(IndexedLayout, KeepsSamplesAndTable)
         values = {0, 3, 90, 255, 17, 128, 254};
     Picture p = c.palette ? palettePicture(c.pngDepth, w, h, values) : greyPicture(c.pngDepth, w, h, values);
     if (c.palette && c.pngDepth == 1)
-        p.palette.resize(2);  // a 1-bit palette holds at most two entries
+        p.palette.resize(2); // a 1-bit palette holds at most two entries
     Decoded d = decode(p);
     ASSERT_EQ(d.result, kPngDibOk);
     EXPECT_EQ(d.header.size, 40u);
@@ -203,11 +195,10 @@ INSTANTIATE_TEST_SUITE_P(
                       IndexedCase{"palette4", true, 4, 4, 0}, IndexedCase{"palette8", true, 8, 8, 0},
                       IndexedCase{"grey1", false, 1, 1, 2}, IndexedCase{"grey2", false, 2, 8, 256},
                       IndexedCase{"grey4", false, 4, 4, 16}, IndexedCase{"grey8", false, 8, 8, 256}),
-    [](const ::testing::TestParamInfo<IndexedCase>& i) { return std::string(i.param.name); });
+    [](const ::testing::TestParamInfo<IndexedCase> &i) { return std::string(i.param.name); });
 
 // The 2-bit grey picture looks almost black: samples 0-3 index a 256-level grey table.
-TEST(PngDib, TwoBitGreyKeepsSmallValuesOverFullGreyTable)
-{
+TEST(PngDib, TwoBitGreyKeepsSmallValuesOverFullGreyTable) {
     Decoded d = decode(greyPicture(2, 4, 1, {0, 1, 2, 3}));
     ASSERT_EQ(d.result, kPngDibOk);
     EXPECT_EQ(d.header.bitCount, 8);
@@ -219,8 +210,7 @@ TEST(PngDib, TwoBitGreyKeepsSmallValuesOverFullGreyTable)
 
 // ---- 24- and 32-bit layouts -----------------------------------------------------------------
 
-TEST(PngDib, Rgba8IsBottomUpBgraWithAlphaUnchanged)
-{
+TEST(PngDib, Rgba8IsBottomUpBgraWithAlphaUnchanged) {
     Picture p = rgba8(3, 2);
     Decoded d = decode(p);
     ASSERT_EQ(d.result, kPngDibOk);
@@ -229,15 +219,14 @@ TEST(PngDib, Rgba8IsBottomUpBgraWithAlphaUnchanged)
     EXPECT_EQ(d.block.size(), 40u + 12 * 2);
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 3; ++x) {
-            const unsigned char* s = p.rows[y].data() + 4 * x;
+            const unsigned char *s = p.rows[y].data() + 4 * x;
             EXPECT_EQ(d.pixel32(x, y), (Bytes{s[2], s[1], s[0], s[3]})) << x << "," << y;
         }
     // The first stored row is the bottom one.
     EXPECT_EQ(d.block[40 + 3], p.rows[1][3]);
 }
 
-TEST(PngDib, Rgb16IsStrippedTo24Bit)
-{
+TEST(PngDib, Rgb16IsStrippedTo24Bit) {
     Picture p;
     p.width = 2;
     p.height = 2;
@@ -253,8 +242,7 @@ TEST(PngDib, Rgb16IsStrippedTo24Bit)
     EXPECT_EQ(Bytes(d.row(1), d.row(1) + 6), (Bytes{0x03, 0x02, 0x01, 0xEE, 0xCC, 0xAA}));
 }
 
-TEST(PngDib, Grey16IsStrippedTo8BitWithGreyTable)
-{
+TEST(PngDib, Grey16IsStrippedTo8BitWithGreyTable) {
     Picture p;
     p.width = 3;
     p.height = 1;
@@ -268,8 +256,7 @@ TEST(PngDib, Grey16IsStrippedTo8BitWithGreyTable)
     EXPECT_EQ(Bytes(d.row(0), d.row(0) + 4), (Bytes{0x00, 0x7F, 0xFF, 0}));
 }
 
-TEST(PngDib, InterlacedPictureDecodesLikePlainOne)
-{
+TEST(PngDib, InterlacedPictureDecodesLikePlainOne) {
     Picture plain = rgba8(11, 9);
     Picture interlaced = plain;
     interlaced.interlaced = true;
@@ -279,8 +266,7 @@ TEST(PngDib, InterlacedPictureDecodesLikePlainOne)
     EXPECT_EQ(a.block, b.block);
 }
 
-TEST(PngDib, GreyWithAlphaTakesGreyLevelAndAlphaSample)
-{
+TEST(PngDib, GreyWithAlphaTakesGreyLevelAndAlphaSample) {
     for (int depth : {8, 16}) {
         Picture p;
         p.width = 2;
@@ -302,11 +288,10 @@ TEST(PngDib, GreyWithAlphaTakesGreyLevelAndAlphaSample)
 
 // Palette pictures with tRNS become 32-bit; alpha comes from the chunk for the entries it names
 // and is 255 for the rest, at every depth.
-TEST(PngDib, PaletteTransparencyGivesAlphaZeroExactlyAtTransparentEntries)
-{
+TEST(PngDib, PaletteTransparencyGivesAlphaZeroExactlyAtTransparentEntries) {
     for (int depth : {1, 2, 4, 8}) {
-        std::vector<unsigned> idx = depth == 1 ? std::vector<unsigned>{0, 1, 1, 0}
-                                               : std::vector<unsigned>{0, 1, 2, 1};
+        std::vector<unsigned> idx =
+            depth == 1 ? std::vector<unsigned>{0, 1, 1, 0} : std::vector<unsigned>{0, 1, 2, 1};
         Picture p = palettePicture(depth, 4, 2, idx);
         if (depth == 1)
             p.palette.resize(2);
@@ -319,15 +304,14 @@ TEST(PngDib, PaletteTransparencyGivesAlphaZeroExactlyAtTransparentEntries)
         for (int y = 0; y < 2; ++y)
             for (int x = 0; x < 4; ++x) {
                 unsigned i = idx[x];
-                const png_color& c = p.palette[i];
+                const png_color &c = p.palette[i];
                 unsigned char a = i == 0 ? 0 : i == 1 ? 128 : 255;
                 EXPECT_EQ(d.pixel32(x, y), (Bytes{c.blue, c.green, c.red, a})) << depth << ":" << x;
             }
     }
 }
 
-TEST(PngDib, RgbTransparentColourGivesAlphaZeroOnlyOnExactMatch)
-{
+TEST(PngDib, RgbTransparentColourGivesAlphaZeroOnlyOnExactMatch) {
     Picture p;
     p.width = 4;
     p.height = 1;
@@ -345,8 +329,7 @@ TEST(PngDib, RgbTransparentColourGivesAlphaZeroOnlyOnExactMatch)
     EXPECT_EQ(d.pixel32(3, 0), (Bytes{30, 20, 10, 0}));
 }
 
-TEST(PngDib, GreyTransparentLevelGetsAlphaZero)
-{
+TEST(PngDib, GreyTransparentLevelGetsAlphaZero) {
     Picture p = greyPicture(4, 3, 1, {5, 6, 15});
     p.hasTrnsColor = true;
     p.trnsColor.gray = 6;
@@ -361,8 +344,7 @@ TEST(PngDib, GreyTransparentLevelGetsAlphaZero)
 // ---- Strides --------------------------------------------------------------------------------
 
 // Width 1 pads every row to 4 bytes whatever the bit count.
-TEST(PngDib, WidthOneRowsAreFourBytes)
-{
+TEST(PngDib, WidthOneRowsAreFourBytes) {
     struct Case {
         Picture picture;
         int bits;
@@ -375,7 +357,7 @@ TEST(PngDib, WidthOneRowsAreFourBytes)
     rgb.height = 3;
     rgb.rows = {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}};
     Picture rgba = rgba8(1, 3);
-    for (const Case& c : {Case{grey8, 8}, Case{grey1, 1}, Case{grey4, 4}, Case{rgb, 24}, Case{rgba, 32}}) {
+    for (const Case &c : {Case{grey8, 8}, Case{grey1, 1}, Case{grey4, 4}, Case{rgb, 24}, Case{rgba, 32}}) {
         Decoded d = decode(c.picture);
         ASSERT_EQ(d.result, kPngDibOk) << c.bits;
         EXPECT_EQ(d.header.bitCount, c.bits);
@@ -389,37 +371,35 @@ TEST(PngDib, WidthOneRowsAreFourBytes)
 // ---- Result codes ---------------------------------------------------------------------------
 
 struct FailureCase {
-    const char* name;
+    const char *name;
     Bytes bytes;
     int expected;
 };
 
-Bytes text(const char* s) { return Bytes(s, s + std::strlen(s)); }
+Bytes text(const char *s) {
+    return Bytes(s, s + std::strlen(s));
+}
 
-Bytes truncated(std::size_t keep)
-{
+Bytes truncated(std::size_t keep) {
     Bytes png = testpng::encode(rgba8(32, 16));
     png.resize(keep < png.size() ? keep : png.size());
     return png;
 }
 
-Bytes badCrc()
-{
+Bytes badCrc() {
     Bytes png = testpng::encode(rgba8(4, 4));
-    png[29] ^= 0xFF;  // last byte of the IHDR CRC
+    png[29] ^= 0xFF; // last byte of the IHDR CRC
     return png;
 }
 
-Bytes unsupportedDepth()
-{
+Bytes unsupportedDepth() {
     // Grey at depth 16 is fine, but 16-bit palette pictures do not exist: libpng rejects them.
     return testpng::headerOnly(4, 4, 16, PNG_COLOR_TYPE_PALETTE);
 }
 
 class ResultCodes : public ::testing::TestWithParam<FailureCase> {};
 
-TEST_P(ResultCodes, ReportsTheFailure)
-{
+TEST_P(ResultCodes, ReportsTheFailure) {
     Decoded d = decodeBytes(GetParam().bytes);
     EXPECT_EQ(d.result, GetParam().expected);
 }
@@ -437,40 +417,38 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"noEnd", truncated(testpng::encode(rgba8(32, 16)).size() - 12), kPngDibDecodeError},
         FailureCase{"badCrc", badCrc(), kPngDibDecodeError},
         FailureCase{"unsupportedDepth", unsupportedDepth(), kPngDibDecodeError},
-        FailureCase{"hugeHeader", testpng::headerOnly(20000, 20000, 8, PNG_COLOR_TYPE_RGB_ALPHA), kPngDibNoMemory},
-        FailureCase{"hugeWidthOneBit", testpng::headerOnly(1000000, 1000, 1, PNG_COLOR_TYPE_GRAY), kPngDibNoMemory}),
-    [](const ::testing::TestParamInfo<FailureCase>& i) { return std::string(i.param.name); });
+        FailureCase{"hugeHeader", testpng::headerOnly(20000, 20000, 8, PNG_COLOR_TYPE_RGB_ALPHA),
+                    kPngDibNoMemory},
+        FailureCase{"hugeWidthOneBit", testpng::headerOnly(1000000, 1000, 1, PNG_COLOR_TYPE_GRAY),
+                    kPngDibNoMemory}),
+    [](const ::testing::TestParamInfo<FailureCase> &i) { return std::string(i.param.name); });
 
 // Memory hooks that can refuse and that count what is still outstanding.
 struct CountingMemory {
     bool refuseDib = false;
     bool refuseRows = false;
     int outstanding = 0;
-    static CountingMemory& of(void* c) { return *static_cast<CountingMemory*>(c); }
-    static void* dib(std::size_t n, void* c)
-    {
+    static CountingMemory &of(void *c) { return *static_cast<CountingMemory *>(c); }
+    static void *dib(std::size_t n, void *c) {
         if (of(c).refuseDib)
             return nullptr;
         ++of(c).outstanding;
         return std::calloc(1, n);
     }
-    static void* rows(std::size_t n, void* c)
-    {
+    static void *rows(std::size_t n, void *c) {
         if (of(c).refuseRows)
             return nullptr;
         ++of(c).outstanding;
         return std::malloc(n);
     }
-    static void release(void* p, void* c)
-    {
+    static void release(void *p, void *c) {
         --of(c).outstanding;
         std::free(p);
     }
     PngDibMemory hooks() { return {dib, release, rows, release, this}; }
 };
 
-TEST(PngDib, AllocationFailuresGiveTheirCodesAndReleaseEverything)
-{
+TEST(PngDib, AllocationFailuresGiveTheirCodesAndReleaseEverything) {
     Bytes png = testpng::encode(rgba8(5, 5));
     CountingMemory noDib;
     noDib.refuseDib = true;
@@ -490,20 +468,19 @@ TEST(PngDib, AllocationFailuresGiveTheirCodesAndReleaseEverything)
     CountingMemory ok;
     Decoded d = decodeBytes(png, ok.hooks());
     EXPECT_EQ(d.result, kPngDibOk);
-    EXPECT_EQ(ok.outstanding, 0);  // rows freed by the decoder, the block by decodeBytes
+    EXPECT_EQ(ok.outstanding, 0); // rows freed by the decoder, the block by decodeBytes
 }
 
 // ---- The pixel offset the bitmap maker relies on -------------------------------------------
 
-TEST(DibPixelOffset, FollowsColourTableRulesAndRejectsDamage)
-{
+TEST(DibPixelOffset, FollowsColourTableRulesAndRejectsDamage) {
     Decoded pal = decode(palettePicture(8, 3, 2, {0, 1, 2}));
     ASSERT_EQ(pal.result, kPngDibOk);
     std::size_t off = 0;
     ASSERT_TRUE(dibPixelOffset(pal.block.data(), pal.block.size(), &off));
     EXPECT_EQ(off, 40u + 3 * 4);
 
-    Bytes noUsed = pal.block;  // colours used 0 at 8 bits: a table of 256 entries is implied
+    Bytes noUsed = pal.block; // colours used 0 at 8 bits: a table of 256 entries is implied
     noUsed[32] = 0;
     noUsed.resize(40 + 256 * 4 + 4 * 2);
     ASSERT_TRUE(dibPixelOffset(noUsed.data(), noUsed.size(), &off));
@@ -511,7 +488,7 @@ TEST(DibPixelOffset, FollowsColourTableRulesAndRejectsDamage)
     EXPECT_FALSE(dibPixelOffset(noUsed.data(), noUsed.size() - 1, &off));
 
     Bytes bigTable = pal.block;
-    bigTable[33] = 1;  // 259 entries
+    bigTable[33] = 1; // 259 entries
     EXPECT_FALSE(dibPixelOffset(bigTable.data(), bigTable.size(), &off));
     Bytes badBits = pal.block;
     badBits[14] = 7;

@@ -19,24 +19,22 @@ struct Picture {
     int colorType = PNG_COLOR_TYPE_RGB;
     int bitDepth = 8;
     bool interlaced = false;
-    std::vector<png_color> palette;   // PLTE
-    std::vector<unsigned char> trnsAlpha;  // tRNS for palette pictures
-    bool hasTrnsColor = false;        // tRNS for grey / RGB pictures
+    std::vector<png_color> palette;       // PLTE
+    std::vector<unsigned char> trnsAlpha; // tRNS for palette pictures
+    bool hasTrnsColor = false;            // tRNS for grey / RGB pictures
     png_color_16 trnsColor{};
-    std::vector<Bytes> rows;          // raw PNG rows: packed samples, 16-bit big-endian
+    std::vector<Bytes> rows; // raw PNG rows: packed samples, 16-bit big-endian
 };
 
-inline void appendBytes(png_structp png, png_bytep data, png_size_t length)
-{
-    Bytes* out = static_cast<Bytes*>(png_get_io_ptr(png));
+inline void appendBytes(png_structp png, png_bytep data, png_size_t length) {
+    Bytes *out = static_cast<Bytes *>(png_get_io_ptr(png));
     out->insert(out->end(), data, data + length);
 }
 
 inline void noFlush(png_structp) {}
 
 // Encodes the picture with libpng; empty on failure.
-inline Bytes encode(const Picture& p)
-{
+inline Bytes encode(const Picture &p) {
     Bytes out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
@@ -45,7 +43,7 @@ inline Bytes encode(const Picture& p)
         return {};
     }
     std::vector<png_bytep> rowPointers;
-    for (const Bytes& r : p.rows)
+    for (const Bytes &r : p.rows)
         rowPointers.push_back(const_cast<png_bytep>(r.data()));
     if (setjmp(png_jmpbuf(png))) {
         png_destroy_write_struct(&png, &info);
@@ -69,8 +67,7 @@ inline Bytes encode(const Picture& p)
 }
 
 // One chunk with its length and CRC.
-inline void appendChunk(Bytes& out, const char* type, const Bytes& data)
-{
+inline void appendChunk(Bytes &out, const char *type, const Bytes &data) {
     auto be32 = [&](std::uint32_t v) {
         for (int s = 24; s >= 0; s -= 8)
             out.push_back(static_cast<unsigned char>(v >> s));
@@ -82,10 +79,11 @@ inline void appendChunk(Bytes& out, const char* type, const Bytes& data)
     be32(static_cast<std::uint32_t>(crc32(0, out.data() + start, static_cast<uInt>(out.size() - start))));
 }
 
-inline Bytes signature() { return {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A}; }
+inline Bytes signature() {
+    return {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+}
 
-inline Bytes ihdr(std::uint32_t w, std::uint32_t h, int depth, int colorType)
-{
+inline Bytes ihdr(std::uint32_t w, std::uint32_t h, int depth, int colorType) {
     Bytes d;
     for (std::uint32_t v : {w, h})
         for (int s = 24; s >= 0; s -= 8)
@@ -99,8 +97,7 @@ inline Bytes ihdr(std::uint32_t w, std::uint32_t h, int depth, int colorType)
 }
 
 // A PNG whose header claims the given size and whose image data is a single empty row.
-inline Bytes headerOnly(std::uint32_t w, std::uint32_t h, int depth, int colorType)
-{
+inline Bytes headerOnly(std::uint32_t w, std::uint32_t h, int depth, int colorType) {
     Bytes out = signature();
     appendChunk(out, "IHDR", ihdr(w, h, depth, colorType));
     Bytes raw(2, 0);
@@ -113,9 +110,8 @@ inline Bytes headerOnly(std::uint32_t w, std::uint32_t h, int depth, int colorTy
     return out;
 }
 
-inline bool writeFile(const std::string& path, const Bytes& data)
-{
-    std::FILE* f = std::fopen(path.c_str(), "wb");
+inline bool writeFile(const std::string &path, const Bytes &data) {
+    std::FILE *f = std::fopen(path.c_str(), "wb");
     if (!f)
         return false;
     bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();

@@ -21,18 +21,17 @@ namespace {
 
 struct SinkState {
     unsigned calls = 0;
-    unsigned stopOn = 0;  // 0: never stop
+    unsigned stopOn = 0; // 0: never stop
     unsigned long long bytes = 0;
     DWORD minChunk = 0;
     DWORD maxChunk = 0;
-    std::vector<DWORD> totals;  // distinct total sizes, in order of appearance
-    FILE* out = nullptr;
+    std::vector<DWORD> totals; // distinct total sizes, in order of appearance
+    FILE *out = nullptr;
     bool writeFailed = false;
 };
 
-int Sink(const BYTE* data, DWORD size, DWORD total, void* context)
-{
-    SinkState& s = *static_cast<SinkState*>(context);
+int Sink(const BYTE *data, DWORD size, DWORD total, void *context) {
+    SinkState &s = *static_cast<SinkState *>(context);
     ++s.calls;
     s.bytes += size;
     if (s.calls == 1 || size < s.minChunk)
@@ -46,16 +45,15 @@ int Sink(const BYTE* data, DWORD size, DWORD total, void* context)
     return (s.stopOn != 0 && s.calls == s.stopOn) ? 0 : 1;
 }
 
-}  // namespace
+} // namespace
 
-int wmain(int argc, wchar_t** argv)
-{
+int wmain(int argc, wchar_t **argv) {
     std::wstring url, user, password, agent, outPath;
     bool haveUser = false, havePassword = false, haveAgent = false;
     SinkState state;
     for (int i = 1; i + 1 < argc; i += 2) {
         std::wstring name = argv[i];
-        const wchar_t* value = argv[i + 1];
+        const wchar_t *value = argv[i + 1];
         if (name == L"--url") {
             url = value;
         } else if (name == L"--user") {
@@ -96,9 +94,8 @@ int wmain(int argc, wchar_t** argv)
         totals += (totals.empty() ? "" : ",") + std::to_string(t);
     std::printf("{\"ok\": %s, \"calls\": %u, \"bytes\": %llu, \"minChunk\": %lu, "
                 "\"maxChunk\": %lu, \"totals\": [%s], \"agent\": %s, \"writeFailed\": %s}\n",
-                ok ? "true" : "false", state.calls, state.bytes,
-                static_cast<unsigned long>(state.minChunk),
-                static_cast<unsigned long>(state.maxChunk), totals.c_str(),
-                JsonString(agent).c_str(), state.writeFailed ? "true" : "false");
+                ok ? "true" : "false", state.calls, state.bytes, static_cast<unsigned long>(state.minChunk),
+                static_cast<unsigned long>(state.maxChunk), totals.c_str(), JsonString(agent).c_str(),
+                state.writeFailed ? "true" : "false");
     return 0;
 }

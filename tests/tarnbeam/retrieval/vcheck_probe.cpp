@@ -14,8 +14,7 @@
 #include "retrieval/version_check.h"
 #include "../probe_json.h"
 
-int wmain(int argc, wchar_t** argv)
-{
+int wmain(int argc, wchar_t **argv) {
     int code = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::wstring(argv[i]) == L"--code-start")
@@ -31,18 +30,17 @@ int wmain(int argc, wchar_t** argv)
 
     std::printf("{\"ok\": %s, \"code\": %d, \"entries\": [", ok ? "true" : "false", code);
     for (size_t i = 0; i < entries.size(); ++i) {
-        const UpdateEntry& e = entries[i];
-        const SYSTEMTIME& d = e.releaseDate;
+        const UpdateEntry &e = entries[i];
+        const SYSTEMTIME &d = e.releaseDate;
         std::printf("%s{\"kind\": %d, \"newer\": %s, \"componentName\": %s, "
                     "\"installedVersion\": %s, \"versionString\": %s, \"fileUrl\": %s, "
                     "\"fileName\": %s, \"fileMD5\": %s, \"description\": %s, "
                     "\"releaseDate\": [%u, %u, %u, %u, %u, %u, %u, %u]}",
-                    i ? ", " : "", e.kind, e.newer ? "true" : "false",
-                    JsonString(e.componentName).c_str(), JsonString(e.installedVersion).c_str(),
-                    JsonString(e.versionString).c_str(), JsonString(e.fileUrl).c_str(),
-                    JsonString(e.fileName).c_str(), JsonString(e.fileMD5).c_str(),
-                    JsonString(e.description).c_str(), d.wYear, d.wMonth, d.wDayOfWeek, d.wDay,
-                    d.wHour, d.wMinute, d.wSecond, d.wMilliseconds);
+                    i ? ", " : "", e.kind, e.newer ? "true" : "false", JsonString(e.componentName).c_str(),
+                    JsonString(e.installedVersion).c_str(), JsonString(e.versionString).c_str(),
+                    JsonString(e.fileUrl).c_str(), JsonString(e.fileName).c_str(),
+                    JsonString(e.fileMD5).c_str(), JsonString(e.description).c_str(), d.wYear, d.wMonth,
+                    d.wDayOfWeek, d.wDay, d.wHour, d.wMinute, d.wSecond, d.wMilliseconds);
     }
     std::printf("]}\n");
     std::fflush(stdout);

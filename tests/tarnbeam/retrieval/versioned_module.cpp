@@ -1,2 +1,4 @@
 // A stand-in for a product's program file (see versioned_module.rc); it does nothing.
-int wmain() { return 0; }
+int wmain() {
+    return 0;
+}

@@ -10,33 +10,33 @@
 namespace {
 
 struct Element {
-    const char* name;
-    const char* text;
+    const char *name;
+    const char *text;
 };
 
-std::string Document(std::initializer_list<Element> elements)
-{
+std::string Document(std::initializer_list<Element> elements) {
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<VeltroUpdate>\n";
-    for (const Element& e : elements)
+    for (const Element &e : elements)
         xml += std::string("  <") + e.name + ">" + e.text + "</" + e.name + ">\n";
     return xml + "</VeltroUpdate>\n";
 }
 
 const std::initializer_list<Element> kComplete = {
-    {"DownloadPath", "Ondrel\\Downloads"},     {"RegKey", "Software\\Ondrel\\Product"},
-    {"RSSURL", "http://www.example.jp/rss"},   {"NoUpdateMessage", "Up to date"},
-    {"CheckFailMessage", "Check failed"},      {"NoUpdateDescription", "&lt;p&gt;$$APPVERSION$$&lt;/p&gt;"},
+    {"DownloadPath", "Ondrel\\Downloads"},
+    {"RegKey", "Software\\Ondrel\\Product"},
+    {"RSSURL", "http://www.example.jp/rss"},
+    {"NoUpdateMessage", "Up to date"},
+    {"CheckFailMessage", "Check failed"},
+    {"NoUpdateDescription", "&lt;p&gt;$$APPVERSION$$&lt;/p&gt;"},
     {"CheckFailDescription", "<![CDATA[<p>$$CHECKERRORCODE$$</p>]]>"},
 };
 
-int Load(const std::string& xml, Configuration& config)
-{
+int Load(const std::string &xml, Configuration &config) {
     ScratchFolder folder;
     return LoadConfigurationFrom(folder.Write(L"tarnbeam.xml", xml), config);
 }
 
-TEST(Configuration, CompleteFileLoadsWithDefaults)
-{
+TEST(Configuration, CompleteFileLoadsWithDefaults) {
     ComScope com;
     Configuration c;
     ASSERT_EQ(Load(Document(kComplete), c), kConfigLoaded);
@@ -48,17 +48,17 @@ TEST(Configuration, CompleteFileLoadsWithDefaults)
     EXPECT_EQ(c.UpdaterLoginUser, L"");
 }
 
-TEST(Configuration, RequiredElementsGiveTheirCodesInOrder)
-{
+TEST(Configuration, RequiredElementsGiveTheirCodesInOrder) {
     ComScope com;
-    const char* required[] = {"DownloadPath",     "RegKey",          "RSSURL",          "NoUpdateMessage",
-                              "CheckFailMessage", "NoUpdateDescription", "CheckFailDescription"};
+    const char *required[] = {"DownloadPath",        "RegKey",           "RSSURL",
+                              "NoUpdateMessage",     "CheckFailMessage", "NoUpdateDescription",
+                              "CheckFailDescription"};
     const int codes[] = {3, 4, 5, 6, 7, 8, 9};
     for (int i = 0; i < 7; ++i) {
         // Missing element, and present but empty (white space only counts as empty).
         std::string without = "<VeltroUpdate>";
         std::string blank = "<VeltroUpdate>";
-        for (const Element& e : kComplete) {
+        for (const Element &e : kComplete) {
             if (std::string(e.name) == required[i]) {
                 blank += std::string("<") + e.name + ">  </" + e.name + ">";
                 continue;
@@ -75,8 +75,7 @@ TEST(Configuration, RequiredElementsGiveTheirCodesInOrder)
     EXPECT_EQ(Load(Document({{"DownloadPath", "d"}, {"RegKey", ""}, {"RSSURL", ""}}), c), 4);
 }
 
-TEST(Configuration, UnreadableFilesGiveTwo)
-{
+TEST(Configuration, UnreadableFilesGiveTwo) {
     ComScope com;
     Configuration c;
     EXPECT_EQ(Load("<VeltroUpdate><DownloadPath>x</VeltroUpdate>", c), 2);
@@ -85,19 +84,23 @@ TEST(Configuration, UnreadableFilesGiveTwo)
     EXPECT_EQ(LoadConfigurationFrom(L"", c), 2);
 }
 
-TEST(Configuration, IntegrateModeValues)
-{
+TEST(Configuration, IntegrateModeValues) {
     ComScope com;
     struct {
-        const char* text;
+        const char *text;
         int code;
         bool on;
     } const cases[] = {
-        {"1", 0, true}, {"2", 0, true}, {"-1", 0, true}, {"0", 0, false}, {"", 0, false},
-        {"yes", kConfigBadIntegrateMode, false}, {"1.5", kConfigBadIntegrateMode, false},
+        {"1", 0, true},
+        {"2", 0, true},
+        {"-1", 0, true},
+        {"0", 0, false},
+        {"", 0, false},
+        {"yes", kConfigBadIntegrateMode, false},
+        {"1.5", kConfigBadIntegrateMode, false},
         {"99999999999", kConfigBadIntegrateMode, false},
     };
-    for (const auto& t : cases) {
+    for (const auto &t : cases) {
         std::string xml = Document(kComplete);
         xml.insert(xml.find("</VeltroUpdate>"), std::string("<IntegrateMode>") + t.text + "</IntegrateMode>");
         Configuration c;
@@ -110,15 +113,14 @@ TEST(Configuration, IntegrateModeValues)
     EXPECT_FALSE(absent.IntegrateMode);
 }
 
-TEST(Configuration, CommonKeyAndProductFilter)
-{
+TEST(Configuration, CommonKeyAndProductFilter) {
     ComScope com;
     std::string xml = Document(kComplete);
     xml.insert(xml.find("</VeltroUpdate>"), "<CommonRegKey></CommonRegKey><ProductName>Alpha</ProductName>");
     Configuration c;
     ASSERT_EQ(Load(xml, c), 0);
     EXPECT_EQ(c.CommonRegKey, L"Software\\Ondrel\\Ondrel Update");
-    EXPECT_EQ(c.ProductName, L"");  // dropped without a platform
+    EXPECT_EQ(c.ProductName, L""); // dropped without a platform
 
     xml = Document(kComplete);
     xml.insert(xml.find("</VeltroUpdate>"),
@@ -131,4 +133,4 @@ TEST(Configuration, CommonKeyAndProductFilter)
     EXPECT_EQ(both.ProductPlatform, L"X");
 }
 
-}  // namespace
+} // namespace

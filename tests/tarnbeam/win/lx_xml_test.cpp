@@ -18,13 +18,13 @@ const char kFeed[] =
     "  <item><title>  First \n</title><category domain=\"http://img.example/\">news</category>"
     "<tb:ProductName>Alpha</tb:ProductName></item>\n"
     "  <item><link>http://x/</link></item>\n"
-    "  <item><title>Gr\xC3\xBC\xC3\x9F" "e \xE8\xAA\xAD\xE3\x82\x80</title></item>\n"
+    "  <item><title>Gr\xC3\xBC\xC3\x9F"
+    "e \xE8\xAA\xAD\xE3\x82\x80</title></item>\n"
     "</channel></rss>\n";
 
 class LxXml : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         path = folder.Write(L"feed.xml", kFeed);
         ASSERT_TRUE(doc.create());
         ASSERT_TRUE(doc.setAsync(0));
@@ -36,8 +36,7 @@ protected:
     KXMLDocument doc;
 };
 
-TEST_F(LxXml, SelectsAndReadsTrimmedText)
-{
+TEST_F(LxXml, SelectsAndReadsTrimmedText) {
     KXMLNodeList items = doc.selectNodes(L"/rss/channel/item");
     EXPECT_EQ(items.length(), 3);
     std::vector<std::wstring> titles;
@@ -45,41 +44,39 @@ TEST_F(LxXml, SelectsAndReadsTrimmedText)
         titles.push_back(it->selectSingleNode(L"./title").getText());
     ASSERT_EQ(titles.size(), 3u);
     EXPECT_EQ(titles[0], L"First");
-    EXPECT_EQ(titles[1], L"");  // no title element: empty node, empty text
+    EXPECT_EQ(titles[1], L""); // no title element: empty node, empty text
     EXPECT_EQ(titles[2], L"Gr\u00fc\u00dfe \u8aad\u3080");
 }
 
-TEST_F(LxXml, AttributesAndPrefixedSteps)
-{
+TEST_F(LxXml, AttributesAndPrefixedSteps) {
     KXMLNode item = doc.selectNodes(L"/rss/channel/item").item(0);
     ASSERT_TRUE(item.isValid());
     KXMLNode category = item.selectSingleNode(L"./category");
     EXPECT_EQ(category.getAttributes().getNamedItemText(L"domain"), L"http://img.example/");
     EXPECT_EQ(category.getAttributes().getNamedItemText(L"missing"), L"");
     EXPECT_EQ(item.selectSingleNode(L"./tb:ProductName").getText(), L"Alpha");
-    EXPECT_FALSE(doc.selectNodes(L"/rss/channel/item").item(1).selectSingleNode(L"./tb:ProductName").isValid());
+    EXPECT_FALSE(
+        doc.selectNodes(L"/rss/channel/item").item(1).selectSingleNode(L"./tb:ProductName").isValid());
 }
 
-TEST_F(LxXml, EmptyAndFailedListsIterateZeroTimes)
-{
+TEST_F(LxXml, EmptyAndFailedListsIterateZeroTimes) {
     KXMLNodeList none = doc.selectNodes(L"/rss/channel/nothing");
     EXPECT_EQ(none.length(), 0);
     EXPECT_TRUE(none.begin() == none.end());
     int visits = 0;
-    for (KXMLNode& n : none) {
+    for (KXMLNode &n : none) {
         (void)n;
         ++visits;
     }
     EXPECT_EQ(visits, 0);
 
-    KXMLNodeList empty;  // wraps nothing
+    KXMLNodeList empty; // wraps nothing
     EXPECT_FALSE(empty.isValid());
     EXPECT_TRUE(empty.begin() == empty.end());
     EXPECT_FALSE(empty.item(0).isValid());
 }
 
-TEST_F(LxXml, IncrementAtEndStaysAtEnd)
-{
+TEST_F(LxXml, IncrementAtEndStaysAtEnd) {
     KXMLNodeList items = doc.selectNodes(L"/rss/channel/item");
     KXMLNodeList::iterator it = items.end();
     ++it;
@@ -91,8 +88,7 @@ TEST_F(LxXml, IncrementAtEndStaysAtEnd)
     EXPECT_TRUE(walk == items.end());
 }
 
-TEST_F(LxXml, CopyKeepsThePlatformObjectAlive)
-{
+TEST_F(LxXml, CopyKeepsThePlatformObjectAlive) {
     KXMLNode copy;
     {
         KXMLDocument local;
@@ -113,10 +109,9 @@ TEST_F(LxXml, CopyKeepsThePlatformObjectAlive)
     EXPECT_EQ(docCopy.selectSingleNode(L"/rss/channel/item/title").getText(), L"First");
 }
 
-TEST(LxXmlEmpty, EveryOperationOnAnEmptyDocumentIsEmpty)
-{
+TEST(LxXmlEmpty, EveryOperationOnAnEmptyDocumentIsEmpty) {
     ComScope com;
-    KXMLDocument doc;  // never created, as after a failed create
+    KXMLDocument doc; // never created, as after a failed create
     EXPECT_FALSE(doc.isValid());
     EXPECT_EQ(doc.lastResult, 0);
     EXPECT_FALSE(doc.setAsync(0));
@@ -127,11 +122,10 @@ TEST(LxXmlEmpty, EveryOperationOnAnEmptyDocumentIsEmpty)
     EXPECT_EQ(doc.getText(), L"");
     EXPECT_FALSE(doc.getAttributes().isValid());
     EXPECT_EQ(doc.getAttributes().getNamedItemText(L"x"), L"");
-    EXPECT_EQ(doc.lastResult, 0);  // no platform call was made
+    EXPECT_EQ(doc.lastResult, 0); // no platform call was made
 }
 
-TEST(LxXmlLoad, MissingAndMalformedFilesFailAndRecordTheStatus)
-{
+TEST(LxXmlLoad, MissingAndMalformedFilesFailAndRecordTheStatus) {
     ComScope com;
     ScratchFolder folder;
     KXMLDocument doc;
@@ -144,4 +138,4 @@ TEST(LxXmlLoad, MissingAndMalformedFilesFailAndRecordTheStatus)
     EXPECT_FALSE(doc.selectSingleNode(L"/a").isValid());
 }
 
-}  // namespace
+} // namespace

@@ -8,21 +8,20 @@ namespace {
 const wchar_t kKey[] = L"Software\\TarnbeamTests\\Settings";
 
 class Settings : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { RegDeleteTreeW(HKEY_CURRENT_USER, kKey); }
     void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, kKey); }
 
-    void SetRaw(const wchar_t* name, DWORD type, const void* data, DWORD size)
-    {
+    void SetRaw(const wchar_t *name, DWORD type, const void *data, DWORD size) {
         HKEY key;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr), 0);
-        RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+                  0);
+        RegSetValueExW(key, name, 0, type, static_cast<const BYTE *>(data), size);
         RegCloseKey(key);
     }
 };
 
-TEST_F(Settings, MissingValuesFallBack)
-{
+TEST_F(Settings, MissingValuesFallBack) {
     bool found = true;
     EXPECT_EQ(ReadRegText(kKey, L"LastExecDate", &found), L"");
     EXPECT_FALSE(found);
@@ -30,8 +29,7 @@ TEST_F(Settings, MissingValuesFallBack)
     EXPECT_EQ(ReadRegNumber(L"Software\\TarnbeamTests\\NoSuchKey", L"ShowHello", 0), 0u);
 }
 
-TEST_F(Settings, TextRoundTripAndLengthLimit)
-{
+TEST_F(Settings, TextRoundTripAndLengthLimit) {
     ASSERT_TRUE(WriteRegText(kKey, L"LastExecDate", L"2020/01/23"));
     bool found = false;
     EXPECT_EQ(ReadRegText(kKey, L"LastExecDate", &found), L"2020/01/23");
@@ -52,8 +50,7 @@ TEST_F(Settings, TextRoundTripAndLengthLimit)
     EXPECT_EQ(ReadRegText(kKey, L"Raw100"), L"");
 }
 
-TEST_F(Settings, NumbersOfAnyFourByteType)
-{
+TEST_F(Settings, NumbersOfAnyFourByteType) {
     ASSERT_TRUE(WriteRegNumber(kKey, L"ShowOption", 2));
     EXPECT_EQ(ReadRegNumber(kKey, L"ShowOption", 1), 2u);
     const DWORD three = 3;
@@ -61,7 +58,7 @@ TEST_F(Settings, NumbersOfAnyFourByteType)
     EXPECT_EQ(ReadRegNumber(kKey, L"Binary", 1), 3u);
     const unsigned long long wide = 7;
     SetRaw(L"Qword", REG_QWORD, &wide, 8);
-    EXPECT_EQ(ReadRegNumber(kKey, L"Qword", 9), 9u);  // more than 4 bytes: the default
+    EXPECT_EQ(ReadRegNumber(kKey, L"Qword", 9), 9u); // more than 4 bytes: the default
 }
 
-}  // namespace
+} // namespace

@@ -4,8 +4,7 @@
 
 #include <cstdio>
 
-ScratchFolder::ScratchFolder()
-{
+ScratchFolder::ScratchFolder() {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     static unsigned counter = 0;
@@ -15,8 +14,7 @@ ScratchFolder::ScratchFolder()
     CreateDirectoryW(m_path.c_str(), nullptr);
 }
 
-ScratchFolder::~ScratchFolder()
-{
+ScratchFolder::~ScratchFolder() {
     WIN32_FIND_DATAW found;
     HANDLE find = FindFirstFileW((m_path + L"*").c_str(), &found);
     if (find != INVALID_HANDLE_VALUE) {
@@ -28,8 +26,7 @@ ScratchFolder::~ScratchFolder()
     RemoveDirectoryW(m_path.c_str());
 }
 
-std::wstring ScratchFolder::Write(const std::wstring& name, const std::string& utf8) const
-{
+std::wstring ScratchFolder::Write(const std::wstring &name, const std::string &utf8) const {
     const std::wstring full = m_path + name;
     HANDLE file = CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     DWORD written = 0;
