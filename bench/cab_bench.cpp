@@ -7,7 +7,7 @@
 //
 // Usage: cab_bench [work folder]   (default: a fresh folder below $TMPDIR or /tmp)
 #include "cabforge/core/cab/cab_writer.h"
-#include "corpus_files.h"
+#include "bench/corpus_files.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -7,6 +7,10 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 export BUILD_DIR=${BUILD_DIR:-$top/build}
 "$top/scripts/setup.sh" || exit 1
 passed=0; failed=0
+# The formatter is part of the build: a tracked C++ file that differs from .clang-format fails.
+echo "== format check"
+if "$top/scripts/format.sh" --check; then passed=$((passed + 1)); else
+  echo "== format check failed: run scripts/format.sh"; failed=$((failed + 1)); fi
 run_ctest() {  # name, then the command prefix to run ctest under
   local name=$1; shift
   local log="$BUILD_DIR/$name/ctest.log"

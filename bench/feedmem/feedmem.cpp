@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/config.h"
-#include "feed/news_feed.h"
+#include "tarnbeam/app/config.h"
+#include "tarnbeam/feed/news_feed.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "cab_wrap.h"
-#include "corpus_files.h"
-#include "lzx_encoder.h"
+#include "tests/cabforge/lzx/cab_wrap.h"
+#include "bench/corpus_files.h"
+#include "cabforge/core/lzx/lzx_encoder.h"
 
 using lzxtest::Bytes;
 

@@ -1,4 +1,4 @@
-#include "core/app_state.h"
+#include "cabforge/core/app_state.h"
 
 HINSTANCE g_instance = nullptr;
 int g_exitCode = 0;

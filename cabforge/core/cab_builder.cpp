@@ -1,4 +1,4 @@
-#include "core/cab_builder.h"
+#include "cabforge/core/cab_builder.h"
 
 #include <shlobj.h>
 
@@ -10,8 +10,8 @@
 #include <share.h>
 #include <sys/stat.h>
 
-#include "command_line.h"
-#include "core/win_util.h"
+#include "cabforge/core/cmdline/command_line.h"
+#include "cabforge/core/win_util.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "core/command_line_modes.h"
+#include "cabforge/core/command_line_modes.h"
 
 #include <windows.h>
 
-#include "core/app_state.h"
-#include "core/cab_builder.h"
-#include "core/folder_scan.h"
-#include "core/progress_dialog.h"
-#include "core/win_util.h"
-#include "resource.h"
+#include "cabforge/core/app_state.h"
+#include "cabforge/core/cab_builder.h"
+#include "cabforge/core/folder_scan.h"
+#include "cabforge/core/progress_dialog.h"
+#include "cabforge/core/win_util.h"
+#include "cabforge/resources/resource.h"
 
 namespace {
 

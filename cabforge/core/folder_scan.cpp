@@ -1,10 +1,10 @@
-#include "core/folder_scan.h"
+#include "cabforge/core/folder_scan.h"
 
 #include <windows.h>
 
-#include "command_line.h"
-#include "core/progress_dialog.h"
-#include "core/win_util.h"
+#include "cabforge/core/cmdline/command_line.h"
+#include "cabforge/core/progress_dialog.h"
+#include "cabforge/core/win_util.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "core/progress_dialog.h"
+#include "cabforge/core/progress_dialog.h"
 
-#include "core/app_state.h"
-#include "command_line.h"
-#include "resource.h"
+#include "cabforge/core/app_state.h"
+#include "cabforge/core/cmdline/command_line.h"
+#include "cabforge/resources/resource.h"
 
 namespace {
 

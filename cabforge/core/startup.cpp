@@ -1,4 +1,4 @@
-#include "core/startup.h"
+#include "cabforge/core/startup.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "command_line.h"
-#include "core/app_state.h"
-#include "core/command_line_modes.h"
-#include "core/progress_dialog.h"
-#include "core/win_util.h"
-#include "resource.h"
-#include "ui/main_window.h"
+#include "cabforge/core/cmdline/command_line.h"
+#include "cabforge/core/app_state.h"
+#include "cabforge/core/command_line_modes.h"
+#include "cabforge/core/progress_dialog.h"
+#include "cabforge/core/win_util.h"
+#include "cabforge/resources/resource.h"
+#include "cabforge/ui/main_window.h"
 
 namespace {
 

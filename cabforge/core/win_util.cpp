@@ -1,6 +1,6 @@
-#include "core/win_util.h"
+#include "cabforge/core/win_util.h"
 
-#include "core/app_state.h"
+#include "cabforge/core/app_state.h"
 
 bool Utf16ToUtf8(const std::wstring &text, std::string &out) {
     out.clear();

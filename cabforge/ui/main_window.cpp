@@ -1,8 +1,8 @@
-#include "ui/main_window.h"
+#include "cabforge/ui/main_window.h"
 
-#include "core/app_state.h"
-#include "core/win_util.h"
-#include "resource.h"
+#include "cabforge/core/app_state.h"
+#include "cabforge/core/win_util.h"
+#include "cabforge/resources/resource.h"
 
 const wchar_t kMainWindowClass[] = L"cabforge_class";
 
@@ -70,7 +70,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 HWND CreateMainWindow(bool integrated) {
     g_integrated = integrated;
-    WNDCLASSEXW wc = {sizeof wc};
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof wc;
     wc.style = CS_OWNDC;
     wc.lpfnWndProc = MainWindowProc;
     wc.hInstance = g_instance;

@@ -1,12 +1,12 @@
-#include "app/config.h"
+#include "tarnbeam/app/config.h"
 
 #include <windows.h>
 #include <shlwapi.h>
 
 #include <boost/lexical_cast.hpp>
 
-#include "feed/xml/lx_xml.h"
-#include "resources/resource.h"
+#include "tarnbeam/feed/xml/lx_xml.h"
+#include "tarnbeam/resources/resource.h"
 
 Configuration g_config;
 

@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "tarnbeam/app/settings.h"
 
 namespace {
 

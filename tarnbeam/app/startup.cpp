@@ -1,4 +1,4 @@
-#include "app/startup.h"
+#include "tarnbeam/app/startup.h"
 
 #include <commctrl.h>
 #include <ole2.h>
@@ -10,15 +10,15 @@
 #include <cstdio>
 #include <string>
 
-#include "app/config.h"
-#include "app/settings.h"
-#include "command_line.h"
-#include "decision.h"
-#include "feed/new_information.h"
-#include "feed/news_feed.h"
-#include "resources/resource.h"
-#include "retrieval/version_check.h"
-#include "ui/windows.h"
+#include "tarnbeam/app/config.h"
+#include "tarnbeam/app/settings.h"
+#include "tarnbeam/app/portable/command_line.h"
+#include "tarnbeam/app/portable/decision.h"
+#include "tarnbeam/feed/new_information.h"
+#include "tarnbeam/feed/news_feed.h"
+#include "tarnbeam/resources/resource.h"
+#include "tarnbeam/retrieval/version_check.h"
+#include "tarnbeam/ui/client_windows.h"
 
 HWND g_hostWindow = nullptr;
 HWND g_notifyWindow = nullptr;

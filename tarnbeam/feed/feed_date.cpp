@@ -1,6 +1,6 @@
-#include "feed/feed_date.h"
+#include "tarnbeam/feed/feed_date.h"
 
-#include "date_match.h"
+#include "tarnbeam/feed/portable/date_match.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "feed/feed_images.h"
+#include "tarnbeam/feed/feed_images.h"
 
 #include <stdio.h>
 
-#include "png_dib.h"
+#include "tarnbeam/feed/portable/png_dib.h"
 
 namespace {
 

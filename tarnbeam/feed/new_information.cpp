@@ -1,10 +1,10 @@
-#include "feed/new_information.h"
+#include "tarnbeam/feed/new_information.h"
 
 #include <cwchar>
 
-#include "app/config.h"
-#include "app/settings.h"
-#include "feed/news_feed.h"
+#include "tarnbeam/app/config.h"
+#include "tarnbeam/app/settings.h"
+#include "tarnbeam/feed/news_feed.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "feed/news_feed.h"
+#include "tarnbeam/feed/news_feed.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,12 +10,12 @@
 #include <utility>
 #include <vector>
 
-#include "app/config.h"
-#include "feed/feed_date.h"
-#include "feed/feed_images.h"
-#include "feed/xml/lx_xml.h"
-#include "resources/resource.h"
-#include "retrieval/url_transfer.h"
+#include "tarnbeam/app/config.h"
+#include "tarnbeam/feed/feed_date.h"
+#include "tarnbeam/feed/feed_images.h"
+#include "tarnbeam/feed/xml/lx_xml.h"
+#include "tarnbeam/resources/resource.h"
+#include "tarnbeam/retrieval/url_transfer.h"
 
 std::deque<NewsItem> newsItems;
 std::map<std::wstring, FeedImage> feedImages;

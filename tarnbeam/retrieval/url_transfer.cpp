@@ -1,4 +1,4 @@
-#include "retrieval/url_transfer.h"
+#include "tarnbeam/retrieval/url_transfer.h"
 
 #include <wininet.h>
 

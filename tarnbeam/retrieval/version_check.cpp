@@ -1,4 +1,4 @@
-#include "retrieval/version_check.h"
+#include "tarnbeam/retrieval/version_check.h"
 
 #include <shlwapi.h>
 
@@ -6,8 +6,8 @@
 #include <cwchar>
 #include <new>
 
-#include "feed/feed_date.h"
-#include "feed/xml/lx_xml.h"
+#include "tarnbeam/feed/feed_date.h"
+#include "tarnbeam/feed/xml/lx_xml.h"
 
 UpdateEntryList g_updateEntries;
 

@@ -26,7 +26,7 @@
 #include <cwchar>
 #include <string>
 
-#include "test_window.h"
+#include "tools/dummychild/test_window.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "test_window.h"
+#include "tools/dummychild/test_window.h"
 
 #include <commctrl.h>
 

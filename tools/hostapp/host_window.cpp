@@ -1,8 +1,8 @@
-#include "host_window.h"
+#include "tools/hostapp/host_window.h"
 
 #include <map>
 
-#include "inspect.h"
+#include "tools/hostapp/inspect.h"
 
 namespace {
 

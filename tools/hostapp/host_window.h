@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "json_writer.h"
+#include "tools/hostapp/json_writer.h"
 
 // Registers the messages to record and creates and shows the window ("TbHostAppWindow",
 // caption "Host Application").

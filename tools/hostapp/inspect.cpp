@@ -1,4 +1,4 @@
-#include "inspect.h"
+#include "tools/hostapp/inspect.h"
 
 #include <commctrl.h>
 

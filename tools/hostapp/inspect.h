@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "json_writer.h"
+#include "tools/hostapp/json_writer.h"
 
 // Text of a window of any process (WM_GETTEXT, bounded wait).
 std::wstring RemoteWindowText(HWND hwnd);

@@ -49,11 +49,11 @@
 #include <string>
 #include <vector>
 
-#include "host_window.h"
-#include "inspect.h"
-#include "json_writer.h"
-#include "options.h"
-#include "watch.h"
+#include "tools/hostapp/host_window.h"
+#include "tools/hostapp/inspect.h"
+#include "tools/hostapp/json_writer.h"
+#include "tools/hostapp/options.h"
+#include "tools/hostapp/watch.h"
 
 namespace {
 

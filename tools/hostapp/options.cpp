@@ -1,8 +1,8 @@
-#include "options.h"
+#include "tools/hostapp/options.h"
 
 #include <cwchar>
 
-#include "json_writer.h"
+#include "tools/hostapp/json_writer.h"
 
 // hostapp is a GUI-subsystem program: no console is created, the handles come from whoever
 // started it.

@@ -1,12 +1,12 @@
-#include "watch.h"
+#include "tools/hostapp/watch.h"
 
 #include <map>
 #include <set>
 #include <vector>
 
-#include "host_window.h"
-#include "inspect.h"
-#include "json_writer.h"
+#include "tools/hostapp/host_window.h"
+#include "tools/hostapp/inspect.h"
+#include "tools/hostapp/json_writer.h"
 
 namespace {
 

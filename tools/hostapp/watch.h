@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "options.h"
+#include "tools/hostapp/options.h"
 
 // One pass over the visible top-level windows of the program (or of every other process
 // with --any-process): new windows are recorded, due rules fire.

@@ -3,10 +3,10 @@
 // spill file. flushCabinet then knows every size and writes the cabinet in one pass: header,
 // folders, the table copied from its spill, the data copied from its spill. The signature is
 // written last, so an interrupted cabinet never looks like a cabinet.
-#include "cab_writer.h"
+#include "cabforge/core/cab/cab_writer.h"
 
-#include "cab_format.h"
-#include "mszip.h"
+#include "cabforge/core/cab/cab_format.h"
+#include "cabforge/core/cab/mszip.h"
 
 #include "cabforge/core/lzx/lzx_encoder.h"
 

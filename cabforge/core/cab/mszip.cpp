@@ -1,6 +1,6 @@
-#include "mszip.h"
+#include "cabforge/core/cab/mszip.h"
 
-#include "cab_format.h"
+#include "cabforge/core/cab/cab_format.h"
 
 #include <cstring>
 #include <zlib.h>

@@ -1,4 +1,4 @@
-#include "command_line.h"
+#include "cabforge/core/cmdline/command_line.h"
 
 #include <cwctype>
 #include <limits>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "wildcard.h"
+#include "cabforge/core/cmdline/wildcard.h"
 
 namespace cfcmd {
 

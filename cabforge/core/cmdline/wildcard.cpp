@@ -1,4 +1,4 @@
-#include "wildcard.h"
+#include "cabforge/core/cmdline/wildcard.h"
 
 namespace cfcmd {
 

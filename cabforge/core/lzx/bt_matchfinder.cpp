@@ -1,8 +1,8 @@
-#include "bt_matchfinder.h"
+#include "cabforge/core/lzx/bt_matchfinder.h"
 
 #include <new>
 
-#include "lzx_constants.h"
+#include "cabforge/core/lzx/lzx_constants.h"
 
 namespace lzx {
 

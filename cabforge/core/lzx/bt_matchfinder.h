@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "lz_match.h"
+#include "cabforge/core/lzx/lz_match.h"
 
 namespace lzx {
 

@@ -1,8 +1,8 @@
-#include "hc_matchfinder.h"
+#include "cabforge/core/lzx/hc_matchfinder.h"
 
 #include <new>
 
-#include "lzx_constants.h"
+#include "cabforge/core/lzx/lzx_constants.h"
 
 namespace lzx {
 

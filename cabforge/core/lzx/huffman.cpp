@@ -1,4 +1,4 @@
-#include "huffman.h"
+#include "cabforge/core/lzx/huffman.h"
 
 #include <algorithm>
 

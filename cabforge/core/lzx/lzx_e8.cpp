@@ -1,6 +1,6 @@
-#include "lzx_e8.h"
+#include "cabforge/core/lzx/lzx_e8.h"
 
-#include "lzx_constants.h"
+#include "cabforge/core/lzx/lzx_constants.h"
 
 namespace lzx {
 

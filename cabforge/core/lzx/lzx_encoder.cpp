@@ -9,19 +9,19 @@
 // frame by frame, when the next one starts or the stream ends; each frame's bits end on a 16-bit
 // boundary, and matches never cross the frame end. The window, the repeated-offset queue and the
 // previous code lengths carry over from frame to frame and block to block.
-#include "lzx_encoder.h"
+#include "cabforge/core/lzx/lzx_encoder.h"
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
 
-#include "bt_matchfinder.h"
-#include "hc_matchfinder.h"
-#include "huffman.h"
-#include "lzx_bitwriter.h"
-#include "lzx_constants.h"
-#include "lzx_e8.h"
+#include "cabforge/core/lzx/bt_matchfinder.h"
+#include "cabforge/core/lzx/hc_matchfinder.h"
+#include "cabforge/core/lzx/huffman.h"
+#include "cabforge/core/lzx/lzx_bitwriter.h"
+#include "cabforge/core/lzx/lzx_constants.h"
+#include "cabforge/core/lzx/lzx_e8.h"
 
 namespace lzx {
 
@@ -389,7 +389,7 @@ std::uint64_t chooseTree(const std::uint32_t *freq, const std::uint8_t *prev, co
     }
     // A code for frequencies that keep the previous code's symbols alive: fewer lengths flip between zero
     // and non-zero from block to block, which makes the deltas cheaper.
-    std::uint32_t blended[kMainSymbolsMax];
+    std::uint32_t blended[kMainSymbolsMax] = {};
     for (unsigned s = 0; s < count; ++s)
         blended[s] = freq[s] * kBlendScale + (prev[s] != 0 ? 1 : 0);
     buildCodeLengths(blended, count, maxLen, lens);

@@ -1,4 +1,4 @@
-#include "command_line.h"
+#include "tarnbeam/app/portable/command_line.h"
 
 #include <cwchar>
 #include <cwctype>

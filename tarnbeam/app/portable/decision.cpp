@@ -1,4 +1,4 @@
-#include "decision.h"
+#include "tarnbeam/app/portable/decision.h"
 
 Decision DecideMainDialog(const DecisionInputs &in, const std::function<bool()> &hasNewInformation) {
     Decision d;

@@ -1,4 +1,4 @@
-#include "date_match.h"
+#include "tarnbeam/feed/portable/date_match.h"
 
 #include <cstddef>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "png_dib.h"
+#include "tarnbeam/feed/portable/png_dib.h"
 
 #include <png.h>
 

@@ -1,4 +1,4 @@
-#include "feed/xml/lx_xml.h"
+#include "tarnbeam/feed/xml/lx_xml.h"
 
 #include <cwctype>
 #include <new>

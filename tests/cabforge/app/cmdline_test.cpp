@@ -5,8 +5,8 @@
 
 #include <set>
 
-#include "command_line.h"
-#include "wildcard.h"
+#include "cabforge/core/cmdline/command_line.h"
+#include "cabforge/core/cmdline/wildcard.h"
 
 #ifdef _WIN32
 #include <windows.h>

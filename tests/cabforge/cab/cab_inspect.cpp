@@ -1,4 +1,4 @@
-#include "cab_inspect.h"
+#include "tests/cabforge/cab/cab_inspect.h"
 
 namespace cabtest {
 namespace {

@@ -2,7 +2,7 @@
 // Usage: cab_make <list file> <cabinet> <compression type, hex> <temporary folder>
 // The list file holds one entry per line: source TAB name TAB date TAB time TAB attributes
 // (numbers in decimal, name in UTF-8). Exit code 0 on success, 1 with the error on stderr.
-#include "crt_driver.h"
+#include "tests/cabforge/cab/crt_driver.h"
 
 #include <cstdio>
 #include <cstdlib>

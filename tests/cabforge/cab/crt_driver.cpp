@@ -1,4 +1,4 @@
-#include "crt_driver.h"
+#include "tests/cabforge/cab/crt_driver.h"
 
 #include <cerrno>
 #include <cstdio>

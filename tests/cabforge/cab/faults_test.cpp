@@ -1,8 +1,8 @@
 // Format limits and failing callbacks. Each case must end in a clean failure: the right error code
 // and the callback's errno value in the error record, no temporary file or descriptor left, all
 // memory returned, and no cabinet file (never a partial one). Uses in-memory callbacks.
-#include "cab_inspect.h"
-#include "mem_callbacks.h"
+#include "tests/cabforge/cab/cab_inspect.h"
+#include "tests/cabforge/cab/mem_callbacks.h"
 
 #include <gtest/gtest.h>
 

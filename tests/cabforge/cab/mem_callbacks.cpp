@@ -1,4 +1,4 @@
-#include "mem_callbacks.h"
+#include "tests/cabforge/cab/mem_callbacks.h"
 
 #include <cstdlib>
 #include <cstring>

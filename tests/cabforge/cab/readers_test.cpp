@@ -1,9 +1,9 @@
 // Round trips through the independent readers: cabinets written by the writer from file sets on
 // disk must test clean and extract byte for byte, with the stored names, dates and attributes, in
 // cabextract, 7-Zip and gcab. Catches format faults the writer's own code cannot see.
-#include "cab_inspect.h"
-#include "crt_driver.h"
-#include "test_util.h"
+#include "tests/cabforge/cab/cab_inspect.h"
+#include "tests/cabforge/cab/crt_driver.h"
+#include "tests/cabforge/cab/test_util.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "test_util.h"
+#include "tests/cabforge/cab/test_util.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "cab_wrap.h"
+#include "tests/cabforge/lzx/cab_wrap.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "lzx_encoder.h"
+#include "cabforge/core/lzx/lzx_encoder.h"
 
 namespace lzxtest {
 

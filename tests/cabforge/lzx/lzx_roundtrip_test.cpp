@@ -6,9 +6,9 @@
 #include <dirent.h>
 #include <string>
 
-#include "cab_wrap.h"
-#include "huffman.h"
-#include "lzx_encoder.h"
+#include "tests/cabforge/lzx/cab_wrap.h"
+#include "cabforge/core/lzx/huffman.h"
+#include "cabforge/core/lzx/lzx_encoder.h"
 
 using lzxtest::Bytes;
 
@@ -209,8 +209,9 @@ TEST(LzxRoundTrip, MatchesAtTheLargestOffset) {
                                                  bits == 21 ? std::vector<std::string>{} : kAllReaders);
             const std::size_t unique = data.size() - rounds * pieceLen;
             EXPECT_GT(packed, 0u);
-            if (level == 2) // the short chains of level 0 may miss them in random data
+            if (level == 2) { // the short chains of level 0 may miss them in random data
                 EXPECT_LT(packed, unique + unique / 100) << "the repeats at the largest offset were not used";
+            }
         }
     }
 }
@@ -399,8 +400,9 @@ TEST(LzxHuffman, LimitedCompleteCodes) {
         double kraft = 0;
         for (std::size_t s = 0; s < lens.size(); ++s) {
             EXPECT_LE(lens[s], c.limit);
-            if (c.freq[s] != 0)
+            if (c.freq[s] != 0) {
                 EXPECT_GT(lens[s], 0u) << "used symbol " << s << " has no code";
+            }
             if (lens[s] != 0)
                 kraft += 1.0 / double(1u << lens[s]);
         }

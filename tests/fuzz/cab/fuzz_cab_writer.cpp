@@ -2,8 +2,8 @@
 // types, LZX level and window, E8 translation and reserve areas; the rest describe a set of files
 // (sizes and contents drawn from the input). The set is written through in-memory callbacks,
 // decoded with libmspack's cabinet reader over an in-memory mspack_system, and compared byte for byte.
-#include "../../cabforge/cab/cab_inspect.h"
-#include "../../cabforge/cab/mem_callbacks.h"
+#include "tests/cabforge/cab/cab_inspect.h"
+#include "tests/cabforge/cab/mem_callbacks.h"
 
 #include <mspack.h>
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "date_match.h"
+#include "tarnbeam/feed/portable/date_match.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "cab_wrap.h"
-#include "lzx_encoder.h"
+#include "tests/cabforge/lzx/cab_wrap.h"
+#include "cabforge/core/lzx/lzx_encoder.h"
 
 namespace {
 

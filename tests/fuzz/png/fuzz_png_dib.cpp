@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "png_dib.h"
+#include "tarnbeam/feed/portable/png_dib.h"
 
 namespace {
 

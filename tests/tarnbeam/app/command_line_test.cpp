@@ -1,6 +1,6 @@
 // Command-line parsing: switch and positional splitting, quoting, the 260-character cut, the
 // existing-path rule, and the switch matching rules (flag case-sensitive, value names not).
-#include "command_line.h"
+#include "tarnbeam/app/portable/command_line.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The decision whether a run opens the main dialog and whether the host is told about an update.
-#include "decision.h"
+#include "tarnbeam/app/portable/decision.h"
 
 #include <gtest/gtest.h>
 

@@ -13,10 +13,10 @@
 #include <cstdio>
 #include <string>
 
-#include "app/config.h"
-#include "feed/new_information.h"
-#include "feed/news_feed.h"
-#include "../probe_json.h"
+#include "tarnbeam/app/config.h"
+#include "tarnbeam/feed/new_information.h"
+#include "tarnbeam/feed/news_feed.h"
+#include "tests/tarnbeam/probe_json.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/config.h"
-#include "decision.h"
-#include "feed/new_information.h"
-#include "feed/news_feed.h"
+#include "tarnbeam/app/config.h"
+#include "tarnbeam/app/portable/decision.h"
+#include "tarnbeam/feed/new_information.h"
+#include "tarnbeam/feed/news_feed.h"
 
 namespace {
 

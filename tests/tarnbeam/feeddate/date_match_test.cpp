@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "date_match.h"
-#include "feed_date_cases.h"
+#include "tarnbeam/feed/portable/date_match.h"
+#include "tests/tarnbeam/feeddate/feed_date_cases.h"
 
 namespace {
 
@@ -53,7 +53,7 @@ struct PatternCase {
     const char *pattern;
     const char *text;
     bool ok;
-    int year, month, dayOfWeek, day, hour, minute, second;
+    int year = 0, month = 0, dayOfWeek = 0, day = 0, hour = 0, minute = 0, second = 0;
 };
 
 // clang-format off

@@ -5,7 +5,7 @@ struct FeedDateCase {
     const char *text;
     bool ok;
     // Expected UTC result when ok: year, month, day of week, day, hour, minute, second.
-    int year, month, dayOfWeek, day, hour, minute, second;
+    int year = 0, month = 0, dayOfWeek = 0, day = 0, hour = 0, minute = 0, second = 0;
 };
 
 // clang-format off

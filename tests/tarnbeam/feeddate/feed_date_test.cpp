@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "feed/feed_date.h"
-#include "feed_date_cases.h"
+#include "tarnbeam/feed/feed_date.h"
+#include "tests/tarnbeam/feeddate/feed_date_cases.h"
 
 namespace {
 
@@ -77,8 +77,9 @@ TEST(ParseFeedDate, AnsiBufferLimit) {
         SCOPED_TRACE(text.size());
         SYSTEMTIME t = Filled();
         EXPECT_EQ(parseFeedDate(text.c_str(), t), c.ok);
-        if (c.ok)
+        if (c.ok) {
             EXPECT_EQ(t.wHour, 15);
+        }
     }
 }
 
@@ -108,9 +109,9 @@ TEST(ParseFeedDate, TextOutsideAscii) {
         SYSTEMTIME t = Filled();
         const SYSTEMTIME before = t;
         EXPECT_EQ(parseFeedDate(c.text, t), c.ok);
-        if (c.ok)
+        if (c.ok) {
             EXPECT_EQ(t.wHour, 15);
-        else
+        } else
             EXPECT_EQ(std::memcmp(&t, &before, sizeof t), 0);
     }
 }

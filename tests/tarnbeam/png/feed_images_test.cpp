@@ -7,9 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "feed/feed_images.h"
-#include "png_dib.h"
-#include "png_writer.h"
+#include "tarnbeam/feed/feed_images.h"
+#include "tarnbeam/feed/portable/png_dib.h"
+#include "tests/tarnbeam/png/png_writer.h"
 
 using testpng::Bytes;
 using testpng::Picture;

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "png_dib.h"
-#include "png_writer.h"
+#include "tarnbeam/feed/portable/png_dib.h"
+#include "tests/tarnbeam/png/png_writer.h"
 
 using testpng::Bytes;
 using testpng::Picture;

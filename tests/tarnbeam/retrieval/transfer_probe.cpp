@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "resources/resource.h"
-#include "retrieval/url_transfer.h"
-#include "../probe_json.h"
+#include "tarnbeam/resources/resource.h"
+#include "tarnbeam/retrieval/url_transfer.h"
+#include "tests/tarnbeam/probe_json.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <cwchar>
 #include <string>
 
-#include "retrieval/version_check.h"
-#include "../probe_json.h"
+#include "tarnbeam/retrieval/version_check.h"
+#include "tests/tarnbeam/probe_json.h"
 
 int wmain(int argc, wchar_t **argv) {
     int code = 0;

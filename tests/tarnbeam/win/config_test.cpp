@@ -1,11 +1,11 @@
 // Configuration loading: error codes in element order, defaults, IntegrateMode, product filter.
-#include "app/config.h"
+#include "tarnbeam/app/config.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "test_util.h"
+#include "tests/tarnbeam/win/test_util.h"
 
 namespace {
 
@@ -105,8 +105,9 @@ TEST(Configuration, IntegrateModeValues) {
         xml.insert(xml.find("</VeltroUpdate>"), std::string("<IntegrateMode>") + t.text + "</IntegrateMode>");
         Configuration c;
         EXPECT_EQ(Load(xml, c), t.code) << t.text;
-        if (t.code == 0)
+        if (t.code == 0) {
             EXPECT_EQ(c.IntegrateMode, t.on) << t.text;
+        }
     }
     Configuration absent;
     EXPECT_EQ(Load(Document(kComplete), absent), 0);

@@ -1,12 +1,12 @@
 // The XML layer's result rules over MSXML: empty wrappers, empty-list iteration, iterator end
 // behaviour, copies keeping the platform object alive, trimmed text, prefixed child steps.
-#include "feed/xml/lx_xml.h"
+#include "tarnbeam/feed/xml/lx_xml.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "test_util.h"
+#include "tests/tarnbeam/win/test_util.h"
 
 using namespace lx_xml;
 

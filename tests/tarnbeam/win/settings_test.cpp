@@ -1,5 +1,5 @@
 // Registry operations: defaults, the 99-character text limit, numbers of any 4-byte type.
-#include "app/settings.h"
+#include "tarnbeam/app/settings.h"
 
 #include <gtest/gtest.h>
 

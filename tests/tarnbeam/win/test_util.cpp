@@ -1,4 +1,4 @@
-#include "test_util.h"
+#include "tests/tarnbeam/win/test_util.h"
 
 #include <shellapi.h>
 

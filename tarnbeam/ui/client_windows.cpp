@@ -1,4 +1,4 @@
-#include "ui/windows.h"
+#include "tarnbeam/ui/client_windows.h"
 
 // The options dialog, the gathering window and the main dialog come with the dialog resources;
 // until then the start-up sequence sees them as not available: no options dialog, no gathering
