@@ -293,7 +293,7 @@ std::intptr_t CabBuilder::GetOpenInfo(const char *source, std::uint16_t *date, s
     }
     self->m_currentFile = path;
 
-    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file.valid()) {
         *err = EACCES;

@@ -21,7 +21,7 @@ bool ScanInto(const std::wstring &folder, const std::vector<std::wstring> &exclu
     if (pattern.size() >= kPathChars)
         return true;
     WIN32_FIND_DATAW entry = {};
-    ScopedFind search(FindFirstFileW(pattern.c_str(), &entry));
+    FindHandle search(FindFirstFileW(pattern.c_str(), &entry));
     if (!search.valid())
         return true;
     do {

@@ -28,12 +28,12 @@ std::vector<std::wstring> ProgramArguments() {
         return args;
     }
     int count = 0;
-    LPWSTR *list = CommandLineToArgvW(GetCommandLineW(), &count);
+    LocalMemory list(CommandLineToArgvW(GetCommandLineW(), &count));
     if (!list)
         return args;
+    LPWSTR *words = static_cast<LPWSTR *>(list.get());
     for (int i = 1; i < count; ++i)
-        args.push_back(list[i]);
-    LocalFree(list);
+        args.push_back(words[i]);
     return args;
 }
 
@@ -84,14 +84,8 @@ int RunProjectBuild(const cfcmd::StartupOptions &options) {
 }
 
 int RunInteractive(HACCEL accelerators) {
-    ScopedHandle existing(OpenMutexW(MUTEX_ALL_ACCESS, FALSE, kBootMutexName));
-    if (existing.valid()) {
-        ActivateOtherInstance();
-        return kExitOk;
-    }
-    ScopedHandle mutex(CreateMutexW(nullptr, FALSE, kBootMutexName));
+    KernelHandle mutex(CreateMutexW(nullptr, FALSE, kBootMutexName));
     if (mutex.valid() && GetLastError() == ERROR_ALREADY_EXISTS) {
-        // Another instance created it between the two calls.
         ActivateOtherInstance();
         return kExitOk;
     }
@@ -108,8 +102,6 @@ int RunInteractive(HACCEL accelerators) {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
-    if (mutex.valid())
-        ReleaseMutex(mutex.get());
     return static_cast<int>(msg.wParam);
 }
 
@@ -135,7 +127,7 @@ int RunCabforge(HINSTANCE instance) {
     HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS));
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
-    ScopedOle ole;
+    OleSession ole;
     if (!ole.ok())
         return kExitOk;
     if (!CreateMainWindow(g_hostWindow != nullptr))

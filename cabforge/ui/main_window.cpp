@@ -12,10 +12,11 @@ bool g_integrated = false;
 
 void OnCreate(HWND window) {
     g_mainWindow = window;
-    HICON big = static_cast<HICON>(LoadImageW(g_instance, MAKEINTRESOURCEW(IDI_CABFORGE), IMAGE_ICON,
-                                              GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-    HICON small =
-        static_cast<HICON>(LoadImageW(g_instance, MAKEINTRESOURCEW(IDI_CABFORGE), IMAGE_ICON, 16, 16, 0));
+    HICON big =
+        static_cast<HICON>(LoadImageW(g_instance, MAKEINTRESOURCEW(IDI_CABFORGE), IMAGE_ICON,
+                                      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED));
+    HICON small = static_cast<HICON>(
+        LoadImageW(g_instance, MAKEINTRESOURCEW(IDI_CABFORGE), IMAGE_ICON, 16, 16, LR_SHARED));
     SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
     SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
     if (g_integrated) {
@@ -76,9 +77,9 @@ HWND CreateMainWindow(bool integrated) {
     wc.lpfnWndProc = MainWindowProc;
     wc.hInstance = g_instance;
     wc.hIcon = static_cast<HICON>(
-        LoadImageW(g_instance, MAKEINTRESOURCEW(IDI_CABFORGE), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
-    wc.hIconSm =
-        static_cast<HICON>(LoadImageW(g_instance, MAKEINTRESOURCEW(IDI_CABFORGE), IMAGE_ICON, 16, 16, 0));
+        LoadImageW(g_instance, MAKEINTRESOURCEW(IDI_CABFORGE), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+    wc.hIconSm = static_cast<HICON>(
+        LoadImageW(g_instance, MAKEINTRESOURCEW(IDI_CABFORGE), IMAGE_ICON, 16, 16, LR_SHARED));
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     wc.lpszClassName = kMainWindowClass;

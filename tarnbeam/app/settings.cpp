@@ -1,40 +1,28 @@
 #include "tarnbeam/app/settings.h"
 
+#include "tarnbeam/app/win_handles.h"
+
 namespace {
 
 // Text values are read into a buffer of 200 bytes: 99 characters and the terminator.
 const DWORD kTextBufferBytes = 200;
 
-class RegKey {
-  public:
-    RegKey() : m_key(nullptr) {}
-    ~RegKey() {
-        if (m_key)
-            RegCloseKey(m_key);
-    }
-    RegKey(const RegKey &) = delete;
-    RegKey &operator=(const RegKey &) = delete;
+bool OpenForReading(RegKeyHandle &key, const std::wstring &path) {
+    return RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
 
-    bool OpenForReading(const std::wstring &path) {
-        return RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &m_key) == ERROR_SUCCESS;
-    }
-    bool CreateForWriting(const std::wstring &path) {
-        return RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                               KEY_WRITE, nullptr, &m_key, nullptr) == ERROR_SUCCESS;
-    }
-    HKEY get() const { return m_key; }
-
-  private:
-    HKEY m_key;
-};
+bool CreateForWriting(RegKeyHandle &key, const std::wstring &path) {
+    return RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                           nullptr, key.put(), nullptr) == ERROR_SUCCESS;
+}
 
 } // namespace
 
 std::wstring ReadRegText(const std::wstring &key, const std::wstring &name, bool *found) {
     if (found)
         *found = false;
-    RegKey reg;
-    if (!reg.OpenForReading(key))
+    RegKeyHandle reg;
+    if (!OpenForReading(reg, key))
         return std::wstring();
     wchar_t buffer[kTextBufferBytes / sizeof(wchar_t) + 1] = {};
     DWORD size = kTextBufferBytes;
@@ -51,8 +39,8 @@ std::wstring ReadRegText(const std::wstring &key, const std::wstring &name, bool
 }
 
 bool WriteRegText(const std::wstring &key, const std::wstring &name, const std::wstring &text) {
-    RegKey reg;
-    if (!reg.CreateForWriting(key))
+    RegKeyHandle reg;
+    if (!CreateForWriting(reg, key))
         return false;
     const DWORD size = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
     return RegSetValueExW(reg.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
@@ -60,8 +48,8 @@ bool WriteRegText(const std::wstring &key, const std::wstring &name, const std::
 }
 
 DWORD ReadRegNumber(const std::wstring &key, const std::wstring &name, DWORD fallback) {
-    RegKey reg;
-    if (!reg.OpenForReading(key))
+    RegKeyHandle reg;
+    if (!OpenForReading(reg, key))
         return fallback;
     DWORD value = 0;
     DWORD size = sizeof(value);
@@ -72,8 +60,8 @@ DWORD ReadRegNumber(const std::wstring &key, const std::wstring &name, DWORD fal
 }
 
 bool WriteRegNumber(const std::wstring &key, const std::wstring &name, DWORD number) {
-    RegKey reg;
-    if (!reg.CreateForWriting(key))
+    RegKeyHandle reg;
+    if (!CreateForWriting(reg, key))
         return false;
     return RegSetValueExW(reg.get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&number),
                           sizeof(number)) == ERROR_SUCCESS;

@@ -12,6 +12,7 @@
 
 #include "tarnbeam/app/config.h"
 #include "tarnbeam/app/settings.h"
+#include "tarnbeam/app/win_handles.h"
 #include "tarnbeam/app/portable/command_line.h"
 #include "tarnbeam/app/portable/decision.h"
 #include "tarnbeam/feed/new_information.h"
@@ -67,20 +68,6 @@ std::wstring TodayText() {
     swprintf(text, 32, L"%04d/%02d/%02d", now.wYear, now.wMonth, now.wDay);
     return text;
 }
-
-class OleSession {
-  public:
-    OleSession() : m_ok(SUCCEEDED(OleInitialize(nullptr))) {}
-    ~OleSession() {
-        if (m_ok)
-            OleUninitialize();
-    }
-    OleSession(const OleSession &) = delete;
-    OleSession &operator=(const OleSession &) = delete;
-
-  private:
-    bool m_ok;
-};
 
 bool AnyNewerEntry() {
     for (const UpdateEntry &entry : g_updateEntries)

@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 
+#include "tarnbeam/app/win_handles.h"
 #include "tarnbeam/feed/portable/png_dib.h"
 
 namespace {
@@ -28,15 +29,14 @@ struct ScreenDC {
 } // namespace
 
 int loadPngAsDib(const wchar_t *path, HGLOBAL *dib) {
-    FILE *file = _wfopen(path, L"rb");
+    FileHandle file(_wfopen(path, L"rb"));
     if (!file)
         return kPngDibOpenFailed;
     const PngDibMemory &heap = defaultPngDibMemory();
     const PngDibMemory memory = {allocGlobal, freeGlobal, heap.allocRows, heap.freeRows, nullptr};
     void *block = nullptr;
     size_t size = 0;
-    int result = decodePngToDib(file, memory, &block, &size);
-    fclose(file);
+    const int result = decodePngToDib(file.get(), memory, &block, &size);
     if (result == kPngDibOk)
         *dib = static_cast<HGLOBAL>(block);
     return result;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tarnbeam/app/config.h"
+#include "tarnbeam/app/win_handles.h"
 #include "tarnbeam/feed/feed_date.h"
 #include "tarnbeam/feed/feed_images.h"
 #include "tarnbeam/feed/xml/lx_xml.h"
@@ -110,20 +111,17 @@ void FetchCategoryPicture(const std::wstring &domain, const std::wstring &catego
         return;
     TemporaryFile cleanup(path);
 
-    FILE *file = _wfopen(path, L"wb");
-    if (!file)
-        return;
-    const bool fetched =
-        UrlTransfer(userAgent.c_str(), url.c_str(), nullptr, nullptr, WriteChunkToFile, file);
-    fclose(file);
-    if (!fetched)
-        return;
+    {
+        FileHandle file(_wfopen(path, L"wb"));
+        if (!file ||
+            !UrlTransfer(userAgent.c_str(), url.c_str(), nullptr, nullptr, WriteChunkToFile, file.get()))
+            return;
+    }
 
-    HGLOBAL dib = nullptr;
-    if (loadPngAsDib(path, &dib) != 0)
+    GlobalMemory dib;
+    if (loadPngAsDib(path, dib.put()) != 0)
         return;
-    HBITMAP bitmap = createBitmapFromDib(dib);
-    GlobalFree(dib);
+    HBITMAP bitmap = createBitmapFromDib(dib.get());
     if (!bitmap)
         return;
     FeedImage &entry = feedImages[category];

@@ -2,6 +2,8 @@
 
 #include <wininet.h>
 
+#include "tarnbeam/app/win_handles.h"
+
 #include <cwchar>
 
 namespace {
@@ -11,29 +13,6 @@ const DWORD kUrlChars = 1000;
 const DWORD kComponentChars = 1001;
 // The sink never sees more than this many bytes at once.
 const DWORD kChunkBytes = 300;
-
-// Owns one WinINet handle.
-class InternetHandle {
-  public:
-    InternetHandle() : m_h(nullptr) {}
-    ~InternetHandle() {
-        if (m_h)
-            InternetCloseHandle(m_h);
-    }
-    InternetHandle(const InternetHandle &) = delete;
-    InternetHandle &operator=(const InternetHandle &) = delete;
-
-    void reset(HINTERNET h) {
-        if (m_h)
-            InternetCloseHandle(m_h);
-        m_h = h;
-    }
-    HINTERNET get() const { return m_h; }
-    explicit operator bool() const { return m_h != nullptr; }
-
-  private:
-    HINTERNET m_h;
-};
 
 struct SchemeRule {
     INTERNET_PORT port;

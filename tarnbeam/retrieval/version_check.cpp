@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <vector>
 #include <new>
 
 #include "tarnbeam/feed/feed_date.h"
@@ -69,22 +70,17 @@ bool ReadVersionResource(const wchar_t *modulePath, InstalledVersion &v) {
     DWORD size = GetFileVersionInfoSizeW(modulePath, &ignored);
     if (size == 0)
         return false;
-    BYTE *data = new (std::nothrow) BYTE[size];
-    if (!data)
-        return false;
-    bool ok = false;
+    std::vector<BYTE> data(size);
     VS_FIXEDFILEINFO *info = nullptr;
     UINT infoSize = 0;
-    if (GetFileVersionInfoW(modulePath, 0, size, data) &&
-        VerQueryValueW(data, L"\\", reinterpret_cast<void **>(&info), &infoSize) && info &&
-        infoSize >= sizeof(VS_FIXEDFILEINFO)) {
-        v.major = HIWORD(info->dwFileVersionMS);
-        v.minor = LOWORD(info->dwFileVersionMS);
-        v.build = HIWORD(info->dwFileVersionLS);
-        ok = true;
-    }
-    delete[] data;
-    return ok;
+    if (!GetFileVersionInfoW(modulePath, 0, size, data.data()) ||
+        !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void **>(&info), &infoSize) || !info ||
+        infoSize < sizeof(VS_FIXEDFILEINFO))
+        return false;
+    v.major = HIWORD(info->dwFileVersionMS);
+    v.minor = LOWORD(info->dwFileVersionMS);
+    v.build = HIWORD(info->dwFileVersionLS);
+    return true;
 }
 
 void ReadInitialisationFile(const wchar_t *modulePath, InstalledVersion &v) {

@@ -3,6 +3,8 @@
 #include <cwctype>
 #include <new>
 
+#include "tarnbeam/app/win_handles.h"
+
 namespace lx_xml {
 
 namespace {
@@ -45,6 +47,11 @@ std::wstring TakeTrimmed(BSTR text) {
     return result;
 }
 
+// A wrapper around what a DOM call returned; empty when the call failed.
+template <class W, class I> W Wrapped(HRESULT result, ComPtr<I> &found) {
+    return FAILED(result) ? W() : W(found.detach());
+}
+
 } // namespace
 
 KXMLNode KXMLNode::selectSingleNode(const std::wstring &path) {
@@ -52,14 +59,9 @@ KXMLNode KXMLNode::selectSingleNode(const std::wstring &path) {
     if (!self)
         return KXMLNode();
     PlatformString query(path);
-    IXMLDOMNode *found = nullptr;
-    lastResult = self->selectSingleNode(query.get(), &found);
-    if (FAILED(lastResult)) {
-        if (found)
-            found->Release();
-        return KXMLNode();
-    }
-    return KXMLNode(found);
+    ComPtr<IXMLDOMNode> found;
+    lastResult = self->selectSingleNode(query.get(), found.put());
+    return Wrapped<KXMLNode>(lastResult, found);
 }
 
 KXMLNodeList KXMLNode::selectNodes(const std::wstring &path) {
@@ -67,14 +69,9 @@ KXMLNodeList KXMLNode::selectNodes(const std::wstring &path) {
     if (!self)
         return KXMLNodeList();
     PlatformString query(path);
-    IXMLDOMNodeList *found = nullptr;
-    lastResult = self->selectNodes(query.get(), &found);
-    if (FAILED(lastResult)) {
-        if (found)
-            found->Release();
-        return KXMLNodeList();
-    }
-    return KXMLNodeList(found);
+    ComPtr<IXMLDOMNodeList> found;
+    lastResult = self->selectNodes(query.get(), found.put());
+    return Wrapped<KXMLNodeList>(lastResult, found);
 }
 
 std::wstring KXMLNode::getText() {
@@ -94,14 +91,9 @@ KXMLNamedNodeMap KXMLNode::getAttributes() {
     IXMLDOMNode *self = getInterface();
     if (!self)
         return KXMLNamedNodeMap();
-    IXMLDOMNamedNodeMap *map = nullptr;
-    lastResult = self->get_attributes(&map);
-    if (FAILED(lastResult)) {
-        if (map)
-            map->Release();
-        return KXMLNamedNodeMap();
-    }
-    return KXMLNamedNodeMap(map);
+    ComPtr<IXMLDOMNamedNodeMap> map;
+    lastResult = self->get_attributes(map.put());
+    return Wrapped<KXMLNamedNodeMap>(lastResult, map);
 }
 
 bool KXMLDocument::create() {
@@ -140,14 +132,9 @@ KXMLNode KXMLNodeList::item(long index) {
     IXMLDOMNodeList *self = getInterface();
     if (!self)
         return KXMLNode();
-    IXMLDOMNode *node = nullptr;
-    lastResult = self->get_item(index, &node);
-    if (FAILED(lastResult)) {
-        if (node)
-            node->Release();
-        return KXMLNode();
-    }
-    return KXMLNode(node);
+    ComPtr<IXMLDOMNode> node;
+    lastResult = self->get_item(index, node.put());
+    return Wrapped<KXMLNode>(lastResult, node);
 }
 
 long KXMLNodeList::length() {
@@ -184,14 +171,9 @@ KXMLNode KXMLNamedNodeMap::getNamedItem(const std::wstring &name) {
     if (!self)
         return KXMLNode();
     PlatformString text(name);
-    IXMLDOMNode *node = nullptr;
-    lastResult = self->getNamedItem(text.get(), &node);
-    if (FAILED(lastResult)) {
-        if (node)
-            node->Release();
-        return KXMLNode();
-    }
-    return KXMLNode(node);
+    ComPtr<IXMLDOMNode> node;
+    lastResult = self->getNamedItem(text.get(), node.put());
+    return Wrapped<KXMLNode>(lastResult, node);
 }
 
 std::wstring KXMLNamedNodeMap::getNamedItemText(const std::wstring &name) {
