@@ -41,10 +41,6 @@ bool ParseWholeNumber(const std::wstring &text, int &number) {
 
 } // namespace
 
-std::wstring BaseConfigurationPath() {
-    return InFolder(ProgramFolder(), L"tarnbeam.xml");
-}
-
 std::wstring ConfigurationPath() {
     const std::wstring folder = ProgramFolder();
     wchar_t tag[16] = {};

@@ -42,9 +42,6 @@ extern Configuration g_config;
 // else "tarnbeam.xml". Empty when the path does not fit the platform's path limit.
 std::wstring ConfigurationPath();
 
-// Path of "tarnbeam.xml" itself beside this program (empty when it does not fit).
-std::wstring BaseConfigurationPath();
-
 // Reads `path` into `config`; returns a configuration error code.
 int LoadConfigurationFrom(const std::wstring &path, Configuration &config);
 

@@ -112,10 +112,10 @@ void Fetch(const std::wstring &agent, const std::wstring &url) {
           (readError ? L" readerror=" + std::to_wstring(readError) : std::wstring()) + L" body=" + head);
 }
 
-void SplitBox(const std::wstring &spec, std::wstring &caption, std::wstring &text) {
-    size_t bar = spec.find(L'|');
-    caption = spec.substr(0, bar);
-    text = bar == std::wstring::npos ? std::wstring() : spec.substr(bar + 1);
+void SplitBox(const std::wstring &boxText, std::wstring &caption, std::wstring &text) {
+    size_t bar = boxText.find(L'|');
+    caption = boxText.substr(0, bar);
+    text = bar == std::wstring::npos ? std::wstring() : boxText.substr(bar + 1);
 }
 
 } // namespace

@@ -72,9 +72,9 @@ StartupOptions parseArguments(const std::vector<std::wstring> &args, const Argum
             o.exclusions.push_back(rest);
         if (!arg.empty() && probes.isFolder && probes.isFolder(arg))
             o.folderPath = arg;
-        if (matchSpec(arg, L"*.pkp", fold))
+        if (matchPattern(arg, L"*.pkp", fold))
             o.projectPath = arg;
-        if (matchSpec(arg, L"*.cab", fold))
+        if (matchPattern(arg, L"*.cab", fold))
             o.bareArchivePath = arg;
         if (equalsNoCase(arg, L"/compress", fold))
             o.compress = true;
@@ -99,7 +99,7 @@ std::wstring fileNamePart(const std::wstring &path) {
 
 bool matchesAny(const std::wstring &name, const std::vector<std::wstring> &patterns, CaseFold fold) {
     for (const std::wstring &p : patterns) {
-        if (matchSpec(name, p, fold ? fold : defaultCaseFold))
+        if (matchPattern(name, p, fold ? fold : defaultCaseFold))
             return true;
     }
     return false;

@@ -62,10 +62,10 @@ bool matchOne(const wchar_t *name, const wchar_t *pattern, CaseFold fold) {
 
 } // namespace
 
-bool matchSpec(const std::wstring &name, const std::wstring &spec, CaseFold fold) {
-    if (spec == L"*.*")
+bool matchPattern(const std::wstring &name, const std::wstring &pattern, CaseFold fold) {
+    if (pattern == L"*.*")
         return true;
-    const wchar_t *p = spec.c_str();
+    const wchar_t *p = pattern.c_str();
     while (*p) {
         while (*p == L' ')
             ++p;

@@ -1,5 +1,5 @@
-// Case-insensitive wildcard matching of single names and paths, the way the shell's path-spec
-// matcher does it: '*' matches any run of characters (separators included), '?' exactly one, a
+// Case-insensitive wildcard matching of single names and paths, the way the shell matches path
+// patterns: '*' matches any run of characters (separators included), '?' exactly one, a
 // pattern text may list several patterns separated by ';' (leading blanks of each pattern are skipped), and
 // the pattern "*.*" matches everything, names without a dot included. Portable: no platform header.
 #pragma once
@@ -14,6 +14,6 @@ using CaseFold = wchar_t (*)(wchar_t);
 // Upper-cases ASCII, Latin-1, Latin Extended-A, Greek, Cyrillic and full-width Latin letters.
 wchar_t defaultCaseFold(wchar_t c);
 
-bool matchSpec(const std::wstring &name, const std::wstring &spec, CaseFold fold = defaultCaseFold);
+bool matchPattern(const std::wstring &name, const std::wstring &pattern, CaseFold fold = defaultCaseFold);
 
 } // namespace cfcmd

@@ -19,9 +19,10 @@ void storeLe32(std::uint8_t *p, std::int64_t v) {
     p[3] = static_cast<std::uint8_t>(u >> 24);
 }
 
-template <bool kEncode>
-void e8Translate(std::uint8_t *frame, std::size_t size, std::uint32_t frameStart,
-                 std::uint32_t translationSize) {
+} // namespace
+
+void e8Encode(std::uint8_t *frame, std::size_t size, std::uint32_t frameStart,
+              std::uint32_t translationSize) {
     if (size <= 10 || frameStart >= kE8MaxPosition || translationSize == 0)
         return;
     const std::int64_t t = translationSize;
@@ -34,26 +35,10 @@ void e8Translate(std::uint8_t *frame, std::size_t size, std::uint32_t frameStart
         }
         const std::int64_t cur = std::int64_t(frameStart) + std::int64_t(i);
         const std::int64_t v = loadLe32(frame + i + 1);
-        if (v >= -cur && v < t) {
-            if (kEncode)
-                storeLe32(frame + i + 1, v < t - cur ? v + cur : v - t);
-            else
-                storeLe32(frame + i + 1, v >= 0 ? v - cur : v + t);
-        }
+        if (v >= -cur && v < t)
+            storeLe32(frame + i + 1, v < t - cur ? v + cur : v - t);
         i += 5;
     }
-}
-
-} // namespace
-
-void e8Encode(std::uint8_t *frame, std::size_t size, std::uint32_t frameStart,
-              std::uint32_t translationSize) {
-    e8Translate<true>(frame, size, frameStart, translationSize);
-}
-
-void e8Decode(std::uint8_t *frame, std::size_t size, std::uint32_t frameStart,
-              std::uint32_t translationSize) {
-    e8Translate<false>(frame, size, frameStart, translationSize);
 }
 
 } // namespace lzx

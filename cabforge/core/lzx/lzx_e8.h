@@ -12,7 +12,4 @@ namespace lzx {
 // start 1 GiB or more into the folder stay unchanged, exactly as decoders skip them.
 void e8Encode(std::uint8_t *frame, std::size_t size, std::uint32_t frameStart, std::uint32_t translationSize);
 
-// The inverse, as a decoder applies it to its output (used by tests).
-void e8Decode(std::uint8_t *frame, std::size_t size, std::uint32_t frameStart, std::uint32_t translationSize);
-
 } // namespace lzx

@@ -42,10 +42,8 @@ template <class I> class KXMLDOMBaseT {
     KXMLDOMBaseT() : lastResult(0) {}
     // Takes over the reference the platform call handed out; no reference is added.
     explicit KXMLDOMBaseT(I *p) : m_holder(p ? new KXMLInterfacePtr(p) : nullptr), lastResult(0) {}
-    virtual ~KXMLDOMBaseT() {}
-
-    virtual bool isValid() const { return m_holder && m_holder->get() != nullptr; }
-    virtual I *getInterface() const { return m_holder ? static_cast<I *>(m_holder->get()) : nullptr; }
+    bool isValid() const { return m_holder && m_holder->get() != nullptr; }
+    I *getInterface() const { return m_holder ? static_cast<I *>(m_holder->get()) : nullptr; }
 
   protected:
     // Replaces the held object with `p` (taking over its reference).

@@ -289,7 +289,7 @@ TEST(CommandLine, DecimalConversionLikeTheRuntime) {
 
 struct MatchCase {
     const wchar_t *name;
-    const wchar_t *spec;
+    const wchar_t *pattern;
     bool match;
 };
 
@@ -325,18 +325,18 @@ const MatchCase kMatchCases[] = {
 
 TEST(Wildcard, ShellStyleMatching) {
     for (const MatchCase &c : kMatchCases)
-        EXPECT_EQ(matchSpec(c.name, c.spec), c.match) << "case #" << (&c - kMatchCases);
+        EXPECT_EQ(matchPattern(c.name, c.pattern), c.match) << "case #" << (&c - kMatchCases);
 }
 
 // Many stars against a long name that fails late: a matcher that retries every split of the name
 // at every star takes exponential time here (the shell's own one does not finish).
 TEST(Wildcard, ManyStarsStayLinear) {
     const std::wstring name = std::wstring(250, L'a') + L"b";
-    std::wstring spec;
+    std::wstring pattern;
     for (int i = 0; i < 40; ++i)
-        spec += L"*a";
-    EXPECT_FALSE(matchSpec(name, spec + L"*c"));
-    EXPECT_TRUE(matchSpec(name, spec + L"*b"));
+        pattern += L"*a";
+    EXPECT_FALSE(matchPattern(name, pattern + L"*c"));
+    EXPECT_TRUE(matchPattern(name, pattern + L"*b"));
 }
 
 // ---- Path helpers ----
@@ -394,7 +394,7 @@ TEST(Paths, FolderArchivePathOrder) {
 // The shell's own functions as the oracle for the tables above.
 TEST(ShellOracle, MatcherAgreesWithPathMatchSpec) {
     for (const MatchCase &c : kMatchCases) {
-        EXPECT_EQ(matchSpec(c.name, c.spec), PathMatchSpecW(c.name, c.spec) != FALSE)
+        EXPECT_EQ(matchPattern(c.name, c.pattern), PathMatchSpecW(c.name, c.pattern) != FALSE)
             << "case #" << (&c - kMatchCases);
     }
 }

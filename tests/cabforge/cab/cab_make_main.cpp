@@ -19,7 +19,7 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "cannot read %s\n", argv[1]);
         return 2;
     }
-    std::vector<cabtest::FileSpec> files;
+    std::vector<cabtest::FileEntry> files;
     std::string line;
     while (std::getline(list, line)) {
         if (!line.empty() && line.back() == '\r')
@@ -27,7 +27,7 @@ int main(int argc, char **argv) {
         if (line.empty())
             continue;
         std::istringstream in(line);
-        cabtest::FileSpec f;
+        cabtest::FileEntry f;
         std::string date, time, attribs;
         std::getline(in, f.source, '\t');
         std::getline(in, f.name, '\t');

@@ -30,7 +30,7 @@ namespace cabtest {
 namespace {
 
 struct Context {
-    const std::vector<FileSpec> *files;
+    const std::vector<FileEntry> *files;
     std::string tempDir;
     int tempCounter = 0;
     std::set<std::string> tempNames;
@@ -157,7 +157,7 @@ long cbStatus(unsigned type, unsigned long cb1, unsigned long cb2, void *c) {
 
 std::intptr_t cbOpenInfo(const char *source, std::uint16_t *date, std::uint16_t *time, std::uint16_t *attribs,
                          int *err, void *c) {
-    for (const FileSpec &f : *ctx(c)->files) {
+    for (const FileEntry &f : *ctx(c)->files) {
         if (f.source == source) {
             *date = f.date;
             *time = f.time;
@@ -171,14 +171,14 @@ std::intptr_t cbOpenInfo(const char *source, std::uint16_t *date, std::uint16_t 
 
 } // namespace
 
-BuildResult buildCabinet(const std::string &cabinetPath, const std::vector<FileSpec> &files,
+BuildResult buildCabinet(const std::string &cabinetPath, const std::vector<FileEntry> &files,
                          std::uint16_t compressionType, const cabw::CabinetParams &baseParams,
                          const std::string &tempDir) {
     return buildCabinetMixed(cabinetPath, files, std::vector<std::uint16_t>(files.size(), compressionType),
                              baseParams, tempDir);
 }
 
-BuildResult buildCabinetMixed(const std::string &cabinetPath, const std::vector<FileSpec> &files,
+BuildResult buildCabinetMixed(const std::string &cabinetPath, const std::vector<FileEntry> &files,
                               const std::vector<std::uint16_t> &types, const cabw::CabinetParams &baseParams,
                               const std::string &tempDir) {
     BuildResult result;

@@ -11,7 +11,7 @@
 
 namespace cabtest {
 
-struct FileSpec {
+struct FileEntry {
     std::string source;          // path on disk
     std::string name;            // name in the cabinet (UTF-8)
     std::uint16_t date = 0x58B1; // 2024-05-17
@@ -30,12 +30,12 @@ struct BuildResult {
 };
 
 // Builds `cabinetPath` from `files`, all with `compressionType`. Temporary files go to tempDir.
-BuildResult buildCabinet(const std::string &cabinetPath, const std::vector<FileSpec> &files,
+BuildResult buildCabinet(const std::string &cabinetPath, const std::vector<FileEntry> &files,
                          std::uint16_t compressionType, const cabw::CabinetParams &baseParams,
                          const std::string &tempDir);
 
 // The same with one compression type per file (a change of type starts a new folder).
-BuildResult buildCabinetMixed(const std::string &cabinetPath, const std::vector<FileSpec> &files,
+BuildResult buildCabinetMixed(const std::string &cabinetPath, const std::vector<FileEntry> &files,
                               const std::vector<std::uint16_t> &types, const cabw::CabinetParams &baseParams,
                               const std::string &tempDir);
 

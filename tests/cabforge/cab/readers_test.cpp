@@ -106,7 +106,7 @@ std::vector<Case> cases() {
 }
 
 // Per-entry date, time and attributes, varied so that a mix-up shows.
-void metadataFor(std::size_t i, FileSpec *f) {
+void metadataFor(std::size_t i, FileEntry *f) {
     const unsigned year = 1990 + i % 40, month = 1 + i % 12, day = 1 + i % 28;
     const unsigned hour = i % 24, minute = (i * 7) % 60, second2 = (i * 3) % 30;
     f->date = static_cast<std::uint16_t>((year - 1980) << 9 | month << 5 | day);
@@ -115,7 +115,7 @@ void metadataFor(std::size_t i, FileSpec *f) {
     f->attribs = kAttribs[i % 7];
 }
 
-std::string dateText(const FileSpec &f, bool dayFirst) {
+std::string dateText(const FileEntry &f, bool dayFirst) {
     char buf[32];
     const unsigned y = (f.date >> 9) + 1980, mo = (f.date >> 5) & 15, d = f.date & 31;
     const unsigned h = f.time >> 11, mi = (f.time >> 5) & 63, s = (f.time & 31) * 2;
@@ -180,7 +180,7 @@ std::map<std::string, std::map<std::string, std::string>> sevenZipListing(const 
 }
 
 void checkCabinet(const std::string &cab, const std::vector<Entry> &entries,
-                  const std::vector<FileSpec> &specs, std::uint16_t type, const std::string &work) {
+                  const std::vector<FileEntry> &wanted, std::uint16_t type, const std::string &work) {
     std::string bytes;
     ASSERT_TRUE(readFile(cab, &bytes));
     const CabInfo info = inspectCabinet(bytes);
@@ -196,12 +196,12 @@ void checkCabinet(const std::string &cab, const std::vector<Entry> &entries,
         EXPECT_EQ(e.name, entries[i].name);
         EXPECT_EQ(e.size, entries[i].bytes.size());
         EXPECT_EQ(e.offset, total);
-        EXPECT_EQ(e.date, specs[i].date);
-        EXPECT_EQ(e.time, specs[i].time);
+        EXPECT_EQ(e.date, wanted[i].date);
+        EXPECT_EQ(e.time, wanted[i].time);
         const bool high = entries[i].name.find_first_of(std::string("\x80\xff", 1)) != std::string::npos ||
                           std::any_of(entries[i].name.begin(), entries[i].name.end(),
                                       [](char c) { return static_cast<unsigned char>(c) > 0x7F; });
-        EXPECT_EQ(e.attribs, specs[i].attribs | (high ? 0x80 : 0));
+        EXPECT_EQ(e.attribs, wanted[i].attribs | (high ? 0x80 : 0));
         total += entries[i].bytes.size();
     }
     EXPECT_EQ(info.folders[0].uncompressed, total);
@@ -214,7 +214,7 @@ void checkCabinet(const std::string &cab, const std::vector<Entry> &entries,
     r = run("cabextract -l " + quote(cab));
     EXPECT_EQ(r.exitCode, 0) << r.output;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const std::string want = dateText(specs[i], true) + " | " + slashes(entries[i].name);
+        const std::string want = dateText(wanted[i], true) + " | " + slashes(entries[i].name);
         EXPECT_NE(r.output.find(want), std::string::npos) << "cabextract -l lacks: " << want;
     }
     const std::string outC = work + "/x-cabextract";
@@ -237,9 +237,9 @@ void checkCabinet(const std::string &cab, const std::vector<Entry> &entries,
             ADD_FAILURE() << "7z l lacks " << path;
             continue;
         }
-        EXPECT_EQ(it->second["Modified"], dateText(specs[i], false)) << path;
-        EXPECT_EQ(it->second["Attributes"].substr(0, attribLetters(specs[i].attribs).size()),
-                  attribLetters(specs[i].attribs))
+        EXPECT_EQ(it->second["Modified"], dateText(wanted[i], false)) << path;
+        EXPECT_EQ(it->second["Attributes"].substr(0, attribLetters(wanted[i].attribs).size()),
+                  attribLetters(wanted[i].attribs))
             << path << " attributes " << it->second["Attributes"];
         EXPECT_EQ(it->second["Size"], std::to_string(entries[i].bytes.size())) << path;
     }
@@ -270,15 +270,15 @@ TEST_P(ReaderRoundTrip, AllReadersAgree) {
     const std::vector<Entry> entries = c.make();
     const std::string work = makeTempDir();
     ASSERT_FALSE(work.empty());
-    std::vector<FileSpec> specs;
+    std::vector<FileEntry> wanted;
     std::uint64_t total = 0;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        FileSpec f;
+        FileEntry f;
         f.source = work + "/src/" + std::to_string(i);
         f.name = entries[i].name;
         metadataFor(i, &f);
         writeFile(f.source, entries[i].bytes);
-        specs.push_back(f);
+        wanted.push_back(f);
         total += entries[i].bytes.size();
     }
     run("mkdir -p " + quote(work + "/tmp"));
@@ -286,13 +286,13 @@ TEST_P(ReaderRoundTrip, AllReadersAgree) {
     params.setId = 12345;
     params.cabinetNumber = 1;
     const std::string cab = work + "/out.cab";
-    const BuildResult b = buildCabinet(cab, specs, type, params, work + "/tmp");
+    const BuildResult b = buildCabinet(cab, wanted, type, params, work + "/tmp");
     ASSERT_TRUE(b.ok) << b.failedStep << " error " << b.error.code << " errno " << b.error.errnoType;
     EXPECT_EQ(b.openDescriptors, 0);
     EXPECT_EQ(b.tempFilesLeft, 0);
     EXPECT_TRUE(listFiles(work + "/tmp").empty());
     EXPECT_EQ(b.statusUncompressed, total);
-    checkCabinet(cab, entries, specs, type, work);
+    checkCabinet(cab, entries, wanted, type, work);
     if (!HasFailure())
         removeTree(work);
     else
@@ -353,13 +353,13 @@ TEST(ReaderRoundTrip, FoldersAndReserveAreas) {
     run("mkdir -p " + quote(work + "/tmp"));
     std::vector<Entry> entries;
     const std::string cab = work + "/out.cab";
-    std::vector<FileSpec> specs;
+    std::vector<FileEntry> wanted;
     for (std::size_t i = 0; i < items.size(); ++i) {
-        FileSpec f;
+        FileEntry f;
         f.source = work + "/src/" + std::to_string(i);
         f.name = items[i].entry.name;
         writeFile(f.source, items[i].entry.bytes);
-        specs.push_back(f);
+        wanted.push_back(f);
         entries.push_back(items[i].entry);
     }
     cabw::CabinetParams params{};
@@ -370,7 +370,7 @@ TEST(ReaderRoundTrip, FoldersAndReserveAreas) {
     std::vector<std::uint16_t> types;
     for (const Item &it : items)
         types.push_back(it.type);
-    const BuildResult b = buildCabinetMixed(cab, specs, types, params, work + "/tmp");
+    const BuildResult b = buildCabinetMixed(cab, wanted, types, params, work + "/tmp");
     ASSERT_TRUE(b.ok) << b.failedStep << " error " << b.error.code;
     std::string bytes;
     ASSERT_TRUE(readFile(cab, &bytes));
@@ -396,7 +396,7 @@ TEST(GoldenCabinet, MszipAbc) {
     const std::string work = makeTempDir();
     writeFile(work + "/abc", "abc");
     run("mkdir -p " + quote(work + "/tmp"));
-    FileSpec f;
+    FileEntry f;
     f.source = work + "/abc";
     f.name = "a.txt";
     cabw::CabinetParams params{};

@@ -188,11 +188,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     std::strcpy(params.cabinetName, "cab");
 
-    struct Spec {
+    struct PlannedFile {
         std::string source, name, content;
         std::uint16_t type;
     };
-    std::vector<Spec> specs;
+    std::vector<PlannedFile> planned;
     std::size_t total = 0;
     for (unsigned i = 0; i < fileCount; ++i) {
         const unsigned sel = in.byte();
@@ -215,13 +215,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         if (total + len > (1u << 19))
             len = 0;
         total += len;
-        Spec s;
+        PlannedFile s;
         s.source = "src/" + std::to_string(i);
         s.name = (sel & 0x80) ? "d\\f\xC3\xBC" + std::to_string(i) : "f" + std::to_string(i);
         s.content = makeContent(in, len, (sel >> 4) & 3);
         s.type = typeFor(mixed ? (in.byte() & 3) : (typeByte & 3), window);
         fs.files[s.source].data = s.content;
-        specs.push_back(s);
+        planned.push_back(s);
     }
 
     cabw::ErrorRecord error;
@@ -229,20 +229,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (!h)
         std::abort();
     bool ok = cabw::flushFolder(h, memNextCabinet, memStatus);
-    for (const Spec &s : specs)
+    for (const PlannedFile &s : planned)
         ok = ok && cabw::addFile(h, s.source.c_str(), s.name.c_str(), false, memNextCabinet, memStatus,
                                  memOpenInfo, s.type);
     ok = ok && cabw::flushCabinet(h, true, memNextCabinet, memStatus);
     if (!cabw::destroy(h) || !ok || fs.countFiles("tmp/") != 0 || !fs.fds.empty() || fs.liveBlocks != 0)
         std::abort();
-    if (specs.empty()) {
+    if (planned.empty()) {
         if (fs.files.count("cab"))
             std::abort(); // an empty build writes no cabinet
         return 0;
     }
     const std::string &cab = fs.files["cab"].data;
     const CabInfo info = inspectCabinet(cab);
-    if (!info.problem.empty() || info.entries.size() != specs.size())
+    if (!info.problem.empty() || info.entries.size() != planned.size())
         std::abort();
 
     MemSystem ms{};
@@ -256,15 +256,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         std::abort();
     std::size_t i = 0;
     for (mscabd_file *f = c->files; f; f = f->next, ++i) {
-        if (i >= specs.size() || specs[i].name != f->filename || f->length != specs[i].content.size())
+        if (i >= planned.size() || planned[i].name != f->filename || f->length != planned[i].content.size())
             std::abort();
         const std::string out = "out" + std::to_string(i);
         if (cabd->extract(cabd, f, out.c_str()) != MSPACK_ERR_OK)
             std::abort();
-        if (ms.outputs[out] != specs[i].content)
+        if (ms.outputs[out] != planned[i].content)
             std::abort();
     }
-    if (i != specs.size())
+    if (i != planned.size())
         std::abort();
     cabd->close(cabd, c);
     mspack_destroy_cab_decompressor(cabd);
