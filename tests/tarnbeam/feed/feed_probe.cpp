@@ -14,6 +14,7 @@
 #include <string>
 
 #include "tarnbeam/app/config.h"
+#include "tarnbeam/app/win_handles.h"
 #include "tarnbeam/feed/new_information.h"
 #include "tarnbeam/feed/news_feed.h"
 #include "tests/tarnbeam/probe_json.h"
@@ -25,14 +26,13 @@ int CountTemporaryPictureFiles() {
     GetTempPathW(MAX_PATH, folder);
     std::wstring pattern = std::wstring(folder) + L"rsi*";
     WIN32_FIND_DATAW found;
-    HANDLE h = FindFirstFileW(pattern.c_str(), &found);
-    if (h == INVALID_HANDLE_VALUE)
+    FindHandle h(FindFirstFileW(pattern.c_str(), &found));
+    if (!h)
         return 0;
     int count = 0;
     do {
         ++count;
-    } while (FindNextFileW(h, &found));
-    FindClose(h);
+    } while (FindNextFileW(h.get(), &found));
     return count;
 }
 

@@ -9,6 +9,7 @@
 
 #include "tarnbeam/app/config.h"
 #include "tarnbeam/app/portable/decision.h"
+#include "tarnbeam/app/win_handles.h"
 #include "tarnbeam/feed/new_information.h"
 #include "tarnbeam/feed/news_feed.h"
 
@@ -49,13 +50,12 @@ class Marker : public ::testing::Test {
 
     // Stores the marker with the given registry type, so a later rewrite (always REG_SZ) shows.
     void Store(const std::wstring &text, DWORD type = REG_SZ) {
-        HKEY h = nullptr;
-        ASSERT_EQ(
-            RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &h, nullptr),
-            ERROR_SUCCESS);
-        RegSetValueExW(h, kMarker, 0, type, reinterpret_cast<const BYTE *>(text.c_str()),
+        RegKeyHandle h;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, h.put(),
+                                  nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExW(h.get(), kMarker, 0, type, reinterpret_cast<const BYTE *>(text.c_str()),
                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(h);
     }
 
     struct Stored {
@@ -75,11 +75,8 @@ class Marker : public ::testing::Test {
         return s;
     }
     bool KeyExists() {
-        HKEY h = nullptr;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-            return false;
-        RegCloseKey(h);
-        return true;
+        RegKeyHandle h;
+        return RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, h.put()) == ERROR_SUCCESS;
     }
 
     std::wstring key;

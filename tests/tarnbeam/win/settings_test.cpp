@@ -1,5 +1,6 @@
 // Registry operations: defaults, the 99-character text limit, numbers of any 4-byte type.
 #include "tarnbeam/app/settings.h"
+#include "tarnbeam/app/win_handles.h"
 
 #include <gtest/gtest.h>
 
@@ -13,11 +14,11 @@ class Settings : public ::testing::Test {
     void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, kKey); }
 
     void SetRaw(const wchar_t *name, DWORD type, const void *data, DWORD size) {
-        HKEY key;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
-                  0);
-        RegSetValueExW(key, name, 0, type, static_cast<const BYTE *>(data), size);
-        RegCloseKey(key);
+        RegKeyHandle key;
+        ASSERT_EQ(
+            RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr),
+            0);
+        RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE *>(data), size);
     }
 };
 

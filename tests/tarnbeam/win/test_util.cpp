@@ -1,4 +1,5 @@
 #include "tests/tarnbeam/win/test_util.h"
+#include "tarnbeam/app/win_handles.h"
 
 #include <shellapi.h>
 
@@ -16,21 +17,19 @@ ScratchFolder::ScratchFolder() {
 
 ScratchFolder::~ScratchFolder() {
     WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW((m_path + L"*").c_str(), &found);
-    if (find != INVALID_HANDLE_VALUE) {
+    FindHandle find(FindFirstFileW((m_path + L"*").c_str(), &found));
+    if (find) {
         do {
             DeleteFileW((m_path + found.cFileName).c_str());
-        } while (FindNextFileW(find, &found));
-        FindClose(find);
+        } while (FindNextFileW(find.get(), &found));
     }
     RemoveDirectoryW(m_path.c_str());
 }
 
 std::wstring ScratchFolder::Write(const std::wstring &name, const std::string &utf8) const {
     const std::wstring full = m_path + name;
-    HANDLE file = CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    KernelHandle file(CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     DWORD written = 0;
-    WriteFile(file, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.get(), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
     return full;
 }
