@@ -5,24 +5,13 @@
 
 #include <boost/lexical_cast.hpp>
 
+#include "tarnbeam/app/module_info.h"
 #include "tarnbeam/feed/xml/lx_xml.h"
 #include "tarnbeam/resources/resource.h"
 
 Configuration g_config;
 
 namespace {
-
-// The folder of this program with a trailing backslash, or empty when it does not fit MAX_PATH.
-std::wstring ProgramFolder() {
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return std::wstring();
-    PathRemoveFileSpecW(path);
-    if (!PathAddBackslashW(path))
-        return std::wstring();
-    return path;
-}
 
 std::wstring InFolder(const std::wstring &folder, const std::wstring &name) {
     if (folder.empty() || folder.size() + name.size() >= MAX_PATH)

@@ -5,12 +5,11 @@
 #include <shlwapi.h>
 #include <wininet.h>
 
-#include <boost/format.hpp>
-
 #include <cstdio>
 #include <string>
 
 #include "tarnbeam/app/config.h"
+#include "tarnbeam/app/module_info.h"
 #include "tarnbeam/app/settings.h"
 #include "tarnbeam/app/win_handles.h"
 #include "tarnbeam/app/portable/command_line.h"
@@ -32,24 +31,6 @@ wchar_t g_caption[200] = {};
 namespace {
 
 const wchar_t kUpdateNotifyMessage[] = L"Tarnbeam_UpdateNotify";
-
-std::wstring LoadText(HINSTANCE instance, UINT id) {
-    const wchar_t *text = nullptr;
-    const int length = LoadStringW(instance, id, reinterpret_cast<LPWSTR>(&text), 0);
-    return length > 0 ? std::wstring(text, length) : std::wstring();
-}
-
-// Formats a resource text with printf-style placeholders; surplus values are dropped.
-std::wstring FormatText(const std::wstring &pattern, int value) {
-    try {
-        boost::wformat f(pattern);
-        f.exceptions(boost::io::all_error_bits ^
-                     (boost::io::too_many_args_bit | boost::io::too_few_args_bit));
-        return (f % value).str();
-    } catch (const boost::io::format_error &) {
-        return pattern;
-    }
-}
 
 // A window handle from a switch value. A number that names no window is taken as none, so a
 // stale or mistyped handle can neither own our message boxes nor be disabled by us.
@@ -96,7 +77,7 @@ int RunMessageLoop(HWND dialog) {
     return kExitNormal;
 }
 
-int RunWithOle(HINSTANCE instance) {
+int RunWithOle() {
     // Without an Internet connection the run ends silently, before anything else is read.
     DWORD connection = 0;
     if (!InternetGetConnectedState(&connection, 0))
@@ -104,7 +85,7 @@ int RunWithOle(HINSTANCE instance) {
 
     const int configError = LoadConfiguration();
     if (configError != kConfigLoaded) {
-        const std::wstring text = FormatText(LoadText(instance, IDS_CONFIG_ERROR), configError);
+        const std::wstring text = FormatText(LoadResourceString(IDS_CONFIG_ERROR), configError);
         MessageBoxW(nullptr, text.c_str(), g_caption, MB_OK | MB_ICONERROR);
         return kExitBadConfiguration;
     }
@@ -126,7 +107,7 @@ int RunWithOle(HINSTANCE instance) {
         g_notifyWindow = WindowFromSwitch(line, L"NotifyWindow");
 
     if (ReadRegNumber(productKey, L"ShowHello", 0) == 0) {
-        const std::wstring text = LoadText(instance, IDS_FIRST_RUN);
+        const std::wstring text = LoadResourceString(IDS_FIRST_RUN);
         MessageBoxW(g_hostWindow, text.c_str(), g_caption, MB_OK | MB_ICONINFORMATION);
         WriteRegNumber(productKey, L"ShowHello", 1);
         g_helloShown = true;
@@ -195,7 +176,7 @@ int RunUpdateClient(HINSTANCE instance) {
         OleSession ole;
         INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES | ICC_TAB_CLASSES};
         InitCommonControlsEx(&controls);
-        code = RunWithOle(instance);
+        code = RunWithOle();
     }
     DeleteFeedImages();
     return code;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tarnbeam/app/config.h"
+#include "tarnbeam/app/module_info.h"
 #include "tarnbeam/app/win_handles.h"
 #include "tarnbeam/feed/feed_date.h"
 #include "tarnbeam/feed/feed_images.h"
@@ -70,13 +71,6 @@ bool IsRss20(const std::wstring &version) {
     if (!std::isfinite(tenfold) || tenfold <= -1e9 || tenfold >= 1e9)
         return false;
     return static_cast<long>(tenfold) == kRssVersionTimesTen;
-}
-
-std::wstring UserAgent() {
-    const wchar_t *text = nullptr;
-    const int length =
-        LoadStringW(GetModuleHandleW(nullptr), IDS_USER_AGENT, reinterpret_cast<LPWSTR>(&text), 0);
-    return length > 0 ? std::wstring(text, static_cast<size_t>(length)) : std::wstring();
 }
 
 // Appends each received block to the open picture file; stops the transfer when a write fails.
@@ -225,7 +219,7 @@ bool readNewsFeed(const std::wstring &feedUrl, std::deque<NewsItem> &items) {
     if (nodes.length() == 0)
         return false;
 
-    const std::wstring userAgent = UserAgent();
+    const std::wstring userAgent = LoadResourceString(IDS_USER_AGENT);
     std::vector<Accepted> accepted;
     for (lx_xml::KXMLNode &node : nodes) {
         Accepted candidate;

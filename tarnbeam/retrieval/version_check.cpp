@@ -7,6 +7,7 @@
 #include <vector>
 #include <new>
 
+#include "tarnbeam/app/module_info.h"
 #include "tarnbeam/feed/feed_date.h"
 #include "tarnbeam/feed/xml/lx_xml.h"
 
@@ -47,13 +48,6 @@ enum RemoteField {
     kDate,
     kId
 };
-
-bool ClientFolder(wchar_t (&folder)[MAX_PATH]) {
-    DWORD n = GetModuleFileNameW(nullptr, folder, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH)
-        return false;
-    return PathRemoveFileSpecW(folder) != FALSE;
-}
 
 std::wstring ChildText(lx_xml::KXMLNode &node, const wchar_t *name) {
     lx_xml::KXMLNode child = node.selectSingleNode(name);
@@ -117,9 +111,9 @@ bool Fail(int &code, int value) {
 } // namespace
 
 bool RunVersionCheck(UpdateEntryList &entries, int &code) {
-    wchar_t folder[MAX_PATH];
+    const std::wstring folder = ProgramFolder();
     wchar_t localPath[MAX_PATH];
-    if (!ClientFolder(folder) || !PathCombineW(localPath, folder, L"tarnbeam.xml"))
+    if (folder.empty() || !PathCombineW(localPath, folder.c_str(), L"tarnbeam.xml"))
         return Fail(code, kCheckLocalDocumentLoad);
 
     lx_xml::KXMLDocument local;
@@ -167,7 +161,7 @@ bool RunVersionCheck(UpdateEntryList &entries, int &code) {
         return Fail(code, kCheckLocalModuleMissing);
 
     wchar_t modulePath[MAX_PATH];
-    if (!PathCombineW(modulePath, folder, module.c_str()))
+    if (!PathCombineW(modulePath, folder.c_str(), module.c_str()))
         return Fail(code, kCheckNoVersionResource);
     InstalledVersion installed;
     if (moduleNode.getAttributes().getNamedItemText(L"type") == L"def")
