@@ -64,7 +64,8 @@ notifications [{name, message, wParam, lParam, ms}], archiveCreated [{wParam, lP
 path, readOk, ms}], windows [snapshot], hostDisabledSeen, hostEnabledAtEnd, enableEvents
 [{ms, enabled}], foreground {hwnd, class, caption, pid, isHost}, hostRect, elapsedMs.
 A snapshot: ms, hwnd, pid, class, caption, enabled, visible, owner, ownerIsHost, style,
-exStyle, rect, responsive, reason ('rule' | 'all' | 'timeout'), rule, action ('press',
+exStyle, rect, focus {hwnd, id, class} (the keyboard focus of the window's thread, hwnd 0 for
+none), responsive, reason ('rule' | 'all' | 'timeout'), rule, action ('press',
 'set-text+press', ...), actionResult (one per step, comma-separated: 'clicked' |
 'command-posted' | 'closed' | 'text-set' | 'selected' | 'sent:<result>' | 'not-found' | ...),
 controls [{hwnd, parent, id,

@@ -370,6 +370,19 @@ void WriteWindowSnapshot(JsonWriter &w, HWND top, HWND host, DWORD elapsedMs) {
     w.unum(static_cast<unsigned long>(GetWindowLongW(top, GWL_EXSTYLE)));
     w.key("rect");
     WriteRect(w, top);
+    // The keyboard focus of the window's thread: {hwnd, id, class}, hwnd 0 when it has none.
+    GUITHREADINFO gui = {};
+    gui.cbSize = sizeof gui;
+    HWND focus = GetGUIThreadInfo(GetWindowThreadProcessId(top, nullptr), &gui) ? gui.hwndFocus : nullptr;
+    w.key("focus");
+    w.beginObject();
+    w.key("hwnd");
+    w.unum(reinterpret_cast<ULONG_PTR>(focus));
+    w.key("id");
+    w.num(focus ? static_cast<int>(GetWindowLongPtrW(focus, GWLP_ID)) : 0);
+    w.key("class");
+    w.str(focus ? WindowClassName(focus) : std::wstring());
+    w.endObject();
     std::vector<HWND> children;
     EnumChildWindows(top, CollectChild, reinterpret_cast<LPARAM>(&children));
     w.key("controls");

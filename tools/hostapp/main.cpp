@@ -40,7 +40,8 @@
 // (signed 32-bit), timedOut, elapsedMs, notifications[] {name, message, wParam, lParam, ms},
 // archiveCreated[] {wParam, lParam, pid, path, readOk, ms}, windows[] (snapshots in order:
 // ms, hwnd, pid, class, caption, enabled, visible, owner, ownerIsHost, style, exStyle, rect,
-// controls[], responsive, reason, rule, action, actionResult), hostDisabledSeen, hostEnabledAtEnd,
+// focus {hwnd, id, class}, controls[], responsive, reason, rule, action, actionResult),
+// hostDisabledSeen, hostEnabledAtEnd,
 
 #include <windows.h>
 

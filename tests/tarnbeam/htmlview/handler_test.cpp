@@ -20,8 +20,12 @@
 
 namespace {
 
-std::wstring N(long value) { return std::to_wstring(value); }
-std::wstring B(bool value) { return value ? L"true" : L"false"; }
+std::wstring N(long value) {
+    return std::to_wstring(value);
+}
+std::wstring B(bool value) {
+    return value ? L"true" : L"false";
+}
 
 // Records every event it gets as one line: its name and its arguments.
 class RecordingHandler : public KWebBrowserHandler {
@@ -64,8 +68,8 @@ class RecordingHandler : public KWebBrowserHandler {
     }
     void NewWindow3(IDispatch **disp, bool &cancel, DWORD flags, const std::wstring &context,
                     const std::wstring &url) override {
-        calls.push_back(L"NewWindow3 " + B(disp != nullptr) + L" " + B(cancel) + L" " + N(static_cast<long>(flags)) +
-                        L" " + context + L" " + url);
+        calls.push_back(L"NewWindow3 " + B(disp != nullptr) + L" " + B(cancel) + L" " +
+                        N(static_cast<long>(flags)) + L" " + context + L" " + url);
         cancel = cancelAnswer;
     }
     void OnFullScreen(bool on) override { calls.push_back(L"OnFullScreen " + B(on)); }
@@ -80,11 +84,15 @@ class RecordingHandler : public KWebBrowserHandler {
     void OnVisible(bool on) override { calls.push_back(L"OnVisible " + B(on)); }
     void PrintTemplateInstantiation(IDispatch *) override { calls.push_back(L"PrintTemplateInstantiation"); }
     void PrintTemplateTeardown(IDispatch *) override { calls.push_back(L"PrintTemplateTeardown"); }
-    void PrivacyImpactedStateChange(bool on) override { calls.push_back(L"PrivacyImpactedStateChange " + B(on)); }
+    void PrivacyImpactedStateChange(bool on) override {
+        calls.push_back(L"PrivacyImpactedStateChange " + B(on));
+    }
     void ProgressChange(long progress, long max) override {
         calls.push_back(L"ProgressChange " + N(progress) + L" " + N(max));
     }
-    void PropertyChange(const std::wstring &property) override { calls.push_back(L"PropertyChange " + property); }
+    void PropertyChange(const std::wstring &property) override {
+        calls.push_back(L"PropertyChange " + property);
+    }
     void SetSecureLockIcon(long icon) override { calls.push_back(L"SetSecureLockIcon " + N(icon)); }
     void StatusTextChange(const std::wstring &text) override { calls.push_back(L"StatusTextChange " + text); }
     void TitleChange(const std::wstring &text) override { calls.push_back(L"TitleChange " + text); }
@@ -123,7 +131,9 @@ template <class T> ComPtr<T> Hold(T *handler) {
     return ComPtr<T>(handler);
 }
 
-IDispatch *AsDispatch(KWebBrowserHandler *handler) { return static_cast<IDispatch *>(handler); }
+IDispatch *AsDispatch(KWebBrowserHandler *handler) {
+    return static_cast<IDispatch *>(handler);
+}
 
 ComPtr<IWebBrowser2> NewBrowser() {
     ComPtr<IWebBrowser2> browser;
@@ -158,7 +168,8 @@ TEST_F(Handler, AnswersItsFiveInterfacesAndNoOther) {
     ComPtr<RecordingHandler> handler = Hold(new RecordingHandler);
     ComPtr<IUnknown> identity;
     ASSERT_EQ(handler->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(identity.put())), S_OK);
-    for (const IID *iid : {&IID_IOleClientSite, &IID_IDispatch, &IID_IDocHostUIHandler, &DIID_DWebBrowserEvents2}) {
+    for (const IID *iid :
+         {&IID_IOleClientSite, &IID_IDispatch, &IID_IDocHostUIHandler, &DIID_DWebBrowserEvents2}) {
         ComPtr<IUnknown> answer;
         EXPECT_EQ(handler->QueryInterface(*iid, reinterpret_cast<void **>(answer.put())), S_OK);
         ASSERT_TRUE(answer);
@@ -166,7 +177,8 @@ TEST_F(Handler, AnswersItsFiveInterfacesAndNoOther) {
         answer->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(again.put()));
         EXPECT_EQ(again.get(), identity.get());
     }
-    for (const IID *iid : {&IID_IOleInPlaceSite, &IID_IOleCommandTarget, &IID_IOleWindow, &IID_IServiceProvider}) {
+    for (const IID *iid :
+         {&IID_IOleInPlaceSite, &IID_IOleCommandTarget, &IID_IOleWindow, &IID_IServiceProvider}) {
         void *answer = reinterpret_cast<void *>(1);
         EXPECT_EQ(handler->QueryInterface(*iid, &answer), E_NOINTERFACE);
         EXPECT_EQ(answer, nullptr);
@@ -304,10 +316,12 @@ const EventCase kEvents[] = {
      L"BeforeNavigate2 http://a.test/x 4 frame 8 Accept: */* false"},
     {268, [](EventArgList &a) { a.LongOut(100).LongOut(200); }, L"ClientToHostWindow 100 200"},
     {105, [](EventArgList &a) { a.Number(2).Flag(true); }, L"CommandStateChange 2 true"},
-    {259, [](EventArgList &a) { a.Dispatch(nullptr).TextRef(L"about:blank"); }, L"DocumentComplete about:blank"},
+    {259, [](EventArgList &a) { a.Dispatch(nullptr).TextRef(L"about:blank"); },
+     L"DocumentComplete about:blank"},
     {106, [](EventArgList &) {}, L"DownloadBegin"},
     {104, [](EventArgList &) {}, L"DownloadComplete"},
-    {252, [](EventArgList &a) { a.Dispatch(nullptr).TextRef(L"http://b.test/"); }, L"NavigateComplete2 http://b.test/"},
+    {252, [](EventArgList &a) { a.Dispatch(nullptr).TextRef(L"http://b.test/"); },
+     L"NavigateComplete2 http://b.test/"},
     {271,
      [](EventArgList &a) {
          a.Dispatch(nullptr).TextRef(L"http://c.test/").TextRef(L"main").NumberRef(404).BoolOut(VARIANT_TRUE);
@@ -402,7 +416,8 @@ TEST_F(Handler, NewWindow3OpensTheAddressWithTheSystemHandler) {
     ASSERT_TRUE(recorder.ok());
     int destroyed = 0;
     ComPtr<CountedHandler> handler = Hold(new CountedHandler(&destroyed));
-    HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    HWND owner =
+        CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     handler->SetOwnerWindow(owner);
 
     EventArgList args;
@@ -426,11 +441,12 @@ TEST_F(Handler, NewWindow3OpensTheAddressWithTheSystemHandler) {
 }
 
 TEST_F(Handler, PageEventsReturnTheFocusToTheNamedWindow) {
-    HWND top = CreateWindowExW(0, L"STATIC", L"focus test", WS_POPUP | WS_VISIBLE, 0, 0, 200, 100, nullptr, nullptr,
-                               nullptr, nullptr);
-    HWND other = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 0, 0, 90, 20, top, nullptr, nullptr, nullptr);
-    HWND list = CreateWindowExW(0, L"LISTBOX", L"", WS_CHILD | WS_VISIBLE, 100, 0, 90, 60, top, nullptr, nullptr,
-                                nullptr);
+    HWND top = CreateWindowExW(0, L"STATIC", L"focus test", WS_POPUP | WS_VISIBLE, 0, 0, 200, 100, nullptr,
+                               nullptr, nullptr, nullptr);
+    HWND other =
+        CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 0, 0, 90, 20, top, nullptr, nullptr, nullptr);
+    HWND list = CreateWindowExW(0, L"LISTBOX", L"", WS_CHILD | WS_VISIBLE, 100, 0, 90, 60, top, nullptr,
+                                nullptr, nullptr);
     ASSERT_TRUE(top && other && list);
     int destroyed = 0;
     ComPtr<CountedHandler> handler = Hold(new CountedHandler(&destroyed));

@@ -56,10 +56,10 @@ class Host : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(m_ole.ok());
         ASSERT_TRUE(RegisterHtmlViewHost(GetModuleHandleW(nullptr)));
-        m_parent = CreateWindowExW(0, L"STATIC", L"host test", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 420,
-                                   320, nullptr, nullptr, nullptr, nullptr);
-        m_host = CreateWindowExW(WS_EX_CLIENTEDGE, kHtmlViewHostClass, kBrowserClassId, WS_CHILD | WS_VISIBLE, 10, 10,
-                                 300, 200, m_parent, reinterpret_cast<HMENU>(1002), nullptr, nullptr);
+        m_parent = CreateWindowExW(0, L"STATIC", L"host test", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0,
+                                   420, 320, nullptr, nullptr, nullptr, nullptr);
+        m_host = CreateWindowExW(WS_EX_CLIENTEDGE, kHtmlViewHostClass, kBrowserClassId, WS_CHILD | WS_VISIBLE,
+                                 10, 10, 300, 200, m_parent, reinterpret_cast<HMENU>(1002), nullptr, nullptr);
         ASSERT_TRUE(m_host);
     }
     void TearDown() override {
@@ -145,7 +145,8 @@ TEST_F(Host, BuiltInViewShowsWhatTheBrowserCannot) {
     EXPECT_TRUE(SameRect(RectIn(view, m_host), ClientRect(m_host)));
     EXPECT_EQ(WindowText(view), L"First page");
     LONG style = GetWindowLongW(view, GWL_STYLE);
-    EXPECT_EQ(style & (ES_READONLY | ES_MULTILINE | WS_BORDER), static_cast<LONG>(ES_READONLY | ES_MULTILINE));
+    EXPECT_EQ(style & (ES_READONLY | ES_MULTILINE | WS_BORDER),
+              static_cast<LONG>(ES_READONLY | ES_MULTILINE));
     EXPECT_EQ(GetWindowLongW(view, GWL_EXSTYLE) & WS_EX_CLIENTEDGE, 0);
 
     PumpMessages(200);

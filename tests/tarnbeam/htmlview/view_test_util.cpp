@@ -147,7 +147,8 @@ HRESULT EventArgList::InvokeOn(IDispatch *target, DISPID id) {
     for (size_t i = 0; i < m_count; ++i)
         reversed[i] = m_args[m_count - 1 - i];
     DISPPARAMS params = {m_count ? reversed : nullptr, nullptr, static_cast<UINT>(m_count), 0};
-    return target->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+    return target->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
+                          nullptr);
 }
 
 RecorderScheme::RecorderScheme(const wchar_t *scheme) : m_scheme(scheme) {
@@ -161,7 +162,8 @@ RecorderScheme::RecorderScheme(const wchar_t *scheme) : m_scheme(scheme) {
     std::wstring command = L"\"" + WindowsPath(TB_URLRECORDER_EXE) + L"\" \"%1\"";
     HKEY key = nullptr;
     std::wstring path = m_scheme + L"\\shell\\open\\command";
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != 0)
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
+        0)
         return;
     m_ok = RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE *>(command.c_str()),
                           static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t))) == 0;

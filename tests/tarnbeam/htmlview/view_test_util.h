@@ -24,15 +24,15 @@ class EventArgList {
     EventArgList(const EventArgList &) = delete;
     EventArgList &operator=(const EventArgList &) = delete;
 
-    EventArgList &Text(const wchar_t *text);             // VT_BSTR
-    EventArgList &TextRef(const wchar_t *text);          // VARIANT* holding a VT_BSTR
-    EventArgList &Number(long value);                    // VT_I4
-    EventArgList &NumberRef(long value);                 // VARIANT* holding a VT_I4
-    EventArgList &Flag(bool value);                      // VT_BOOL
-    EventArgList &Dispatch(IDispatch *value);            // VT_DISPATCH
-    EventArgList &DispatchOut();                         // VT_BYREF|VT_DISPATCH
-    EventArgList &BoolOut(VARIANT_BOOL initial);         // VT_BYREF|VT_BOOL
-    EventArgList &LongOut(long initial);                 // VT_BYREF|VT_I4
+    EventArgList &Text(const wchar_t *text);     // VT_BSTR
+    EventArgList &TextRef(const wchar_t *text);  // VARIANT* holding a VT_BSTR
+    EventArgList &Number(long value);            // VT_I4
+    EventArgList &NumberRef(long value);         // VARIANT* holding a VT_I4
+    EventArgList &Flag(bool value);              // VT_BOOL
+    EventArgList &Dispatch(IDispatch *value);    // VT_DISPATCH
+    EventArgList &DispatchOut();                 // VT_BYREF|VT_DISPATCH
+    EventArgList &BoolOut(VARIANT_BOOL initial); // VT_BYREF|VT_BOOL
+    EventArgList &LongOut(long initial);         // VT_BYREF|VT_I4
 
     HRESULT InvokeOn(IDispatch *target, DISPID id);
     // The out-parameter of argument `position` after the call.
