@@ -13,7 +13,8 @@ std::wstring LoadResourceString(UINT id) {
 std::wstring FormatText(const std::wstring &pattern, int value) {
     try {
         boost::wformat f(pattern);
-        f.exceptions(boost::io::all_error_bits ^ (boost::io::too_many_args_bit | boost::io::too_few_args_bit));
+        f.exceptions(boost::io::all_error_bits ^
+                     (boost::io::too_many_args_bit | boost::io::too_few_args_bit));
         return (f % value).str();
     } catch (const boost::io::format_error &) {
         return pattern;

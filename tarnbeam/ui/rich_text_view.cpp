@@ -12,7 +12,8 @@ namespace {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide strings are UTF-16");
 
-const int kViewId = 1;
+// Not 1 (IDOK): a search of the dialog's windows for its default button must not find the view.
+const int kViewId = 0x7F01;
 // Room between the text and the host's frame, in pixels.
 const int kTextMargin = 6;
 const int kFallbackPointSize = 9;

@@ -300,6 +300,8 @@ class Output {
     int m_headingHalfPoints[6];
     CharFormat m_rtfFormat; // what the RTF written so far says
     int m_rtfIndentSteps = 0;
+    bool m_paragraphEnded = false; // a \par has been written
+    int m_endedIndentSteps = 0;    // the indentation of the paragraph the last \par ended
     struct OpenLink {
         bool open = false;
         bool openable = false;
@@ -395,6 +397,11 @@ void Output::closeLink() {
 
 RichText Output::finish() {
     closeLink();
+    // Some rich-text readers (Wine's) give the last paragraph the indentation of the one before
+    // it when no \par ends it. Where the two differ, the last paragraph is ended too: the reader
+    // takes that \par as the document's own final paragraph mark, so the text is unchanged.
+    if (m_paragraphEnded && m_rtfIndentSteps != m_endedIndentSteps)
+        m_out.rtf += "\\par ";
     m_out.rtf += '}';
     return std::move(m_out);
 }
@@ -415,6 +422,8 @@ void Output::writeVisible(const char16_t *units, std::size_t count) {
     for (std::size_t i = 0; i < breaks; ++i) {
         text += u'\r';
         m_out.rtf += "\\par ";
+        m_paragraphEnded = true;
+        m_endedIndentSteps = m_rtfIndentSteps;
     }
     if (paragraphStart)
         applyIndent();

@@ -8,7 +8,8 @@
 // - White space (space, tab, CR, LF, FF) collapses to one space; none starts or ends a line.
 //   Inside pre, listing and xmp it is kept, and line feeds end paragraphs (a line feed right
 //   after <pre> or <listing> is dropped). Paragraph ends are one u'\r' each; the text neither
-//   starts nor ends with one.
+//   starts nor ends with one (the RTF ends the last paragraph with \par where its indentation
+//   differs from the one before, which the control takes as its final paragraph mark).
 // - Blocks start a new line. p, h1-h6, pre, blockquote, dl, hr, figure and lists outside a list
 //   stand apart by one empty line. Empty lines come only from those margins (never two in a
 //   row) and from br, which ends exactly one line.

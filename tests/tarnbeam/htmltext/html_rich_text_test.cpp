@@ -135,7 +135,7 @@ TEST(HtmlTextConversion, RtfFormatting) {
     // Lists and quotes indent their paragraphs.
     const RichText indented = convertHtml(u"a<ul><li>b<blockquote>c</blockquote></ul>d", kStyle);
     EXPECT_EQ(indented.rtf, kHeader + "a\\par \\par \\pard\\li360 \\u8226? b\\par \\par \\pard\\li720 c\\par "
-                                      "\\par \\pard d}");
+                                      "\\par \\pard d\\par }");
 }
 
 TEST(HtmlTextConversion, RtfEscapesAndFont) {

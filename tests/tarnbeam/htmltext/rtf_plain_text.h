@@ -1,5 +1,6 @@
 // The text a RichEdit control holds after loading the converter's RTF, read back independently
-// of the converter: groups below the top level (the font table) are skipped, \par gives a CR,
+// of the converter: groups below the top level (the font table) are skipped, \par gives a CR
+// (except a \par that ends the document: the control takes it as its final paragraph mark),
 // \tab a tab, \uN one UTF-16 unit (its one fallback character skipped), \\ \{ \} their
 // character; other control words are formatting. Shared by the unit test and the fuzz target.
 #pragma once
@@ -53,5 +54,9 @@ inline std::u16string rtfPlainText(const std::string &rtf) {
                 ++i;
         }
     }
+    const std::size_t last = rtf.find_last_not_of(" }");
+    if (!text.empty() && text.back() == u'\r' && last != std::string::npos && last >= 3 &&
+        rtf.compare(last - 3, 4, "\\par") == 0)
+        text.pop_back();
     return text;
 }
