@@ -3,7 +3,9 @@
 
 1. The update client checks for updates of the demo product "Pakkit 6" against a local web
    server that serves demo/server as the maker's server (every host name is routed to it):
-   once as a manual run, once as an integrated product's automatic check that notifies its host.
+   once as a manual run, which shows the main dialog (screenshots of both tabs and of the options
+   dialog are saved as PNG files and their paths printed), once as an integrated product's
+   automatic check that notifies its host.
 2. The archive builder packs demo/cabforge (plus a Windows program from Wine) into a cabinet,
    which cabextract and 7z then list and test.
 """
@@ -11,6 +13,8 @@ import os
 import shutil
 import subprocess
 import sys
+import threading
+import time
 from pathlib import Path
 
 SRC = Path(__file__).resolve().parents[1]
@@ -19,6 +23,26 @@ import harness  # noqa: E402
 from harness import Prefix, Rule, WebServer, exe_path  # noqa: E402
 
 DEMO = SRC / 'demo'
+SHOTS = harness.BIN / 'screenshots'
+TCM_SETCURFOCUS = 0x1330
+
+
+class TimedScreenshots(threading.Thread):
+    """Pictures of the whole screen at the given seconds after start()."""
+
+    def __init__(self, plan):
+        super().__init__(daemon=True)
+        self.plan, self.taken = plan, []
+
+    def run(self):
+        start = time.time()
+        SHOTS.mkdir(parents=True, exist_ok=True)
+        for at, name in self.plan:
+            time.sleep(max(0.0, start + at - time.time()))
+            path = SHOTS / name
+            if subprocess.run(['import', '-window', 'root', str(path)], capture_output=True,
+                              timeout=30).returncode == 0:
+                self.taken.append(path)
 PRODUCT_KEY = r'HKCU\Software\Ondrel\Pakkit 6\Update'
 
 
@@ -38,9 +62,22 @@ def update_client_demo():
                  'tarnbeam.xml': (DEMO / 'tarnbeam' / 'tarnbeam.xml').read_text(encoding='utf-8')}
         app = p.app_dir('Program Files/Pakkit 6', files)
         ok = Rule('Ondrel Update', cls='#32770', press='OK')
-        rep = p.run_host(app + r'\tarnbeam.exe', ['/hwnd:{HWND}'], rules=[ok], timeout=60,
+        # The manual run shows the main dialog: pictures of both tabs and of the options dialog,
+        # then Cancel and Close.
+        shots = TimedScreenshots([(3.0, 'demo_main_updates.png'), (6.0, 'demo_main_news.png'),
+                                  (9.0, 'demo_options.png')])
+        rules = [ok,
+                 Rule('Ondrel Update', cls='#32770', delay=4500, send=[(1000, TCM_SETCURFOCUS, 1, 0)]),
+                 Rule('Ondrel Update', cls='#32770', delay=7500, press='Options...'),
+                 Rule('Ondrel Update Setting', cls='#32770', delay=2500, press='Cancel'),
+                 Rule('Ondrel Update', cls='#32770', delay=12000, press='Close')]
+        shots.start()
+        rep = p.run_host(app + r'\tarnbeam.exe', ['/hwnd:{HWND}'], rules=rules, timeout=90,
                          snapshot_all=True)
+        shots.join(30)
         print('manual run: exit code %d' % rep['exitCode'])
+        for path in shots.taken:
+            print('  screenshot: %s' % path)
         for w in rep['windows']:
             texts = [c['text'] for c in w['controls'] if c['text']]
             print('  window "%s" (%s): %s' % (w['caption'], w['class'], ' | '.join(texts)[:200]))

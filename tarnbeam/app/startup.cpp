@@ -18,8 +18,11 @@
 #include "tarnbeam/feed/news_feed.h"
 #include "tarnbeam/resources/resource.h"
 #include "tarnbeam/retrieval/version_check.h"
-#include "tarnbeam/ui/client_windows.h"
+#include "tarnbeam/ui/gathering_window.h"
+#include "tarnbeam/ui/main_dialog.h"
+#include "tarnbeam/ui/options_dialog.h"
 
+StartupOptions g_startupOptions;
 HWND g_hostWindow = nullptr;
 HWND g_notifyWindow = nullptr;
 bool g_autoCheck = false;
@@ -91,13 +94,12 @@ int RunWithOle() {
     }
 
     const std::wstring &productKey = g_config.RegKey;
-    bool autoCheckUpdate = true, showOnNewInformation = true;
-    DWORD showOption = 1;
+    StartupOptions &options = g_startupOptions;
     if (g_config.IntegrateMode) {
-        autoCheckUpdate = ReadRegNumber(productKey, L"AutoCheckUpdate", 1) != 0;
-        showOnNewInformation = ReadRegNumber(productKey, L"ShowOnNewInformation", 1) != 0;
+        options.autoCheckUpdate = ReadRegNumber(productKey, L"AutoCheckUpdate", 1) != 0;
+        options.showOnNewInformation = ReadRegNumber(productKey, L"ShowOnNewInformation", 1) != 0;
     } else {
-        showOption = ReadRegNumber(productKey, L"ShowOption", 1);
+        options.showOption = ReadRegNumber(productKey, L"ShowOption", 1);
     }
 
     const ParsedCommandLine line = ParseCommandLine(
@@ -121,8 +123,9 @@ int RunWithOle() {
     if (HasFlagSwitch(line, L"AutoCheck")) {
         g_autoCheck = true;
         if (!g_helloShown) {
-            const bool off =
-                g_config.IntegrateMode ? (!autoCheckUpdate && !showOnNewInformation) : showOption == 0;
+            const bool off = g_config.IntegrateMode
+                                 ? (!options.autoCheckUpdate && !options.showOnNewInformation)
+                                 : options.showOption == 0;
             if (off)
                 return kExitStartupOff;
         }
@@ -141,9 +144,9 @@ int RunWithOle() {
     DecisionInputs inputs;
     inputs.autoCheck = g_autoCheck;
     inputs.integrateMode = g_config.IntegrateMode;
-    inputs.autoCheckUpdate = autoCheckUpdate;
-    inputs.showOnNewInformation = showOnNewInformation;
-    inputs.showOption = showOption;
+    inputs.autoCheckUpdate = options.autoCheckUpdate;
+    inputs.showOnNewInformation = options.showOnNewInformation;
+    inputs.showOption = options.showOption;
     inputs.helloShown = g_helloShown;
     inputs.anyNewer = AnyNewerEntry();
     const Decision decision = DecideMainDialog(inputs, [] { return hasNewInformation(); });

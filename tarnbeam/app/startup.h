@@ -12,6 +12,15 @@ enum ExitCode {
 };
 
 // Process state of the start-up sequence, read by the main dialog.
+// The start-up options as read from the registry; the options dialogs change them in memory as
+// they store them.
+struct StartupOptions {
+    bool autoCheckUpdate = true;
+    bool showOnNewInformation = true;
+    DWORD showOption = 1;
+};
+extern StartupOptions g_startupOptions;
+
 extern HWND g_hostWindow;
 extern HWND g_notifyWindow;
 extern bool g_autoCheck;

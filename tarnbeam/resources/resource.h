@@ -1,7 +1,7 @@
 // Resource ids of the update client. The English and Japanese sets carry the same ids.
 #pragma once
 
-#define IDI_TARNBEAM 1
+#define IDI_TARNBEAM 101
 
 #define IDS_CAPTION 101
 #define IDS_CONFIG_ERROR 102
@@ -25,3 +25,24 @@
 #define IDS_NO_VERIFIER 120
 #define IDS_BAD_SIGNATURE 121
 #define IDS_LANGUAGE_TAG 122
+
+// The main dialog.
+#define IDD_MAIN 103
+#define IDB_NEWS_DEFAULT 113
+#define IDC_TABS 1000
+#define IDC_UPDATE_LIST 1001
+#define IDC_HTML_VIEW 1002
+#define IDC_UPDATE 1006
+#define IDC_NEWS_LIST 1008
+#define IDC_OPTIONS 1009
+
+// Options dialogs: 116 offers the three-way ShowOption choice, 117 the two integrate-mode
+// switches. 107 is the window shown while information is gathered.
+#define IDD_GATHERING 107
+#define IDD_OPTIONS 116
+#define IDD_OPTIONS_INTEGRATE 117
+#define IDC_SHOW_NOTHING 1010
+#define IDC_SHOW_ANY_NEWS 1011
+#define IDC_SHOW_UPDATES_ONLY 1012
+#define IDC_AUTO_CHECK_UPDATE 1013
+#define IDC_SHOW_ON_NEW_INFORMATION 1014

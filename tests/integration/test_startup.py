@@ -37,7 +37,11 @@ def today_in_test_zone():
 
 
 def boxes(report, caption=CAPTION):
-    return find_windows(report, caption=caption, cls='#32770')
+    """Message boxes with this caption; the gathering window shares the caption but has no button,
+    the main dialog has its tab control."""
+    return [w for w in find_windows(report, caption=caption, cls='#32770')
+            if any(c['class'].lower() == 'button' for c in w['controls'])
+            and not any(c['class'].lower() == 'systabcontrol32' for c in w['controls'])]
 
 
 def box_text(snapshot):
@@ -49,6 +53,9 @@ def box_text(snapshot):
 
 
 OK_BOX = Rule(CAPTION, cls='#32770', press='OK')
+CANCEL_OPTIONS = Rule('Ondrel Update Setting', cls='#32770', press='Cancel')
+# Runs that reach the main dialog close it (its default button, in either language).
+CLOSE_MAIN = Rule(CAPTION, cls='#32770', press='id:1', delay=1500)
 
 
 class ConfigurationFailures(unittest.TestCase):
@@ -65,7 +72,7 @@ class ConfigurationFailures(unittest.TestCase):
                     app = p.app_dir('App%d' % code, {'tarnbeam.exe': exe_path('tarnbeam'),
                                                      'tarnbeam.xml': xml})
                     rep = p.run_host(app + r'\tarnbeam.exe', ['/AutoCheck', '/hwnd:{HWND}'],
-                                     rules=[OK_BOX], timeout=40, locale='ja')
+                                     rules=[OK_BOX, CLOSE_MAIN], timeout=40, locale='ja')
                     self.assertEqual(rep['exitCode'], -1)
                     shown = boxes(rep)
                     self.assertEqual(len(shown), 1)
@@ -74,7 +81,7 @@ class ConfigurationFailures(unittest.TestCase):
                     self.assertIn('定義情報', text)
                     self.assertFalse(shown[0]['ownerIsHost'])  # no owner
             app = p.app_dir('Missing', {'tarnbeam.exe': exe_path('tarnbeam')})
-            rep = p.run_host(app + r'\tarnbeam.exe', [], rules=[OK_BOX], timeout=40, locale='ja')
+            rep = p.run_host(app + r'\tarnbeam.exe', [], rules=[OK_BOX, CLOSE_MAIN], timeout=40, locale='ja')
             self.assertEqual(rep['exitCode'], -1)
             self.assertIn('2', box_text(boxes(rep)[0]))
             self.assertIsNone(p.reg_values('HKCU\\' + PRODUCT_KEY))
@@ -87,10 +94,10 @@ class ConfigurationFailures(unittest.TestCase):
                                     'tarnbeam.xml': config(),
                                     'tarnbeam.en.xml': config(omit='RSSURL'),
                                     'tarnbeam.jp.xml': config(omit='CheckFailDescription')})
-            rep = p.run_host(app + r'\tarnbeam.exe', [], rules=[OK_BOX], timeout=40)
+            rep = p.run_host(app + r'\tarnbeam.exe', [], rules=[OK_BOX, CLOSE_MAIN], timeout=40)
             self.assertEqual(rep['exitCode'], -1)
             self.assertEqual(box_text(boxes(rep)[0]), CONFIG_ERROR_EN)
-            rep = p.run_host(app + r'\tarnbeam.exe', [], rules=[OK_BOX], timeout=40, locale='ja')
+            rep = p.run_host(app + r'\tarnbeam.exe', [], rules=[OK_BOX, CLOSE_MAIN], timeout=40, locale='ja')
             self.assertEqual(rep['exitCode'], -1)
             self.assertIn('9', box_text(boxes(rep)[0]))
             self.assertIsNone(p.reg_values('HKCU\\' + PRODUCT_KEY))
@@ -99,7 +106,7 @@ class ConfigurationFailures(unittest.TestCase):
         with Prefix() as p:
             app = p.app_dir('App', {'tarnbeam.exe': exe_path('tarnbeam'),
                                     'tarnbeam.xml': config(extra='<IntegrateMode>yes</IntegrateMode>')})
-            rep = p.run_host(app + r'\tarnbeam.exe', ['/AutoCheck'], rules=[OK_BOX], timeout=40,
+            rep = p.run_host(app + r'\tarnbeam.exe', ['/AutoCheck'], rules=[OK_BOX, CLOSE_MAIN], timeout=40,
                              locale='ja')
             self.assertEqual(rep['exitCode'], -1)
             self.assertIn('10', box_text(boxes(rep)[0]))
@@ -109,7 +116,7 @@ class ConfigurationFailures(unittest.TestCase):
 class FirstRunAndSwitches(unittest.TestCase):
 
     def run_client(self, p, app, args, **kw):
-        return p.run_host(app + r'\tarnbeam.exe', args, rules=[OK_BOX], timeout=40, **kw)
+        return p.run_host(app + r'\tarnbeam.exe', args, rules=[OK_BOX, CANCEL_OPTIONS, CLOSE_MAIN], timeout=40, **kw)
 
     def test_first_run_notice_once_per_product(self):
         with WebServer() as web, Prefix(server=web) as p:
@@ -208,7 +215,7 @@ class AutomaticCheck(unittest.TestCase):
                     for name, value in values:
                         p.reg_set('HKCU\\' + PRODUCT_KEY, name, 'REG_DWORD', value)
                     args = ['/hwnd:{HWND}'] + ([] if 'without' in what else ['/AutoCheck'])
-                    rep = p.run_host(a + r'\tarnbeam.exe', args, rules=[OK_BOX], timeout=40)
+                    rep = p.run_host(a + r'\tarnbeam.exe', args, rules=[OK_BOX, CLOSE_MAIN], timeout=40)
                     self.assertEqual(rep['exitCode'], code)
                     if code == 1:
                         self.assertIsNone(p.reg_query('HKCU\\' + PRODUCT_KEY, 'LastExecDate'))
@@ -217,20 +224,20 @@ class AutomaticCheck(unittest.TestCase):
         with WebServer() as web, Prefix(server=web) as p:
             a = p.app_dir('A', {'tarnbeam.exe': exe_path('tarnbeam'), 'tarnbeam.xml': config()})
             p.reg_set('HKCU\\' + PRODUCT_KEY, 'ShowHello', 'REG_DWORD', 1)
-            rep = p.run_host(a + r'\tarnbeam.exe', ['/AutoCheck', '/hwnd:{HWND}'], rules=[OK_BOX], timeout=40)
+            rep = p.run_host(a + r'\tarnbeam.exe', ['/AutoCheck', '/hwnd:{HWND}'], rules=[OK_BOX, CLOSE_MAIN], timeout=40)
             self.assertEqual(rep['exitCode'], 0)
             today = today_in_test_zone()
             self.assertEqual(p.reg_query('HKCU\\' + PRODUCT_KEY, 'LastExecDate'), today)
 
             before = len(web.requests())
-            rep = p.run_host(a + r'\tarnbeam.exe', ['/AutoCheck', '/hwnd:{HWND}'], rules=[OK_BOX], timeout=40)
+            rep = p.run_host(a + r'\tarnbeam.exe', ['/AutoCheck', '/hwnd:{HWND}'], rules=[OK_BOX, CLOSE_MAIN], timeout=40)
             self.assertEqual(rep['exitCode'], 0)
             self.assertEqual(len(web.requests()), before)  # nothing reached the server
             self.assertEqual(p.reg_query('HKCU\\' + PRODUCT_KEY, 'LastExecDate'), today)
 
             # A stale date lets the check run again and is replaced by today's.
             p.reg_set('HKCU\\' + PRODUCT_KEY, 'LastExecDate', 'REG_SZ', '2001/01/01')
-            rep = p.run_host(a + r'\tarnbeam.exe', ['/AutoCheck'], rules=[OK_BOX], timeout=40)
+            rep = p.run_host(a + r'\tarnbeam.exe', ['/AutoCheck'], rules=[OK_BOX, CLOSE_MAIN], timeout=40)
             self.assertEqual(rep['exitCode'], 0)
             self.assertEqual(p.reg_query('HKCU\\' + PRODUCT_KEY, 'LastExecDate'), today)
 
@@ -239,7 +246,7 @@ class AutomaticCheck(unittest.TestCase):
             a = p.app_dir('A', {'tarnbeam.exe': exe_path('tarnbeam'), 'tarnbeam.xml': config()})
             p.reg_set('HKCU\\' + PRODUCT_KEY, 'ShowOption', 'REG_DWORD', 0)
             p.reg_set('HKCU\\' + PRODUCT_KEY, 'LastExecDate', 'REG_SZ', today_in_test_zone())
-            rep = p.run_host(a + r'\tarnbeam.exe', ['/AutoCheck', '/hwnd:{HWND}'], rules=[OK_BOX], timeout=40)
+            rep = p.run_host(a + r'\tarnbeam.exe', ['/AutoCheck', '/hwnd:{HWND}'], rules=[OK_BOX, CLOSE_MAIN], timeout=40)
             self.assertEqual(len(boxes(rep)), 1)
             self.assertEqual(rep['exitCode'], 0)
             self.assertEqual(p.reg_query('HKCU\\' + PRODUCT_KEY, 'LastExecDate'), today_in_test_zone())
@@ -254,7 +261,7 @@ class NoConnection(unittest.TestCase):
             for app in (good, broken):
                 with self.subTest(app=app):
                     rep = p.run_host(app + r'\tarnbeam.exe', ['/AutoCheck', '/hwnd:{HWND}'],
-                                     rules=[OK_BOX], timeout=40, no_network=True, snapshot_all=True)
+                                     rules=[OK_BOX, CLOSE_MAIN], timeout=40, no_network=True, snapshot_all=True)
                     self.assertEqual(rep['exitCode'], 0)
                     self.assertEqual(rep['windows'], [])
             self.assertEqual(web.requests(), [])

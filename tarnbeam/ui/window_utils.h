@@ -1,0 +1,12 @@
+// Small window helpers shared by the update client's dialogs.
+#pragma once
+
+#include <windows.h>
+
+// Centres `window` over `owner` (or over the work area of its monitor when the owner is missing
+// or hidden) and keeps its top-left corner on the virtual screen.
+void CenterWindow(HWND window, HWND owner);
+
+// Handles every message waiting for this thread; messages `dialog` takes for its keyboard
+// handling go no further. Returns false when a quit message was met (it is posted again).
+bool PumpPendingMessages(HWND dialog = nullptr);
