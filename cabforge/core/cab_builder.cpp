@@ -31,11 +31,6 @@ bool CopyField(char *field, std::size_t fieldSize, const std::wstring &text) {
     return true;
 }
 
-bool IsFolder(const std::wstring &path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // The folder temporary files go to: TMP (quotes allowed) when it names a folder, else the root of
 // the current drive, else the current folder.
 std::wstring TempFolder() {
@@ -46,7 +41,7 @@ std::wstring TempFolder() {
         std::wstring folder(value);
         if (folder.size() >= 2 && folder.front() == L'"' && folder.back() == L'"')
             folder = folder.substr(1, folder.size() - 2);
-        if (!folder.empty() && IsFolder(folder))
+        if (!folder.empty() && IsExistingFolder(folder))
             return folder;
     }
     wchar_t current[kPathChars * 2] = {};
@@ -56,7 +51,7 @@ std::wstring TempFolder() {
     const std::wstring currentFolder(current);
     if (currentFolder.size() >= 3 && currentFolder[1] == L':') {
         const std::wstring root = currentFolder.substr(0, 3);
-        if (IsFolder(root))
+        if (IsExistingFolder(root))
             return root;
     }
     return currentFolder;

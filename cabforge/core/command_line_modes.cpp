@@ -37,11 +37,6 @@ int Build(CabBuilder &builder, const std::wstring &target) {
     return builder.build(target, CommandLineProgress, 0) ? kExitOk : kExitCommandLineBuildFailed;
 }
 
-bool IsExistingFolder(const std::wstring &path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 } // namespace
 
 int RunFileListMode(const cfcmd::StartupOptions &options) {

@@ -2,6 +2,7 @@
 
 #include "cabforge/core/app_state.h"
 #include "cabforge/core/cmdline/command_line.h"
+#include "cabforge/core/win_util.h"
 #include "cabforge/resources/resource.h"
 
 namespace {
@@ -11,34 +12,6 @@ HWND g_disabledWindow = nullptr;
 bool g_cancel = false;
 
 const int kDetailReadChars = 200;
-
-// Centres the window over the visible main window, else over the screen, then keeps it on screen.
-void PlaceWindow(HWND dialog) {
-    RECT own = {};
-    GetWindowRect(dialog, &own);
-    const int width = own.right - own.left;
-    const int height = own.bottom - own.top;
-    const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
-    const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
-
-    RECT area = {0, 0, screenWidth, screenHeight};
-    if (g_mainWindow && IsWindowVisible(g_mainWindow))
-        GetWindowRect(g_mainWindow, &area);
-    int left = area.left + ((area.right - area.left) - width) / 2;
-    int top = area.top + ((area.bottom - area.top) - height) / 2;
-    if (left >= screenWidth - width)
-        left = screenWidth - width;
-    if (top >= screenHeight - height)
-        top = screenHeight - height;
-    if (left < 0)
-        left = 0;
-    if (top < 0)
-        top = 0;
-    UINT flags = SWP_NOSIZE | SWP_NOZORDER;
-    if (!IsWindowVisible(dialog))
-        flags |= SWP_NOACTIVATE;
-    SetWindowPos(dialog, nullptr, left, top, 0, 0, flags);
-}
 
 void OnCancel(HWND dialog) {
     g_cancel = true;
@@ -53,7 +26,7 @@ void OnCancel(HWND dialog) {
 INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
-        PlaceWindow(dialog);
+        CentreOverMainWindow(dialog);
         return TRUE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDCANCEL) {

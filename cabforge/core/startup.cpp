@@ -9,8 +9,11 @@
 
 #include "cabforge/core/cmdline/command_line.h"
 #include "cabforge/core/app_state.h"
+#include "cabforge/core/archive_flow.h"
+#include "cabforge/core/archive_tree.h"
 #include "cabforge/core/command_line_modes.h"
 #include "cabforge/core/progress_dialog.h"
+#include "cabforge/core/project_file.h"
 #include "cabforge/core/win_util.h"
 #include "cabforge/resources/resource.h"
 #include "cabforge/ui/main_window.h"
@@ -18,6 +21,7 @@
 namespace {
 
 const wchar_t kBootMutexName[] = L"Pakkit_boot_mutex";
+const std::size_t kPathChars = 260;
 
 // The arguments as the C runtime split them, from the second one on.
 std::vector<std::wstring> ProgramArguments() {
@@ -35,11 +39,6 @@ std::vector<std::wstring> ProgramArguments() {
     for (int i = 1; i < count; ++i)
         args.push_back(words[i]);
     return args;
-}
-
-bool ProbeFolder(const std::wstring &path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool ProbeWindow(std::intptr_t handle) {
@@ -75,15 +74,32 @@ void ActivateOtherInstance() {
     SetForegroundWindow(search.found);
 }
 
+// The archive of a project build: the bare archive path, else the project path with ".cab";
+// empty when that does not fit the path buffer (the build then fails).
+std::wstring ProjectArchivePath(const cfcmd::StartupOptions &options) {
+    if (!options.bareArchivePath.empty())
+        return options.bareArchivePath;
+    std::wstring path;
+    if (!cfcmd::renameExtension(options.projectPath, L".cab", kPathChars, path))
+        return std::wstring();
+    return path;
+}
+
 int RunProjectBuild(const cfcmd::StartupOptions &options) {
     if (options.projectPath.empty())
         return kExitCompressWithoutProject;
-    // Loading project settings files is not part of this program yet: report the project as
-    // unreadable rather than write anything.
-    return kExitProjectUnreadable;
+    const std::wstring target = ProjectArchivePath(options);
+    if (!ProjectFile::load(g_mainWindow, options.projectPath))
+        return g_exitCode;
+    // No archive path fits the path buffer: nothing can be written.
+    if (target.empty())
+        return kExitProjectBuildFailed;
+    if (!createArchiveFromTree(g_mainWindow, target))
+        return g_exitCode;
+    return kExitOk;
 }
 
-int RunInteractive(HACCEL accelerators) {
+int RunInteractive(HACCEL accelerators, const cfcmd::StartupOptions &options) {
     KernelHandle mutex(CreateMutexW(nullptr, FALSE, kBootMutexName));
     if (mutex.valid() && GetLastError() == ERROR_ALREADY_EXISTS) {
         ActivateOtherInstance();
@@ -92,6 +108,8 @@ int RunInteractive(HACCEL accelerators) {
 
     SendMessageW(g_mainWindow, WM_RESTORE_PLACEMENT, 0, 0);
     UpdateWindow(g_mainWindow);
+    if (!options.projectPath.empty())
+        ProjectFile::load(g_mainWindow, options.projectPath);
 
     MSG msg = {};
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
@@ -110,7 +128,7 @@ int RunInteractive(HACCEL accelerators) {
 int RunCabforge(HINSTANCE instance) {
     g_instance = instance;
     cfcmd::ArgumentProbes probes;
-    probes.isFolder = ProbeFolder;
+    probes.isFolder = IsExistingFolder;
     probes.isWindow = ProbeWindow;
     probes.fold = ShellCaseFold;
     const cfcmd::StartupOptions options = cfcmd::parseArguments(ProgramArguments(), probes);
@@ -124,6 +142,7 @@ int RunCabforge(HINSTANCE instance) {
         return RunFolderMode(options);
 
     // GUI start.
+    g_archiveTree.setModified(false);
     HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS));
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
@@ -135,5 +154,5 @@ int RunCabforge(HINSTANCE instance) {
 
     if (mode == cfcmd::Mode::ProjectBuild)
         return RunProjectBuild(options);
-    return RunInteractive(accelerators);
+    return RunInteractive(accelerators, options);
 }

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <ole2.h>
+#include <shtypes.h>
 
 #include <cstdio>
 #include <utility>
@@ -92,6 +93,20 @@ struct File {
     static void close(std::FILE *f) { std::fclose(f); }
 };
 
+// Strings the component object model allocated (SysAllocString and its callers).
+struct Bstr {
+    static BSTR empty() { return nullptr; }
+    static bool valid(BSTR s) { return s != nullptr; }
+    static void close(BSTR s) { SysFreeString(s); }
+};
+
+// Shell item id lists, allocated by the shell with the task allocator.
+struct ItemIdList {
+    static LPITEMIDLIST empty() { return nullptr; }
+    static bool valid(LPITEMIDLIST p) { return p != nullptr; }
+    static void close(LPITEMIDLIST p) { CoTaskMemFree(p); }
+};
+
 } // namespace handle_traits
 
 using KernelHandle = UniqueHolder<HANDLE, handle_traits::Kernel>;
@@ -102,6 +117,26 @@ using LocalMemory = UniqueHolder<void *, handle_traits::LocalMemory>;
 using IconHandle = UniqueHolder<HICON, handle_traits::Icon>;
 template <class G> using GdiObject = UniqueHolder<G, handle_traits::Gdi<G>>;
 using FileHandle = UniqueHolder<std::FILE *, handle_traits::File>;
+using BstrHandle = UniqueHolder<BSTR, handle_traits::Bstr>;
+using ItemIdListHandle = UniqueHolder<LPITEMIDLIST, handle_traits::ItemIdList>;
+
+// A VARIANT cleared (its string or interface released) when it goes out of scope.
+class VariantHolder {
+  public:
+    VariantHolder() { VariantInit(&m_value); }
+    ~VariantHolder() { VariantClear(&m_value); }
+    VariantHolder(const VariantHolder &) = delete;
+    VariantHolder &operator=(const VariantHolder &) = delete;
+
+    VARIANT &get() { return m_value; }
+    VARIANT *put() {
+        VariantClear(&m_value);
+        return &m_value;
+    }
+
+  private:
+    VARIANT m_value;
+};
 
 // One counted reference to a COM interface.
 template <class I> class ComPtr {

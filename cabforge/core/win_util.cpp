@@ -29,6 +29,11 @@ bool Utf8ToUtf16(const char *text, std::wstring &out) {
     return true;
 }
 
+bool IsExistingFolder(const std::wstring &path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 std::wstring LoadResourceString(UINT id) {
     const wchar_t *text = nullptr;
     const int n = LoadStringW(g_instance, id, reinterpret_cast<LPWSTR>(&text), 0);
@@ -38,4 +43,32 @@ std::wstring LoadResourceString(UINT id) {
 wchar_t ShellCaseFold(wchar_t c) {
     return static_cast<wchar_t>(reinterpret_cast<ULONG_PTR>(
         CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(static_cast<unsigned short>(c))))));
+}
+
+// Centres the window over the visible main window, else over the screen, then keeps it on screen.
+void CentreOverMainWindow(HWND dialog) {
+    RECT own = {};
+    GetWindowRect(dialog, &own);
+    const int width = own.right - own.left;
+    const int height = own.bottom - own.top;
+    const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
+    const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
+
+    RECT area = {0, 0, screenWidth, screenHeight};
+    if (g_mainWindow && IsWindowVisible(g_mainWindow))
+        GetWindowRect(g_mainWindow, &area);
+    int left = area.left + ((area.right - area.left) - width) / 2;
+    int top = area.top + ((area.bottom - area.top) - height) / 2;
+    if (left >= screenWidth - width)
+        left = screenWidth - width;
+    if (top >= screenHeight - height)
+        top = screenHeight - height;
+    if (left < 0)
+        left = 0;
+    if (top < 0)
+        top = 0;
+    UINT flags = SWP_NOSIZE | SWP_NOZORDER;
+    if (!IsWindowVisible(dialog))
+        flags |= SWP_NOACTIVATE;
+    SetWindowPos(dialog, nullptr, left, top, 0, 0, flags);
 }

@@ -8,12 +8,26 @@
 //   cfprobe text <caption> <id>    a dialog control's text, by message and as the system holds it
 //   cfprobe lock <path> <ms>       holds the file open without sharing for that long; prints
 //                                  "locked" once the handle is open
+// The builder's main window (class cabforge_class) and its archive tree (control 103):
+//   cfprobe tree                   the archive tree's items in depth-first order: text, depth,
+//                                  selected
+//   cfprobe select <n>             selects the n-th item of that order (-1: no item)
+//   cfprobe command <id>           posts the menu command to the main window
+//   cfprobe post <msg> <wp> <lp>   posts any message to the main window
+//   cfprobe key <vk> [ctrl]        posts the key to the archive tree, with Ctrl held for the
+//                                  builder's thread when asked
+//   cfprobe layout                 client width, archive pane width, file-system pane's left edge
+//   cfprobe bar <x>                drags the splitter bar to x (splitter client coordinates)
+//   cfprobe drop <where> <path>... drags the paths (CF_HDROP) from this process onto the archive
+//                                  tree and drops them; where: root, empty, item:<n>
 // Exit code 0 when the command succeeded, 1 otherwise, 2 on a usage error.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "tests/cabforge/app/cfprobe_builder.h"
 
 namespace {
 
@@ -58,6 +72,8 @@ int wmain(int argc, wchar_t **argv) {
                     GetSystemMetrics(SM_CYSCREEN));
         return 0;
     }
+    if (argc == 2 && IsBuilderCommand(argv[1]))
+        return RunBuilderCommand(argv[1], 0, argv + 2);
     if (argc < 3)
         return 2;
     const std::wstring command = argv[1];
@@ -94,6 +110,8 @@ int wmain(int argc, wchar_t **argv) {
         std::printf("{\"sent\": \"%ls\", \"held\": \"%ls\"}\n", sent, held);
         return 0;
     }
+    if (IsBuilderCommand(command))
+        return RunBuilderCommand(command, argc - 2, argv + 2);
     if (command == L"lock" && argc >= 4) {
         HANDLE h = CreateFileW(arg, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         if (h == INVALID_HANDLE_VALUE)

@@ -1,0 +1,106 @@
+#include "cabforge/core/archive_flow.h"
+
+#include <commdlg.h>
+
+#include <vector>
+
+#include "cabforge/core/app_state.h"
+#include "cabforge/core/archive_tree.h"
+#include "cabforge/core/cab_builder.h"
+#include "cabforge/core/progress_dialog.h"
+#include "cabforge/core/win_util.h"
+#include "cabforge/resources/resource.h"
+
+namespace {
+
+const int kPathChars = 260;
+
+int Message(HWND owner, UINT text, UINT style) {
+    return MessageBoxW(owner, LoadResourceString(text).c_str(), LoadResourceString(IDS_CAPTION).c_str(),
+                       style);
+}
+
+bool ChooseArchivePath(HWND owner, std::wstring &path) {
+    std::wstring filter = LoadResourceString(IDS_ARCHIVE_FILTER);
+    for (wchar_t &c : filter) {
+        if (c == L'|')
+            c = L'\0';
+    }
+    filter.push_back(L'\0');
+    wchar_t name[kPathChars] = L"untitled";
+    OPENFILENAMEW ofn = {};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = owner;
+    ofn.lpstrFilter = filter.c_str();
+    ofn.lpstrFile = name;
+    ofn.nMaxFile = kPathChars;
+    ofn.lpstrDefExt = L"cab";
+    ofn.Flags = OFN_EXPLORER | OFN_ENABLESIZING | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+    if (!GetSaveFileNameW(&ofn))
+        return false;
+    path = name;
+    return true;
+}
+
+} // namespace
+
+bool createArchiveFromTree(HWND owner, const std::wstring &target) {
+    if (!g_archiveTree.hasEntries()) {
+        if (!g_silent)
+            Message(owner, IDS_NO_FILES, MB_OK | MB_ICONWARNING);
+        g_exitCode = kExitProjectEmpty;
+        return false;
+    }
+    std::wstring path = target.substr(0, kPathChars - 1);
+    if (target.empty() && !ChooseArchivePath(owner, path))
+        return false;
+
+    std::vector<std::wstring> sources;
+    std::vector<std::wstring> names;
+    g_archiveTree.collectFiles(sources, names);
+    CabBuilder builder;
+    for (std::size_t i = 0; i < sources.size(); ++i)
+        builder.addFile(sources[i], names[i]);
+
+    HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    if (!g_silent) {
+        if (!ProgressDialog::open(owner, true)) {
+            SetCursor(previous);
+            return false;
+        }
+        ProgressDialog::setHeading(LoadResourceString(IDS_CREATING_ARCHIVE));
+    }
+    ProgressDialog::clearCancel();
+    const bool ok = builder.build(path, InteractiveProgress, 0);
+    ProgressDialog::close();
+    SetCursor(previous);
+
+    if (ok) {
+        g_lastArchivePath = path;
+        g_archiveTree.setModified(false);
+        return true;
+    }
+    if (ProgressDialog::cancelled()) {
+        if (!g_silent)
+            Message(owner, IDS_ABORTED, MB_OK | MB_ICONWARNING);
+        g_exitCode = kExitProjectBuildCancelled;
+        return false;
+    }
+    if (!g_silent)
+        Message(owner, IDS_CREATE_FAILED, MB_OK | MB_ICONERROR);
+    g_exitCode = kExitProjectBuildFailed;
+    return false;
+}
+
+bool confirmDiscard(HWND owner) {
+    if (!g_archiveTree.modified() || !g_archiveTree.hasEntries())
+        return true;
+    switch (Message(owner, IDS_SAVE_ARCHIVE, MB_YESNOCANCEL | MB_ICONWARNING)) {
+    case IDNO:
+        return true;
+    case IDYES:
+        return createArchiveFromTree(owner, std::wstring());
+    default:
+        return false;
+    }
+}
