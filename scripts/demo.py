@@ -64,13 +64,14 @@ def update_client_demo():
         ok = Rule('Ondrel Update', cls='#32770', press='OK')
         # The manual run shows the main dialog: pictures of both tabs and of the options dialog,
         # then Cancel and Close.
-        shots = TimedScreenshots([(3.0, 'demo_main_updates.png'), (6.0, 'demo_main_news.png'),
-                                  (9.0, 'demo_options.png')])
+        # Seconds from the start of the run; the dialog is up about 2.5 s after it.
+        shots = TimedScreenshots([(5.0, 'demo_main_updates.png'), (9.5, 'demo_main_news.png'),
+                                  (13.5, 'demo_options.png')])
         rules = [ok,
-                 Rule('Ondrel Update', cls='#32770', delay=4500, send=[(1000, TCM_SETCURFOCUS, 1, 0)]),
-                 Rule('Ondrel Update', cls='#32770', delay=7500, press='Options...'),
-                 Rule('Ondrel Update Setting', cls='#32770', delay=2500, press='Cancel'),
-                 Rule('Ondrel Update', cls='#32770', delay=12000, press='Close')]
+                 Rule('Ondrel Update', cls='#32770', delay=5000, send=[(1000, TCM_SETCURFOCUS, 1, 0)]),
+                 Rule('Ondrel Update', cls='#32770', delay=8500, press='Options...'),
+                 Rule('Ondrel Update Setting', cls='#32770', delay=3000, press='Cancel'),
+                 Rule('Ondrel Update', cls='#32770', delay=15000, press='Close')]
         shots.start()
         rep = p.run_host(app + r'\tarnbeam.exe', ['/hwnd:{HWND}'], rules=rules, timeout=90,
                          snapshot_all=True)
