@@ -271,7 +271,8 @@ std::wstring UpdateRowText(const UpdateEntry &entry) {
              entry.releaseDate.wDay);
     // The version text follows the word "Version" after a space, whichever of the two brings it.
     std::wstring text = entry.componentName + LoadResourceString(IDS_VERSION_PREFIX);
-    if (!text.empty() && !iswspace(text.back()) && !entry.versionString.empty() && !iswspace(entry.versionString[0]))
+    if (!text.empty() && !iswspace(text.back()) && !entry.versionString.empty() &&
+        !iswspace(entry.versionString[0]))
         text += L' ';
     return text + entry.versionString + released;
 }

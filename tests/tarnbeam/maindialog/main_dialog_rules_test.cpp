@@ -48,7 +48,8 @@ TEST(InitialTab, EachCaseTheRuleTellsApart) {
 TEST(Placeholders, LiteralAllOccurrencesNoRescan) {
     const std::wstring code = L"$$CHECKERRORCODE$$";
     EXPECT_EQ(replaceAll(L"no placeholder", code, L"104"), L"no placeholder");
-    EXPECT_EQ(replaceAll(L"$$CHECKERRORCODE$$/$$CHECKERRORCODE$$$$CHECKERRORCODE$$", code, L"104"), L"104/104104");
+    EXPECT_EQ(replaceAll(L"$$CHECKERRORCODE$$/$$CHECKERRORCODE$$$$CHECKERRORCODE$$", code, L"104"),
+              L"104/104104");
     // Case matters, and a value holding the placeholder is not replaced again.
     EXPECT_EQ(replaceAll(L"a $$checkerrorcode$$ b $$CHECKERRORCODE$$", code, L"[$$CHECKERRORCODE$$]"),
               L"a $$checkerrorcode$$ b [$$CHECKERRORCODE$$]");
