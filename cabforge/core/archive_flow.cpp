@@ -1,7 +1,5 @@
 #include "cabforge/core/archive_flow.h"
 
-#include <commdlg.h>
-
 #include <vector>
 
 #include "cabforge/core/app_state.h"
@@ -15,31 +13,8 @@ namespace {
 
 const int kPathChars = 260;
 
-int Message(HWND owner, UINT text, UINT style) {
-    return MessageBoxW(owner, LoadResourceString(text).c_str(), LoadResourceString(IDS_CAPTION).c_str(),
-                       style);
-}
-
 bool ChooseArchivePath(HWND owner, std::wstring &path) {
-    std::wstring filter = LoadResourceString(IDS_ARCHIVE_FILTER);
-    for (wchar_t &c : filter) {
-        if (c == L'|')
-            c = L'\0';
-    }
-    filter.push_back(L'\0');
-    wchar_t name[kPathChars] = L"untitled";
-    OPENFILENAMEW ofn = {};
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = owner;
-    ofn.lpstrFilter = filter.c_str();
-    ofn.lpstrFile = name;
-    ofn.nMaxFile = kPathChars;
-    ofn.lpstrDefExt = L"cab";
-    ofn.Flags = OFN_EXPLORER | OFN_ENABLESIZING | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
-    if (!GetSaveFileNameW(&ofn))
-        return false;
-    path = name;
-    return true;
+    return ChooseFileName(owner, true, IDS_ARCHIVE_FILTER, L"untitled", L"cab", path);
 }
 
 } // namespace
@@ -47,7 +22,7 @@ bool ChooseArchivePath(HWND owner, std::wstring &path) {
 bool createArchiveFromTree(HWND owner, const std::wstring &target) {
     if (!g_archiveTree.hasEntries()) {
         if (!g_silent)
-            Message(owner, IDS_NO_FILES, MB_OK | MB_ICONWARNING);
+            ShowResourceMessage(owner, IDS_NO_FILES, MB_OK | MB_ICONWARNING);
         g_exitCode = kExitProjectEmpty;
         return false;
     }
@@ -82,12 +57,12 @@ bool createArchiveFromTree(HWND owner, const std::wstring &target) {
     }
     if (ProgressDialog::cancelled()) {
         if (!g_silent)
-            Message(owner, IDS_ABORTED, MB_OK | MB_ICONWARNING);
+            ShowResourceMessage(owner, IDS_ABORTED, MB_OK | MB_ICONWARNING);
         g_exitCode = kExitProjectBuildCancelled;
         return false;
     }
     if (!g_silent)
-        Message(owner, IDS_CREATE_FAILED, MB_OK | MB_ICONERROR);
+        ShowResourceMessage(owner, IDS_CREATE_FAILED, MB_OK | MB_ICONERROR);
     g_exitCode = kExitProjectBuildFailed;
     return false;
 }
@@ -95,7 +70,7 @@ bool createArchiveFromTree(HWND owner, const std::wstring &target) {
 bool confirmDiscard(HWND owner) {
     if (!g_archiveTree.modified() || !g_archiveTree.hasEntries())
         return true;
-    switch (Message(owner, IDS_SAVE_ARCHIVE, MB_YESNOCANCEL | MB_ICONWARNING)) {
+    switch (ShowResourceMessage(owner, IDS_SAVE_ARCHIVE, MB_YESNOCANCEL | MB_ICONWARNING)) {
     case IDNO:
         return true;
     case IDYES:

@@ -1,6 +1,5 @@
 #include "cabforge/core/project_file.h"
 
-#include <commdlg.h>
 #include <msxml2.h>
 #include <shlobj.h>
 
@@ -31,7 +30,6 @@ const wchar_t kNameAttribute[] = L"Name";
 const wchar_t kTemplate[] = L"<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
                             L"<PakkitCompressorProject>\n</PakkitCompressorProject>";
 const int kNameChars = 259;
-const int kPathChars = 260;
 
 ComPtr<IXMLDOMDocument> CreateDocument() {
     ComPtr<IXMLDOMDocument> document;
@@ -103,35 +101,8 @@ void ReadChildren(IXMLDOMNode *element, HTREEITEM parent) {
     }
 }
 
-// A filter text with '|' separators in the form the file dialogs take.
-std::wstring DialogFilter(UINT id) {
-    std::wstring filter = LoadResourceString(id);
-    for (wchar_t &c : filter) {
-        if (c == L'|')
-            c = L'\0';
-    }
-    filter.push_back(L'\0');
-    return filter;
-}
-
 bool ChooseFile(HWND owner, bool saving, std::wstring &path) {
-    const std::wstring filter = DialogFilter(IDS_PROJECT_FILTER);
-    wchar_t name[kPathChars] = {};
-    lstrcpynW(name, saving ? L"untitled" : L"*.pkp", kPathChars);
-    OPENFILENAMEW ofn = {};
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = owner;
-    ofn.lpstrFilter = filter.c_str();
-    ofn.lpstrFile = name;
-    ofn.nMaxFile = kPathChars;
-    ofn.lpstrDefExt = L"pkp";
-    ofn.Flags = OFN_EXPLORER | OFN_ENABLESIZING | OFN_HIDEREADONLY |
-                (saving ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST);
-    const BOOL chosen = saving ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn);
-    if (!chosen)
-        return false;
-    path = name;
-    return true;
+    return ChooseFileName(owner, saving, IDS_PROJECT_FILTER, saving ? L"untitled" : L"*.pkp", L"pkp", path);
 }
 
 ComPtr<IXMLDOMElement> NewElement(IXMLDOMDocument *document, const wchar_t *tag) {
@@ -303,8 +274,7 @@ bool writeTo(const std::wstring &path) {
 
 bool save(HWND owner) {
     if (!g_archiveTree.hasEntries()) {
-        MessageBoxW(owner, LoadResourceString(IDS_NO_FILES).c_str(), LoadResourceString(IDS_CAPTION).c_str(),
-                    MB_OK | MB_ICONWARNING);
+        ShowResourceMessage(owner, IDS_NO_FILES, MB_OK | MB_ICONWARNING);
         return false;
     }
     std::wstring path;

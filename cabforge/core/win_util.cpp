@@ -1,6 +1,9 @@
 #include "cabforge/core/win_util.h"
 
+#include <commdlg.h>
+
 #include "cabforge/core/app_state.h"
+#include "cabforge/resources/resource.h"
 
 bool Utf16ToUtf8(const std::wstring &text, std::string &out) {
     out.clear();
@@ -32,6 +35,36 @@ bool Utf8ToUtf16(const char *text, std::wstring &out) {
 bool IsExistingFolder(const std::wstring &path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int ShowResourceMessage(HWND owner, UINT text, UINT style) {
+    return MessageBoxW(owner, LoadResourceString(text).c_str(), LoadResourceString(IDS_CAPTION).c_str(),
+                       style);
+}
+
+bool ChooseFileName(HWND owner, bool saving, UINT filter, const wchar_t *initial, const wchar_t *extension,
+                    std::wstring &path) {
+    std::wstring filterText = LoadResourceString(filter);
+    for (wchar_t &c : filterText) {
+        if (c == L'|')
+            c = L'\0';
+    }
+    filterText.push_back(L'\0');
+    wchar_t name[MAX_PATH] = {};
+    lstrcpynW(name, initial, MAX_PATH);
+    OPENFILENAMEW ofn = {};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = owner;
+    ofn.lpstrFilter = filterText.c_str();
+    ofn.lpstrFile = name;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.lpstrDefExt = extension;
+    ofn.Flags = OFN_EXPLORER | OFN_ENABLESIZING | OFN_HIDEREADONLY |
+                (saving ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST);
+    if (!(saving ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn)))
+        return false;
+    path = name;
+    return true;
 }
 
 std::wstring LoadResourceString(UINT id) {

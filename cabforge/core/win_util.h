@@ -18,6 +18,15 @@ bool IsExistingFolder(const std::wstring &path);
 // A string-table text of the builder's module, in the language the system picks.
 std::wstring LoadResourceString(UINT id);
 
+// A message box with string `text` under the program's caption; returns the button pressed.
+int ShowResourceMessage(HWND owner, UINT text, UINT style);
+
+// Asks for a file name with the common file dialog: `filter` is a string whose parts are
+// separated by '|', `initial` the name first shown, `extension` the one added to a bare name.
+// Saving asks before overwriting; opening wants an existing file. False when cancelled.
+bool ChooseFileName(HWND owner, bool saving, UINT filter, const wchar_t *initial, const wchar_t *extension,
+                    std::wstring &path);
+
 // Upper-case form of one character for case-insensitive name comparison, as the shell compares.
 wchar_t ShellCaseFold(wchar_t c);
 

@@ -117,8 +117,7 @@ void OnHelp(HWND window) {
     const std::wstring address = LoadResourceString(IDS_HELP_URL);
     const HINSTANCE result = ShellExecuteW(window, nullptr, address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     if (reinterpret_cast<INT_PTR>(result) <= 32) {
-        MessageBoxW(window, LoadResourceString(IDS_BROWSER_FAILED).c_str(),
-                    LoadResourceString(IDS_CAPTION).c_str(), MB_OK | MB_ICONERROR);
+        ShowResourceMessage(window, IDS_BROWSER_FAILED, MB_OK | MB_ICONERROR);
     }
 }
 

@@ -98,6 +98,17 @@ struct File {
     static void close(std::FILE *f) { std::fclose(f); }
 };
 
+struct Bstr {
+    static BSTR empty() { return nullptr; }
+    static bool valid(BSTR s) { return s != nullptr; }
+    static void close(BSTR s) { SysFreeString(s); }
+};
+struct SafeArray {
+    static SAFEARRAY *empty() { return nullptr; }
+    static bool valid(SAFEARRAY *a) { return a != nullptr; }
+    static void close(SAFEARRAY *a) { SafeArrayDestroy(a); }
+};
+
 } // namespace handle_traits
 
 using KernelHandle = UniqueHolder<HANDLE, handle_traits::Kernel>;
@@ -109,6 +120,8 @@ using LocalMemory = UniqueHolder<void *, handle_traits::LocalMemory>;
 using IconHandle = UniqueHolder<HICON, handle_traits::Icon>;
 template <class G> using GdiObject = UniqueHolder<G, handle_traits::Gdi<G>>;
 using FileHandle = UniqueHolder<std::FILE *, handle_traits::File>;
+using BstrHandle = UniqueHolder<BSTR, handle_traits::Bstr>;
+using SafeArrayHandle = UniqueHolder<SAFEARRAY *, handle_traits::SafeArray>;
 
 // One counted reference to a COM interface.
 template <class I> class ComPtr {

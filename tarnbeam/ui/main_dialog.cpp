@@ -28,7 +28,6 @@ namespace {
 // DLCTL_DLIMAGES | DLCTL_NO_SCRIPTS | DLCTL_NO_JAVA | DLCTL_NO_RUNACTIVEXCTLS |
 // DLCTL_NO_DLACTIVEXCTLS | DLCTL_PRAGMA_NO_CACHE | DLCTL_SILENT
 const DWORD kDownloadControlFlags = 0x40004790;
-const int kNewsKind = 48;
 
 struct MainDialogState {
     HWND dialog = nullptr;
@@ -58,9 +57,7 @@ const OSVERSIONINFOW &SystemVersion() {
         v.dwOSVersionInfoSize = sizeof v;
         using RtlGetVersionFn = LONG(WINAPI *)(OSVERSIONINFOW *);
         HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-        auto get = ntdll ? reinterpret_cast<RtlGetVersionFn>(
-                               reinterpret_cast<void *>(GetProcAddress(ntdll, "RtlGetVersion")))
-                         : nullptr;
+        auto get = LookUpFunction<RtlGetVersionFn>(ntdll, "RtlGetVersion");
         if (!get || get(&v) != 0)
             v.dwMajorVersion = v.dwMinorVersion = 0;
         return v;
@@ -95,23 +92,20 @@ struct ThemeApi {
     DrawParentBackgroundFn drawParentBackground = nullptr;
 };
 
-template <class F> F Lookup(HMODULE module, const char *name) {
-    return module ? reinterpret_cast<F>(reinterpret_cast<void *>(GetProcAddress(module, name))) : nullptr;
-}
-
 const ThemeApi &Theme() {
     static ThemeApi api = [] {
         ThemeApi a;
         HMODULE uxtheme = LoadLibraryExW(L"uxtheme.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-        a.isAppThemed = Lookup<ThemeApi::IsAppThemedFn>(uxtheme, "IsAppThemed");
-        a.setWindowTheme = Lookup<ThemeApi::SetWindowThemeFn>(uxtheme, "SetWindowTheme");
-        a.openThemeData = Lookup<ThemeApi::OpenThemeDataFn>(uxtheme, "OpenThemeData");
-        a.closeThemeData = Lookup<ThemeApi::CloseThemeDataFn>(uxtheme, "CloseThemeData");
-        a.drawThemeBackground = Lookup<ThemeApi::DrawThemeBackgroundFn>(uxtheme, "DrawThemeBackground");
-        a.isPartiallyTransparent =
-            Lookup<ThemeApi::IsPartiallyTransparentFn>(uxtheme, "IsThemeBackgroundPartiallyTransparent");
+        a.isAppThemed = LookUpFunction<ThemeApi::IsAppThemedFn>(uxtheme, "IsAppThemed");
+        a.setWindowTheme = LookUpFunction<ThemeApi::SetWindowThemeFn>(uxtheme, "SetWindowTheme");
+        a.openThemeData = LookUpFunction<ThemeApi::OpenThemeDataFn>(uxtheme, "OpenThemeData");
+        a.closeThemeData = LookUpFunction<ThemeApi::CloseThemeDataFn>(uxtheme, "CloseThemeData");
+        a.drawThemeBackground =
+            LookUpFunction<ThemeApi::DrawThemeBackgroundFn>(uxtheme, "DrawThemeBackground");
+        a.isPartiallyTransparent = LookUpFunction<ThemeApi::IsPartiallyTransparentFn>(
+            uxtheme, "IsThemeBackgroundPartiallyTransparent");
         a.drawParentBackground =
-            Lookup<ThemeApi::DrawParentBackgroundFn>(uxtheme, "DrawThemeParentBackground");
+            LookUpFunction<ThemeApi::DrawParentBackgroundFn>(uxtheme, "DrawThemeParentBackground");
         return a;
     }();
     return api;
@@ -213,7 +207,7 @@ void RenderSelectedRow(MainDialogState &s, HWND list) {
                                              InstalledVersionText()));
             EnableWindow(update, FALSE);
         }
-    } else if (kind == kNewsKind) {
+    } else if (kind == kNewsItemKind) {
         s.rememberedNewsRow = row;
         Render(s, static_cast<const NewsItem *>(data)->description);
         EnableWindow(update, FALSE);
@@ -448,13 +442,7 @@ BOOL OnInitDialog(HWND dialog, LPARAM param) {
     HWND host = GetDlgItem(dialog, IDC_HTML_VIEW);
     s->previousHostProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(host, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(HostBorderProc)));
-    VARIANT empty;
-    VariantInit(&empty);
-    BSTR blank = SysAllocString(L"about:blank");
-    if (blank) {
-        s->browser->Navigate(blank, &empty, &empty, &empty, &empty);
-        SysFreeString(blank);
-    }
+    NavigateToBlank(s->browser.get());
 
     FillUpdateList(*s);
     FillNewsList(*s);

@@ -9,20 +9,6 @@
 
 namespace {
 
-struct BstrTraits {
-    static BSTR empty() { return nullptr; }
-    static bool valid(BSTR b) { return b != nullptr; }
-    static void close(BSTR b) { SysFreeString(b); }
-};
-using BstrHolder = UniqueHolder<BSTR, BstrTraits>;
-
-struct SafeArrayTraits {
-    static SAFEARRAY *empty() { return nullptr; }
-    static bool valid(SAFEARRAY *a) { return a != nullptr; }
-    static void close(SAFEARRAY *a) { SafeArrayDestroy(a); }
-};
-using SafeArrayHolder = UniqueHolder<SAFEARRAY *, SafeArrayTraits>;
-
 // A copy of an argument's value with every reference followed; cleared on scope exit.
 class PlainValue {
   public:
@@ -497,16 +483,21 @@ void KMyWBHandler::NewWindow3(IDispatch **, bool &cancel, DWORD, const std::wstr
     cancel = true;
 }
 
+void NavigateToBlank(IWebBrowser2 *browser) {
+    BstrHandle blank(SysAllocString(L"about:blank"));
+    VARIANT empty;
+    VariantInit(&empty);
+    if (browser && blank)
+        browser->Navigate(blank.get(), &empty, &empty, &empty, &empty);
+}
+
 bool KMyWBHandler::ShowHtmlText(IWebBrowser2 *browser, const std::wstring &text) {
     if (!browser)
         return false;
     ComPtr<IDispatch> document;
     browser->get_Document(document.put());
     if (!document) {
-        BstrHolder blank(SysAllocString(L"about:blank"));
-        VARIANT empty;
-        VariantInit(&empty);
-        browser->Navigate(blank.get(), &empty, &empty, &empty, &empty);
+        NavigateToBlank(browser);
         browser->get_Document(document.put());
         if (!document)
             return false;
@@ -516,8 +507,8 @@ bool KMyWBHandler::ShowHtmlText(IWebBrowser2 *browser, const std::wstring &text)
         return false;
 
     html->close();
-    BstrHolder type(SysAllocString(L"text/html"));
-    BstrHolder self(SysAllocString(L"_self"));
+    BstrHandle type(SysAllocString(L"text/html"));
+    BstrHandle self(SysAllocString(L"_self"));
     VARIANT name;
     VariantInit(&name);
     V_VT(&name) = VT_BSTR;
@@ -531,7 +522,7 @@ bool KMyWBHandler::ShowHtmlText(IWebBrowser2 *browser, const std::wstring &text)
         browser->Refresh();
 
     // The array owns the string: destroying it frees both.
-    SafeArrayHolder lines(SafeArrayCreateVector(VT_VARIANT, 0, 1));
+    SafeArrayHandle lines(SafeArrayCreateVector(VT_VARIANT, 0, 1));
     if (!lines)
         return false;
     VARIANT *element = nullptr;

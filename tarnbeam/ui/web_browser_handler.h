@@ -120,6 +120,9 @@ class KWebBrowserHandler : public IOleClientSite, public IDispatch, public IDocH
 
 // The update client's handler: keeps the focus on the list the page was chosen from and sends
 // pages that ask for a new window to the user's browser.
+// Navigates the browser to "about:blank".
+void NavigateToBlank(IWebBrowser2 *browser);
+
 class KMyWBHandler : public KWebBrowserHandler {
   public:
     void DocumentComplete(IDispatch *disp, const std::wstring &url) override;

@@ -12,17 +12,13 @@ struct MonitorFunctions {
     GetMonitorInfoFn getMonitorInfo = nullptr;
 };
 
-template <class F> F LookUp(HMODULE module, const char *name) {
-    return reinterpret_cast<F>(reinterpret_cast<void *>(GetProcAddress(module, name)));
-}
-
 // Older systems lack the multi-monitor functions, so they are looked up once by name.
 const MonitorFunctions &Monitors() {
     static const MonitorFunctions functions = [] {
         MonitorFunctions found;
         if (HMODULE user32 = GetModuleHandleW(L"user32.dll")) {
-            found.monitorFromWindow = LookUp<MonitorFromWindowFn>(user32, "MonitorFromWindow");
-            found.getMonitorInfo = LookUp<GetMonitorInfoFn>(user32, "GetMonitorInfoW");
+            found.monitorFromWindow = LookUpFunction<MonitorFromWindowFn>(user32, "MonitorFromWindow");
+            found.getMonitorInfo = LookUpFunction<GetMonitorInfoFn>(user32, "GetMonitorInfoW");
         }
         return found;
     }();

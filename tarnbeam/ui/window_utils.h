@@ -3,6 +3,11 @@
 
 #include <windows.h>
 
+// A function of `module` looked up by name, null when the module or the function is missing.
+template <class F> F LookUpFunction(HMODULE module, const char *name) {
+    return module ? reinterpret_cast<F>(reinterpret_cast<void *>(GetProcAddress(module, name))) : nullptr;
+}
+
 // Centres `window` over `owner` (or over the work area of its monitor when the owner is missing
 // or hidden) and keeps its top-left corner on the virtual screen.
 void CenterWindow(HWND window, HWND owner);
