@@ -10,7 +10,9 @@ std::wstring LoadResourceString(UINT id) {
     return length > 0 && text ? std::wstring(text, static_cast<size_t>(length)) : std::wstring();
 }
 
-std::wstring FormatText(const std::wstring &pattern, int value) {
+namespace {
+
+template <class T> std::wstring FormatWith(const std::wstring &pattern, const T &value) {
     try {
         boost::wformat f(pattern);
         f.exceptions(boost::io::all_error_bits ^
@@ -19,6 +21,16 @@ std::wstring FormatText(const std::wstring &pattern, int value) {
     } catch (const boost::io::format_error &) {
         return pattern;
     }
+}
+
+} // namespace
+
+std::wstring FormatText(const std::wstring &pattern, int value) {
+    return FormatWith(pattern, value);
+}
+
+std::wstring FormatText(const std::wstring &pattern, const std::wstring &value) {
+    return FormatWith(pattern, value);
 }
 
 std::wstring ProgramFolder() {

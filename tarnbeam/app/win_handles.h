@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <ole2.h>
+#include <wincrypt.h>
 #include <wininet.h>
 
 #include <cstdio>
@@ -98,6 +99,22 @@ struct File {
     static void close(std::FILE *f) { std::fclose(f); }
 };
 
+struct Library {
+    static HMODULE empty() { return nullptr; }
+    static bool valid(HMODULE h) { return h != nullptr; }
+    static void close(HMODULE h) { FreeLibrary(h); }
+};
+struct CryptProvider {
+    static HCRYPTPROV empty() { return 0; }
+    static bool valid(HCRYPTPROV h) { return h != 0; }
+    static void close(HCRYPTPROV h) { CryptReleaseContext(h, 0); }
+};
+struct CryptHash {
+    static HCRYPTHASH empty() { return 0; }
+    static bool valid(HCRYPTHASH h) { return h != 0; }
+    static void close(HCRYPTHASH h) { CryptDestroyHash(h); }
+};
+
 struct Bstr {
     static BSTR empty() { return nullptr; }
     static bool valid(BSTR s) { return s != nullptr; }
@@ -120,6 +137,9 @@ using LocalMemory = UniqueHolder<void *, handle_traits::LocalMemory>;
 using IconHandle = UniqueHolder<HICON, handle_traits::Icon>;
 template <class G> using GdiObject = UniqueHolder<G, handle_traits::Gdi<G>>;
 using FileHandle = UniqueHolder<std::FILE *, handle_traits::File>;
+using LibraryHandle = UniqueHolder<HMODULE, handle_traits::Library>;
+using CryptProviderHandle = UniqueHolder<HCRYPTPROV, handle_traits::CryptProvider>;
+using CryptHashHandle = UniqueHolder<HCRYPTHASH, handle_traits::CryptHash>;
 using BstrHandle = UniqueHolder<BSTR, handle_traits::Bstr>;
 using SafeArrayHandle = UniqueHolder<SAFEARRAY *, handle_traits::SafeArray>;
 

@@ -36,6 +36,10 @@
 #define IDC_NEWS_LIST 1008
 #define IDC_OPTIONS 1009
 
+// The progress window of the update download.
+#define IDD_PROGRESS 106
+#define IDC_PROGRESS 1007
+
 // Options dialogs: 116 offers the three-way ShowOption choice, 117 the two integrate-mode
 // switches. 107 is the window shown while information is gathered.
 #define IDD_GATHERING 107

@@ -10,19 +10,11 @@
 #include "tarnbeam/app/module_info.h"
 #include "tarnbeam/feed/feed_date.h"
 #include "tarnbeam/feed/xml/lx_xml.h"
+#include "tarnbeam/retrieval/trusted_host.h"
 
 UpdateEntryList g_updateEntries;
 
 namespace {
-
-// Host names of the version-information document must end with this suffix (a build setting).
-const wchar_t kTrustedDomain[] = TB_TRUSTED_DOMAIN;
-const size_t kTrustedDomainChars = sizeof kTrustedDomain / sizeof kTrustedDomain[0] - 1;
-static_assert(sizeof kTrustedDomain / sizeof kTrustedDomain[0] - 1 == 14,
-              "the trusted-domain suffix has 14 characters");
-
-// Buffer for the host name taken from VersionInfoURL (the platform's URL length limit).
-const DWORD kHostNameChars = 2084;
 
 struct InstalledVersion {
     unsigned major = 0;
@@ -128,15 +120,16 @@ bool RunVersionCheck(UpdateEntryList &entries, int &code) {
         return false;
 
     // Only the maker's own servers are asked: the host must end with the trusted suffix.
-    wchar_t host[kHostNameChars];
-    DWORD hostLength = kHostNameChars;
-    if (FAILED(UrlGetPartW(versionInfoUrl.c_str(), host, &hostLength, URL_PART_HOSTNAME, 0)))
+    switch (CheckTrustedHost(versionInfoUrl)) {
+    case HostCheck::kNoHostName:
         return Fail(code, kCheckNoHostName);
-    size_t hostChars = wcslen(host);
-    if (hostChars < kTrustedDomainChars)
+    case HostCheck::kTooShort:
         return Fail(code, kCheckHostTooShort);
-    if (wcscmp(host + hostChars - kTrustedDomainChars, kTrustedDomain) != 0)
+    case HostCheck::kUntrusted:
         return Fail(code, kCheckUntrustedHost);
+    case HostCheck::kTrusted:
+        break;
+    }
 
     lx_xml::KXMLDocument remote;
     if (!remote.create())

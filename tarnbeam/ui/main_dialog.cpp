@@ -20,6 +20,7 @@
 #include "tarnbeam/ui/options_dialog.h"
 #include "tarnbeam/ui/html_view_host.h"
 #include "tarnbeam/ui/portable/main_dialog_rules.h"
+#include "tarnbeam/ui/update_command.h"
 #include "tarnbeam/ui/web_browser_handler.h"
 #include "tarnbeam/ui/window_utils.h"
 
@@ -48,21 +49,6 @@ HWND g_mainDialog = nullptr;
 
 MainDialogState *StateOf(HWND dialog) {
     return reinterpret_cast<MainDialogState *>(GetWindowLongPtrW(dialog, DWLP_USER));
-}
-
-// The version of Windows the program runs on, asked once.
-const OSVERSIONINFOW &SystemVersion() {
-    static OSVERSIONINFOW version = [] {
-        OSVERSIONINFOW v = {};
-        v.dwOSVersionInfoSize = sizeof v;
-        using RtlGetVersionFn = LONG(WINAPI *)(OSVERSIONINFOW *);
-        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-        auto get = LookUpFunction<RtlGetVersionFn>(ntdll, "RtlGetVersion");
-        if (!get || get(&v) != 0)
-            v.dwMajorVersion = v.dwMinorVersion = 0;
-        return v;
-    }();
-    return version;
 }
 
 bool AtLeastXp() {
@@ -472,7 +458,8 @@ bool OnCommand(MainDialogState &s, int id) {
         CloseDialog(s);
         return true;
     case IDC_UPDATE:
-        // The download of the selected update comes with the download command.
+        if (RunUpdateCommand(s.dialog))
+            CloseDialog(s);
         return true;
     case IDC_OPTIONS:
         ShowOptionsDialog(s.dialog);

@@ -105,3 +105,17 @@ bool PumpPendingMessages(HWND dialog) {
     }
     return true;
 }
+
+const OSVERSIONINFOW &SystemVersion() {
+    static OSVERSIONINFOW version = [] {
+        OSVERSIONINFOW v = {};
+        v.dwOSVersionInfoSize = sizeof v;
+        using RtlGetVersionFn = LONG(WINAPI *)(OSVERSIONINFOW *);
+        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        auto get = LookUpFunction<RtlGetVersionFn>(ntdll, "RtlGetVersion");
+        if (!get || get(&v) != 0)
+            v.dwMajorVersion = v.dwMinorVersion = 0;
+        return v;
+    }();
+    return version;
+}

@@ -8,6 +8,10 @@ template <class F> F LookUpFunction(HMODULE module, const char *name) {
     return module ? reinterpret_cast<F>(reinterpret_cast<void *>(GetProcAddress(module, name))) : nullptr;
 }
 
+// The version of Windows the program runs on (as the system reports it, whatever the program's
+// manifest), asked once; 0.0 when it cannot be asked.
+const OSVERSIONINFOW &SystemVersion();
+
 // Centres `window` over `owner` (or over the work area of its monitor when the owner is missing
 // or hidden) and keeps its top-left corner on the virtual screen.
 void CenterWindow(HWND window, HWND owner);

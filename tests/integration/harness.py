@@ -740,11 +740,12 @@ class Prefix:
 
     def run_host(self, program, args=(), rules=(), timeout=60, locale='en', no_network=False,
                  snapshot_all=False, raw=None, cwd=None, register=(), any_process=False,
-                 start_delay=None, linger=None):
+                 start_delay=None, linger=None, env=None):
         """Runs `program` under hostapp.exe and returns its report (dict): exitCode (signed
         32-bit), timedOut, notifications, archiveCreated, windows, hostDisabledSeen,
         hostEnabledAtEnd, foreground, ... plus 'hostExit', 'stdout', 'stderr' of the run.
-        `{HWND}` inside args (or raw) becomes the host window handle."""
+        `{HWND}` inside args (or raw) becomes the host window handle; env adds environment
+        variables (the program and what it starts inherit them)."""
         report = self.scratch('.json')
         argv = ['wine', self.winpath(exe_path('hostapp')), '--timeout', str(int(timeout)),
                 '--report', self.winpath(report)]
@@ -765,7 +766,7 @@ class Prefix:
         if linger is not None:
             argv += ['--linger', str(int(linger))]
         argv += ['--', self._program(program)] + [str(a) for a in args]
-        code, stdout, stderr = self._spawn(argv, locale, no_network, timeout + 30)
+        code, stdout, stderr = self._spawn(argv, locale, no_network, timeout + 30, env=env)
         if not report.exists():
             raise HarnessError('hostapp wrote no report (exit %d)\nstdout: %s\nstderr: %s' %
                                (code, stdout[-2000:], stderr[-2000:]))
