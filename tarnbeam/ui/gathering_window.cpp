@@ -14,12 +14,5 @@ INT_PTR CALLBACK GatheringProc(HWND, UINT, WPARAM, LPARAM) {
 } // namespace
 
 HWND CreateGatheringWindow(HWND owner) {
-    HWND window = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_GATHERING), owner,
-                                     GatheringProc, 0);
-    if (!window)
-        return nullptr;
-    CenterWindow(window, owner);
-    ShowWindow(window, SW_SHOW);
-    UpdateWindow(window);
-    return window;
+    return ShowModelessDialog(IDD_GATHERING, owner, GatheringProc);
 }

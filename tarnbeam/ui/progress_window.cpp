@@ -33,14 +33,7 @@ INT_PTR CALLBACK ProgressProc(HWND window, UINT msg, WPARAM wParam, LPARAM) {
 
 HWND CreateProgressWindow(HWND owner) {
     g_cancelRequested = false;
-    HWND window =
-        CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS), owner, ProgressProc, 0);
-    if (!window)
-        return nullptr;
-    CenterWindow(window, owner);
-    ShowWindow(window, SW_SHOW);
-    UpdateWindow(window);
-    return window;
+    return ShowModelessDialog(IDD_PROGRESS, owner, ProgressProc);
 }
 
 void SetProgressPosition(HWND window, int percent) {

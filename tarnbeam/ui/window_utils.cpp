@@ -119,3 +119,13 @@ const OSVERSIONINFOW &SystemVersion() {
     }();
     return version;
 }
+
+HWND ShowModelessDialog(UINT id, HWND owner, DLGPROC proc) {
+    HWND window = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), owner, proc, 0);
+    if (!window)
+        return nullptr;
+    CenterWindow(window, owner);
+    ShowWindow(window, SW_SHOW);
+    UpdateWindow(window);
+    return window;
+}

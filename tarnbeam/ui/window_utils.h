@@ -16,6 +16,10 @@ const OSVERSIONINFOW &SystemVersion();
 // or hidden) and keeps its top-left corner on the virtual screen.
 void CenterWindow(HWND window, HWND owner);
 
+// Creates dialog `id` modeless over `owner` with `proc`, centres it over the owner, shows and
+// paints it at once; null when it cannot be created.
+HWND ShowModelessDialog(UINT id, HWND owner, DLGPROC proc);
+
 // Handles every message waiting for this thread; messages `dialog` takes for its keyboard
 // handling go no further. Returns false when a quit message was met (it is posted again).
 bool PumpPendingMessages(HWND dialog = nullptr);
