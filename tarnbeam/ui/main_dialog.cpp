@@ -4,10 +4,13 @@
 #include <exdisp.h>
 #include <ole2.h>
 
+#include <cstdint>
+#include <cstring>
 #include <cwchar>
 #include <cwctype>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "tarnbeam/app/config.h"
 #include "tarnbeam/app/module_info.h"
@@ -272,18 +275,73 @@ void FillUpdateList(MainDialogState &s) {
     SelectRow(list, 0);
 }
 
+const int kNewsPictureWidth = 32, kNewsPictureHeight = 16;
+
+// 32-bit pixels, rows from the top: the layout of maindialog::Picture.
+BITMAPINFO PictureFormat(int width, int height) {
+    BITMAPINFO format = {};
+    format.bmiHeader.biSize = sizeof format.bmiHeader;
+    format.bmiHeader.biWidth = width;
+    format.bmiHeader.biHeight = -height;
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    return format;
+}
+
+// The bitmap's pixels as 32-bit rows from the top; no pixels when they cannot be read.
+maindialog::Picture ReadPicture(HBITMAP bitmap) {
+    maindialog::Picture picture;
+    BITMAP size = {};
+    if (!GetObjectW(bitmap, sizeof size, &size) || size.bmWidth <= 0 || size.bmHeight <= 0 ||
+        size.bmWidth > maindialog::kMaxPictureSide || size.bmHeight > maindialog::kMaxPictureSide)
+        return picture;
+    BITMAPINFO format = PictureFormat(size.bmWidth, size.bmHeight);
+    std::vector<std::uint32_t> pixels(static_cast<size_t>(size.bmWidth) * size.bmHeight);
+    HDC screen = GetDC(nullptr);
+    const int rows =
+        screen ? GetDIBits(screen, bitmap, 0, size.bmHeight, pixels.data(), &format, DIB_RGB_COLORS) : 0;
+    if (screen)
+        ReleaseDC(nullptr, screen);
+    if (rows != size.bmHeight)
+        return picture;
+    picture.width = size.bmWidth;
+    picture.height = size.bmHeight;
+    picture.pixels.swap(pixels);
+    return picture;
+}
+
+// Adds a picture to the news list's image list as exactly one image, fitted into the list's
+// picture cell. The image list cuts a bitmap into cell-wide images, so a narrower picture would
+// add none and still report an index, and a wider one would add several. The index, or -1.
+int AddNewsPicture(HIMAGELIST images, HBITMAP picture) {
+    const maindialog::Picture cell =
+        maindialog::fitPictureToCell(ReadPicture(picture), kNewsPictureWidth, kNewsPictureHeight);
+    if (cell.pixels.empty())
+        return -1;
+    BITMAPINFO format = PictureFormat(cell.width, cell.height);
+    void *bits = nullptr;
+    GdiObject<HBITMAP> bitmap(CreateDIBSection(nullptr, &format, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!bitmap || !bits)
+        return -1;
+    memcpy(bits, cell.pixels.data(), cell.pixels.size() * sizeof cell.pixels[0]);
+    GdiFlush();
+    const int before = ImageList_GetImageCount(images);
+    const int index = ImageList_Add(images, bitmap.get(), nullptr);
+    return index == before && ImageList_GetImageCount(images) == before + 1 ? index : -1;
+}
+
 void FillNewsList(MainDialogState &s) {
     HWND list = GetDlgItem(s.dialog, IDC_NEWS_LIST);
     PrepareList(list);
-    s.newsImages = ImageList_Create(32, 16, ILC_COLOR32 | ILC_MASK, 1, 1);
+    s.newsImages = ImageList_Create(kNewsPictureWidth, kNewsPictureHeight, ILC_COLOR32 | ILC_MASK, 1, 1);
     if (s.newsImages) {
         GdiObject<HBITMAP> standard(
             static_cast<HBITMAP>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_NEWS_DEFAULT),
                                             IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
-        ImageList_Add(s.newsImages, standard.get(), nullptr);
+        AddNewsPicture(s.newsImages, standard.get());
         for (auto &entry : feedImages) {
-            const int index =
-                entry.second.bitmap ? ImageList_Add(s.newsImages, entry.second.bitmap, nullptr) : -1;
+            const int index = entry.second.bitmap ? AddNewsPicture(s.newsImages, entry.second.bitmap) : -1;
             entry.second.imageIndex = index < 0 ? 0 : index;
         }
     }

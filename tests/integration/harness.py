@@ -55,8 +55,9 @@ API summary
     .kill_server()                            stop its wineserver (registry files written)
   WebServer()   context manager; see its docstring (route, log, requests, https, use_cert)
   Rule(caption, cls=None, press=None, close=False, command=None, delay=None, times=None,
-       set_text={id: text}, select_item={id: row}, send=[(id, msg, wParam, lParam)])
-  exe_path(name), low_byte(code), find_windows(report, caption, cls, reason),
+       set_text={id: text}, select_item={id: row}, send=[(id, msg, wParam, lParam)],
+       post=[(id, msg, wParam, lParam)])
+  exe_path(name), native_program(name), low_byte(code), find_windows(report, caption, cls, reason),
   control(snapshot, id, cls, text), texts(snapshot), parse_reg_export(text), ca_blob(der)
 
 hostapp report (run_host): exitCode (signed), timedOut, hostHwnd, childPid, commandLine,
@@ -67,10 +68,11 @@ A snapshot: ms, hwnd, pid, class, caption, enabled, visible, owner, ownerIsHost,
 exStyle, rect, focus {hwnd, id, class} (the keyboard focus of the window's thread, hwnd 0 for
 none), responsive, reason ('rule' | 'all' | 'timeout'), rule, action ('press',
 'set-text+press', ...), actionResult (one per step, comma-separated: 'clicked' |
-'command-posted' | 'closed' | 'text-set' | 'selected' | 'sent:<result>' | 'not-found' | ...),
+'command-posted' | 'closed' | 'text-set' | 'selected' | 'sent:<result>' | 'posted' | 'not-found' | ...),
 controls [{hwnd, parent, id,
 class, text, enabled, visible, style, rect; buttons: checkable, checked, default; list views:
-itemCount, columnCount, items [[column texts]], selectedItems; tabs: itemCount, tabs,
+itemCount, columnCount, items [[column texts]], selectedItems, itemImages [image index],
+iconRects [[screen rect of each row's picture]]; tabs: itemCount, tabs,
 selectedTab; tree views: itemCount, treeItems [{text, depth, expanded, selected}]; combo and
 list boxes: itemCount, curSel, strings; progress bars: pos, rangeLow, rangeHigh}].
 """
@@ -115,6 +117,12 @@ def exe_path(name):
     return BIN / 'bin' / name
 
 
+def native_program(name):
+    """Host path of a program of the native build: TB_NATIVE_BIN/bin, by default the native build
+    beside this Windows build (BUILD_DIR/native)."""
+    return Path(os.environ.get('TB_NATIVE_BIN') or BIN.parent / 'native') / 'bin' / name
+
+
 def low_byte(code):
     """The value `wine prog.exe` returns for a program exit code (its low 8 bits)."""
     return code & 0xFF
@@ -124,6 +132,45 @@ def low_byte(code):
 
 _xvfb = None
 _xvfb_lock = threading.Lock()
+
+
+def start_xvfb(screen='1280x1024x24'):
+    """Starts an Xvfb with one screen of this size on a free display; returns (process, display)."""
+    # A display number whose lock file and abstract socket are both free: X clients try
+    # the abstract socket first, and another Xvfb may hold it without a lock file here.
+    start = 200 + os.getpid() % 400
+    for n in range(start, start + 100):
+        if os.path.exists('/tmp/.X%d-lock' % n) or os.path.exists('/tmp/.X11-unix/X%d' % n):
+            continue
+        probe = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        try:
+            probe.bind('\0/tmp/.X11-unix/X%d' % n)
+        except OSError:
+            continue
+        finally:
+            probe.close()
+        proc = subprocess.Popen(['Xvfb', ':%d' % n, '-screen', '0', screen, '-nolisten', 'tcp'],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                start_new_session=True)
+        deadline = time.time() + 15
+        ok = False
+        while time.time() < deadline and proc.poll() is None:
+            # Ready once its socket accepts connections.
+            conn = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            try:
+                conn.connect('/tmp/.X11-unix/X%d' % n)
+                ok = True
+            except OSError:
+                time.sleep(0.1)
+            finally:
+                conn.close()
+            if ok:
+                break
+        if ok:
+            return proc, ':%d' % n
+        proc.kill()
+        proc.wait()
+    raise HarnessError('cannot start a private Xvfb')
 
 
 def ensure_display():
@@ -137,46 +184,10 @@ def ensure_display():
     with _xvfb_lock:
         if _xvfb is not None or (os.environ.get('TB_SHARED_DISPLAY') == '1' and os.environ.get('DISPLAY')):
             return os.environ['DISPLAY']
-        # A display number whose lock file and abstract socket are both free: X clients try
-        # the abstract socket first, and another Xvfb may hold it without a lock file here.
-        start = 200 + os.getpid() % 400
-        for n in range(start, start + 100):
-            if os.path.exists('/tmp/.X%d-lock' % n) or os.path.exists('/tmp/.X11-unix/X%d' % n):
-                continue
-            probe = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-            try:
-                probe.bind('\0/tmp/.X11-unix/X%d' % n)
-            except OSError:
-                continue
-            finally:
-                probe.close()
-            proc = subprocess.Popen(['Xvfb', ':%d' % n, '-screen', '0', '1280x1024x24', '-nolisten', 'tcp'],
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                    start_new_session=True)
-            display = ':%d' % n
-            deadline = time.time() + 15
-            ok = False
-            while time.time() < deadline and proc.poll() is None:
-                # Ready once its socket accepts connections.
-                conn = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-                try:
-                    conn.connect('/tmp/.X11-unix/X%d' % n)
-                    ok = True
-                except OSError:
-                    time.sleep(0.1)
-                finally:
-                    conn.close()
-                if ok:
-                    break
-            if not ok:
-                proc.kill()
-                proc.wait()
-                continue
-            _xvfb = proc
-            atexit.register(_stop_xvfb)
-            os.environ['DISPLAY'] = display
-            return display
-        raise HarnessError('cannot start a private Xvfb')
+        _xvfb, display = start_xvfb()
+        atexit.register(_stop_xvfb)
+        os.environ['DISPLAY'] = display
+        return display
 
 
 def _stop_xvfb():
@@ -431,18 +442,20 @@ class Rule:
     ('*' and '?' are wildcards when present) and class is recorded (a snapshot), then the
     steps run in this order: set_text {control id: text} (id 0: the window's own text),
     select_item {list-view id: row}, send [(control id, message, wParam, lParam)] (numbers
-    only), press (button text with '&' ignored, or 'id:N'), close (WM_CLOSE), command (menu
+    only), post [(control id, message, wParam, lParam)] (into the program's queue, as keyboard
+    input arrives; id 0 the window, -1 its keyboard focus), press (button text with '&' ignored, or 'id:N'), close (WM_CLOSE), command (menu
     command id). delay: ms the window must have been visible first (hostapp's default 100);
     times: how many windows the rule fires for at most (default: every matching window, once
     each). Several rules may fire on one window; they run in the order given."""
 
     def __init__(self, caption, cls=None, press=None, close=False, command=None, delay=None,
-                 times=None, set_text=None, select_item=None, send=None):
+                 times=None, set_text=None, select_item=None, send=None, post=None):
         self.caption, self.cls, self.press = caption, cls, press
         self.close, self.command, self.delay, self.times = close, command, delay, times
         self.set_text = dict(set_text or {})
         self.select_item = dict(select_item or {})
         self.send = list(send or [])
+        self.post = list(post or [])
 
     def args(self):
         a = ['--on', self.caption]
@@ -454,6 +467,8 @@ class Rule:
             a += ['--select-item', '%d=%d' % (ctrl, row)]
         for ctrl, msg, wp, lp in self.send:
             a += ['--send', '%d:%d:%d:%d' % (ctrl, msg, wp, lp)]
+        for ctrl, msg, wp, lp in self.post:
+            a += ['--post', '%d:%d:%d:%d' % (ctrl, msg, wp, lp)]
         if self.press is not None:
             a += ['--press', str(self.press)]
         if self.close:

@@ -27,11 +27,15 @@ USER_AGENT = 'Mozilla/6.0(compatible; Ondrel Update 4.6)'
 
 # ---- feed and picture builders (also used by test_feed_client.py and test_decision.py) -----
 
-def png_bytes(width=32, height=16, colour=6):
-    """A small valid PNG (8-bit RGBA by default, or RGB with colour=2)."""
+def png_bytes(width=32, height=16, colour=6, fill=None):
+    """A small valid PNG (8-bit RGBA by default, or RGB with colour=2): a pattern, or every
+    pixel `fill` (a tuple of the channel values)."""
     channels = 4 if colour == 6 else 3
-    raw = b''.join(b'\x00' + bytes((x * 7 + y * 13 + c * 50) & 0xFF for x in range(width)
-                                   for c in range(channels)) for y in range(height))
+    if fill is not None:
+        raw = (b'\x00' + bytes(fill) * width) * height
+    else:
+        raw = b''.join(b'\x00' + bytes((x * 7 + y * 13 + c * 50) & 0xFF for x in range(width)
+                                       for c in range(channels)) for y in range(height))
 
     def chunk(kind, data):
         return (struct.pack('>I', len(data)) + kind + data +

@@ -7,6 +7,7 @@ one before, and the focus not returning to the list the page was chosen from. Sc
 the window (English and Japanese) are kept in TB_BIN/screenshots."""
 
 import os
+import re
 import subprocess
 import sys
 import threading
@@ -87,17 +88,24 @@ def shown(snapshot):
 
 
 class Screenshot(threading.Thread):
-    """Takes a picture of the whole screen once a window with this caption is on it."""
+    """Takes a picture of the whole screen once a window with this caption, at least min_width
+    pixels wide, is on it."""
 
-    def __init__(self, caption, path):
+    def __init__(self, caption, path, min_width=0):
         super().__init__(daemon=True)
-        self.caption, self.path, self.taken = caption, path, False
+        self.caption, self.path, self.min_width, self.taken = caption, path, min_width, False
+
+    def shown(self):
+        tree = subprocess.run(['xwininfo', '-root', '-tree'], capture_output=True, timeout=10).stdout
+        # Lines read: 0x1a00004 "caption": ("program" "Wine")  690x620+295+202  +295+202
+        pattern = r'"%s":.*?\s(\d+)x\d+[+-]' % re.escape(self.caption)
+        return any(int(m.group(1)) >= self.min_width
+                   for m in re.finditer(pattern, tree.decode('utf-8', 'replace')))
 
     def run(self):
         deadline = time.time() + 60
         while time.time() < deadline:
-            tree = subprocess.run(['xwininfo', '-root', '-tree'], capture_output=True, timeout=10).stdout
-            if ('"%s"' % self.caption).encode('utf-8') in tree:
+            if self.shown():
                 time.sleep(1.2)  # painted, and the focus handed back
                 SHOTS.mkdir(parents=True, exist_ok=True)
                 r = subprocess.run(['import', '-window', 'root', str(self.path)], capture_output=True,

@@ -82,14 +82,56 @@ bool IsClass(const std::wstring &cls, const wchar_t *name) {
     return lstrcmpiW(cls.c_str(), name) == 0;
 }
 
-void WriteRect(JsonWriter &w, HWND hwnd) {
-    RECT r = {};
-    GetWindowRect(hwnd, &r);
+void WriteRectValue(JsonWriter &w, const RECT &r) {
     w.beginArray();
     w.num(r.left);
     w.num(r.top);
     w.num(r.right);
     w.num(r.bottom);
+    w.endArray();
+}
+
+void WriteRect(JsonWriter &w, HWND hwnd) {
+    RECT r = {};
+    GetWindowRect(hwnd, &r);
+    WriteRectValue(w, r);
+}
+
+// Each row's image index and the screen rectangle its picture is drawn in (where a screenshot
+// shows whether the picture is really there).
+void WriteListViewImages(JsonWriter &w, HWND lv, int count) {
+    RemoteBuffer buf(lv, sizeof(LVITEMW) + sizeof(RECT));
+    w.key("itemImages");
+    w.beginArray();
+    for (int i = 0; i < count && i < kMaxItems && buf.ok(); ++i) {
+        LVITEMW item = {};
+        item.mask = LVIF_IMAGE;
+        item.iItem = i;
+        LVITEMW back = {};
+        DWORD_PTR ok = 0;
+        if (buf.write(0, &item, sizeof item) &&
+            Send(lv, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(buf.at(0)), &ok) && ok &&
+            buf.read(0, &back, sizeof back))
+            w.num(back.iImage);
+        else
+            w.num(-1);
+    }
+    w.endArray();
+    w.key("iconRects");
+    w.beginArray();
+    for (int i = 0; i < count && i < kMaxItems && buf.ok(); ++i) {
+        RECT r = {};
+        r.left = LVIR_ICON;
+        DWORD_PTR ok = 0;
+        const SIZE_T at = sizeof(LVITEMW);
+        if (buf.write(at, &r, sizeof r) &&
+            Send(lv, LVM_GETITEMRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buf.at(at)), &ok) &&
+            ok && buf.read(at, &r, sizeof r))
+            MapWindowPoints(lv, nullptr, reinterpret_cast<POINT *>(&r), 2);
+        else
+            r = RECT{};
+        WriteRectValue(w, r);
+    }
     w.endArray();
 }
 
@@ -132,6 +174,7 @@ void WriteListViewItems(JsonWriter &w, HWND lv) {
         w.endArray();
     }
     w.endArray();
+    WriteListViewImages(w, lv, count);
 }
 
 void WriteTabItems(JsonWriter &w, HWND tab) {
@@ -329,6 +372,12 @@ std::wstring ControlText(HWND hwnd) {
     return RemoteWindowText(hwnd);
 }
 
+HWND KeyboardFocus(HWND top) {
+    GUITHREADINFO gui = {};
+    gui.cbSize = sizeof gui;
+    return GetGUIThreadInfo(GetWindowThreadProcessId(top, nullptr), &gui) ? gui.hwndFocus : nullptr;
+}
+
 std::wstring WindowCaption(HWND hwnd) {
     wchar_t text[1024] = {};
     InternalGetWindowText(hwnd, text, 1024);
@@ -371,9 +420,7 @@ void WriteWindowSnapshot(JsonWriter &w, HWND top, HWND host, DWORD elapsedMs) {
     w.key("rect");
     WriteRect(w, top);
     // The keyboard focus of the window's thread: {hwnd, id, class}, hwnd 0 when it has none.
-    GUITHREADINFO gui = {};
-    gui.cbSize = sizeof gui;
-    HWND focus = GetGUIThreadInfo(GetWindowThreadProcessId(top, nullptr), &gui) ? gui.hwndFocus : nullptr;
+    HWND focus = KeyboardFocus(top);
     w.key("focus");
     w.beginObject();
     w.key("hwnd");

@@ -14,6 +14,8 @@ std::wstring RemoteWindowText(HWND hwnd);
 // through WM_GETTEXT (edit contents live only in the control).
 std::wstring ControlText(HWND hwnd);
 std::wstring WindowClassName(HWND hwnd);
+// The keyboard focus of the thread that owns `top`, or null.
+HWND KeyboardFocus(HWND top);
 // Caption as the system holds it; sends no message, so a busy program cannot stall us.
 std::wstring WindowCaption(HWND hwnd);
 

@@ -19,6 +19,7 @@ void PrintUsage() {
     PrintError(
         L"usage: hostapp.exe [--on <caption> [--class C] [--press <text>|id:N] [--close] [--command N]\n"
         L"                    [--set-text id=text] [--select-item id=n] [--send id:msg:wp:lp]\n"
+        L"                    [--post id:msg:wp:lp (id -1: the window's keyboard focus)]\n"
         L"                    [--delay ms] [--times N]]... [--snapshot-all] [--any-process]\n"
         L"                    [--register <name>] [--raw <text>] [--cwd <dir>] [--timeout sec]\n"
         L"                    [--start-delay ms] [--linger ms] [--report file] -- <program> [args...]\n");
@@ -135,9 +136,9 @@ bool ParseOptions(int argc, wchar_t **argv, Options &o, std::wstring &error) {
                 }
             }
             r->steps.push_back(step);
-        } else if (a == L"--send") {
-            Rule *r = currentRule(L"--send");
-            if (!r || !needValue(L"--send", v))
+        } else if (a == L"--send" || a == L"--post") {
+            Rule *r = currentRule(a.c_str());
+            if (!r || !needValue(a.c_str(), v))
                 return false;
             long long parts[4] = {};
             size_t start = 0;
@@ -155,11 +156,11 @@ bool ParseOptions(int argc, wchar_t **argv, Options &o, std::wstring &error) {
                 start = colon + 1;
             }
             if (count != 4) {
-                error = L"--send needs <id>:<message>:<wParam>:<lParam> (numbers)";
+                error = a + L" needs <id>:<message>:<wParam>:<lParam> (numbers)";
                 return false;
             }
             Step step;
-            step.kind = Action::Send;
+            step.kind = a == L"--send" ? Action::Send : Action::Post;
             step.id = static_cast<int>(parts[0]);
             step.msg = static_cast<UINT>(parts[1]);
             step.wParam = static_cast<WPARAM>(parts[2]);

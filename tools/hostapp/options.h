@@ -7,16 +7,16 @@
 #include <string>
 #include <vector>
 
-enum class Action { Press, Close, Command, SetText, SelectItem, Send };
+enum class Action { Press, Close, Command, SetText, SelectItem, Send, Post };
 
 // One thing a rule does to a window, in command-line order.
 struct Step {
     Action kind = Action::Press;
     std::wstring text;   // button text (Press) or new text (SetText)
     bool byId = false;   // Press: by control id instead of text
-    int id = 0;          // control id (0 in SetText/Send: the window itself)
+    int id = 0;          // control id (0 in SetText/Send/Post: the window itself; -1 in Post: its focus)
     long long value = 0; // Command id, SelectItem index
-    UINT msg = 0;        // Send
+    UINT msg = 0;        // Send, Post
     WPARAM wParam = 0;
     LPARAM lParam = 0;
 };

@@ -111,6 +111,13 @@ std::string PerformStep(HWND top, const Step &step) {
             return "no-answer";
         return "sent:" + std::to_string(static_cast<long long>(result));
     }
+    case Action::Post: {
+        // Into the program's queue, as keyboard input arrives: its message loop sees it.
+        HWND target = step.id == -1 ? KeyboardFocus(top) : step.id ? FindStepControl(top, step, false) : top;
+        if (!target)
+            return "not-found";
+        return PostMessageW(target, step.msg, step.wParam, step.lParam) ? "posted" : "post-failed";
+    }
     }
     return "none";
 }
@@ -129,6 +136,8 @@ const char *ActionName(Action a) {
         return "select-item";
     case Action::Send:
         return "send";
+    case Action::Post:
+        return "post";
     }
     return "none";
 }
