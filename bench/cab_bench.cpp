@@ -5,8 +5,13 @@
 // Corpus (present on every build machine): a fixed set of Wine's Windows DLLs and the Boost.Asio
 // headers. The files chosen are listed first.
 //
+// The native command-line builder, cabforge-cli, runs as a program of its own on the same corpus
+// (named by $CABFORGE_CLI; scripts/bench.sh builds it), so its rows show what a build server sees,
+// file reading and cabinet writing included.
+//
 // Usage: cab_bench [work folder]   (default: a fresh folder below $TMPDIR or /tmp)
 #include "cabforge/core/cab/cab_writer.h"
+#include "cabforge/core/cab/open_flags.h"
 #include "bench/corpus_files.h"
 
 #include <algorithm>
@@ -40,16 +45,7 @@ void cbFree(void *p, void *) {
     std::free(p);
 }
 std::intptr_t cbOpen(const char *name, int oflag, int, int *err, void *) {
-    int f = (oflag & 3) == cabw::kOpenWriteOnly   ? O_WRONLY
-            : (oflag & 3) == cabw::kOpenReadWrite ? O_RDWR
-                                                  : O_RDONLY;
-    if (oflag & cabw::kOpenCreate)
-        f |= O_CREAT;
-    if (oflag & cabw::kOpenTruncate)
-        f |= O_TRUNC;
-    if (oflag & cabw::kOpenExclusive)
-        f |= O_EXCL;
-    const int fd = ::open(name, f, 0644);
+    const int fd = ::open(name, cabw::toCrtOpenFlags(oflag), 0644);
     if (fd < 0)
         *err = errno;
     return fd;
@@ -267,6 +263,31 @@ int main(int argc, char **argv) {
                         ok && verify(cab, files, work) ? "cabextract ok" : "FAILED"});
         std::fflush(stdout);
     }
+    // cabforge-cli packs a folder that holds the corpus under the names the cabinets above use:
+    // wine\<dll> and asio\<header>, reached through symbolic links.
+    const char *cli = std::getenv("CABFORGE_CLI");
+    if (cli && *cli) {
+        const std::string tree = work + "/cli-corpus";
+        std::string stage = "mkdir -p " + quote(tree + "/wine") + " && ln -sfn " + quote(kHeaderRoot) + " " +
+                            quote(tree + "/asio");
+        for (const char *dll : kDlls)
+            stage +=
+                " && ln -sf " + quote(std::string(kDllFolder) + dll) + " " + quote(tree + "/wine/" + dll);
+        const bool staged = std::system(stage.c_str()) == 0;
+        for (const char *method : {"lzx-fast", "lzx", "mszip"}) {
+            const std::string cab = work + "/cli.cab";
+            const std::string command = quote(cli) + " --quiet --follow-symlinks --compression " + method +
+                                        " -o " + quote(cab) + " " + quote(tree);
+            const double t0 = now(), c0 = cpuSeconds(RUSAGE_CHILDREN);
+            const bool ok = staged && std::system(command.c_str()) == 0;
+            const double t1 = now(), c1 = cpuSeconds(RUSAGE_CHILDREN);
+            rows.push_back({std::string("cabforge-cli ") + method, ok ? fileSize(cab) : 0, t1 - t0, c1 - c0,
+                            ok && verify(cab, files, work) ? "cabextract ok" : "FAILED"});
+        }
+    } else {
+        std::printf("(no cabforge-cli rows: CABFORGE_CLI names no program)\n");
+    }
+
     struct Tool {
         const char *label;
         std::string command, output;
@@ -296,9 +317,9 @@ int main(int argc, char **argv) {
 
     // CPU time is the process's own (our engines) or its waited-for children's (the tools), so a
     // busy machine changes it little; wall time is shown beside it.
-    std::printf("%-20s %12s %7s %9s %9s  %s\n", "engine", "bytes", "ratio", "MB/s cpu", "MB/s wall", "check");
+    std::printf("%-22s %12s %7s %9s %9s  %s\n", "engine", "bytes", "ratio", "MB/s cpu", "MB/s wall", "check");
     for (const Row &r : rows)
-        std::printf("%-20s %12llu %7.4f %9.2f %9.2f  %s\n", r.engine.c_str(),
+        std::printf("%-22s %12llu %7.4f %9.2f %9.2f  %s\n", r.engine.c_str(),
                     static_cast<unsigned long long>(r.size),
                     static_cast<double>(r.size) / static_cast<double>(total), total / 1e6 / r.cpu,
                     total / 1e6 / r.seconds, r.verified.c_str());
@@ -317,6 +338,12 @@ int main(int argc, char **argv) {
     std::printf("MSZIP / gcab -z = %.3f in size (goal <= 1), speed %.2f x gcab (goal >= 1)\n",
                 double(mszip.size) / double(gcab.size), gcab.cpu / mszip.cpu);
     std::printf("LZX default / xz -6 = %.3f (ambition <= 1.15)\n", double(lzx.size) / double(xz.size));
+    if (cli && *cli) {
+        const Row &cliLzx = find("cabforge-cli lzx");
+        std::printf("cabforge-cli lzx / gcab -z = %.3f in size, at %.1f MB/s (gcab -z: %.1f MB/s)\n",
+                    double(cliLzx.size) / double(gcab.size), total / 1e6 / cliLzx.cpu,
+                    total / 1e6 / gcab.cpu);
+    }
     bool allVerified = true;
     for (const Row &r : rows)
         allVerified = allVerified && r.verified != "FAILED";

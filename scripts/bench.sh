@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the cabinet writer's benchmark natively in Release and runs it: size, ratio and MB/s of
-# our LZX levels and MSZIP beside gcab -z, gzip -6/-9 and xz -6 on one corpus (one core).
+# our LZX levels and MSZIP, and of the cabforge-cli program, beside gcab -z, gzip -6/-9 and xz -6
+# on one corpus (one core).
 # Usage: scripts/bench.sh [work folder]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -8,5 +9,5 @@ build=${BUILD_DIR:-$top/build}/bench-release
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-cmake --build "$build" --target cab_bench
-exec "$build/bench/cab_bench" "$@"
+cmake --build "$build" --target cab_bench cabforge-cli
+CABFORGE_CLI="$build/bin/cabforge-cli" exec "$build/bench/cab_bench" "$@"

@@ -13,6 +13,7 @@ packages=(
   wine wine64 xvfb xauth x11-utils imagemagick locales fonts-ipafont-gothic fonts-wine
   cabextract p7zip-full gcab osslsigncode libmspack-dev
   libboost-dev googletest libpng-dev zlib1g-dev openssl dpkg-dev iproute2 xz-utils gzip zstd
+  tzdata
 )
 
 missing=()

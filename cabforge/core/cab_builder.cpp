@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include "cabforge/core/cmdline/command_line.h"
+#include "cabforge/core/cmdline/pack_rules.h"
 #include "cabforge/core/win_util.h"
 
 namespace {
@@ -153,10 +154,10 @@ bool CabBuilder::build(const std::wstring &target, Progress progress, LPARAM use
             if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
                 continue; // gone since it was listed: the archive is written without it
         }
-        const bool smallSingle = m_sources.size() == 1 && data.nFileSizeHigh == 0 && data.nFileSizeLow >= 7 &&
-                                 data.nFileSizeLow <= 9 &&
-                                 !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-        const std::uint16_t type = smallSingle ? cabw::kCompressMszip : cabw::kCompressLzx21;
+        const std::uint64_t size = (std::uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        const std::uint16_t type = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                                       ? cabw::kCompressLzx21
+                                       : cfcmd::entryCompressionType(m_sources.size(), size);
         std::string source, entryName;
         if (!Utf16ToUtf8(m_sources[i], source) || !Utf16ToUtf8(m_names[i], entryName)) {
             ok = false;

@@ -58,14 +58,12 @@ int RunFolderMode(const cfcmd::StartupOptions &options) {
     // No archive path fits the path buffer: nothing can be written.
     if (target.empty())
         return kExitCommandLineBuildFailed;
-    std::vector<std::wstring> files;
+    std::vector<cfcmd::ScannedFile> files;
     // Cancel during the scan stops here: nothing is written.
     if (!ScanFolder(options.folderPath, options.exclusions, files))
         return kExitCommandLineBuildFailed;
     CabBuilder builder;
-    for (const std::wstring &path : files) {
-        if (!cfcmd::matchesAny(cfcmd::fileNamePart(path), options.exclusions, ShellCaseFold))
-            builder.addFile(path, cfcmd::relativeName(options.folderPath, path));
-    }
+    for (const cfcmd::ScannedFile &file : files)
+        builder.addFile(file.path, file.archiveName);
     return Build(builder, target);
 }

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include "cabforge/core/cmdline/command_line.h"
 #include "cabforge/core/progress_dialog.h"
 #include "cabforge/core/win_util.h"
 
@@ -10,45 +9,37 @@ namespace {
 
 const std::size_t kPathChars = 260;
 
-bool EndsWithSeparator(const std::wstring &path) {
-    return !path.empty() && (path.back() == L'\\' || path.back() == L'/');
-}
+class FindFileLister : public cfcmd::FolderLister {
+  public:
+    Outcome list(const std::wstring &prefix, std::vector<cfcmd::FolderEntry> &entries) override {
+        const std::wstring pattern = prefix + L"*.*";
+        if (pattern.size() >= kPathChars)
+            return Outcome::Skip;
+        WIN32_FIND_DATAW found = {};
+        FindHandle search(FindFirstFileW(pattern.c_str(), &found));
+        if (!search.valid())
+            return Outcome::Skip;
+        do {
+            entries.push_back({found.cFileName, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+        } while (FindNextFileW(search.get(), &found));
+        return Outcome::Listed;
+    }
 
-bool ScanInto(const std::wstring &folder, const std::vector<std::wstring> &exclusions,
-              std::vector<std::wstring> &files) {
-    const std::wstring prefix = EndsWithSeparator(folder) ? folder : folder + L'\\';
-    const std::wstring pattern = prefix + L"*.*";
-    if (pattern.size() >= kPathChars)
-        return true;
-    WIN32_FIND_DATAW entry = {};
-    FindHandle search(FindFirstFileW(pattern.c_str(), &entry));
-    if (!search.valid())
-        return true;
-    do {
-        const std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (cfcmd::matchesAny(name, exclusions, ShellCaseFold))
-                continue;
-            if (!ScanInto(prefix + name, exclusions, files))
-                return false;
-        } else {
-            files.push_back(prefix + name);
-            if (ProgressDialog::handle()) {
-                ProgressDialog::setDetail(name);
-                ProgressDialog::pump();
-                if (ProgressDialog::cancelled())
-                    return false;
-            }
-        }
-    } while (FindNextFileW(search.get(), &entry));
-    return true;
-}
+    bool fileFound(const cfcmd::ScannedFile &file) override {
+        if (!ProgressDialog::handle())
+            return true;
+        ProgressDialog::setDetail(file.name);
+        ProgressDialog::pump();
+        return !ProgressDialog::cancelled();
+    }
+};
 
 } // namespace
 
 bool ScanFolder(const std::wstring &folder, const std::vector<std::wstring> &exclusions,
-                std::vector<std::wstring> &files) {
-    return ScanInto(folder, exclusions, files);
+                std::vector<cfcmd::ScannedFile> &files) {
+    FindFileLister lister;
+    cfcmd::ScanSettings settings;
+    settings.fold = ShellCaseFold;
+    return cfcmd::scanFolder(folder, exclusions, settings, lister, files);
 }

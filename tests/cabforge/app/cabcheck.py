@@ -1,5 +1,5 @@
 """Cabinet checks for the archive builder's end-to-end tests: a direct reading of the cabinet
-records, and extraction by the independent readers (cabextract, 7z, Wine's extrac32)."""
+records, and extraction by the independent readers (cabextract, 7z, gcab, Wine's extrac32)."""
 
 import os
 import shutil
@@ -62,20 +62,25 @@ def _collect(folder):
     return out
 
 
-def extract_cabextract(cab):
+def _extract(tool, argv, cab, message='stderr'):
+    """Files {name with backslashes: bytes} that `argv(folder) + [cab]` extracts into a fresh folder."""
     with tempfile.TemporaryDirectory() as d:
-        r = subprocess.run(['cabextract', '-q', '-d', d, str(cab)], capture_output=True, timeout=120)
+        r = subprocess.run(argv(d) + [str(cab)], capture_output=True, timeout=120)
         if r.returncode != 0:
-            raise AssertionError('cabextract failed: %s' % r.stderr.decode('utf-8', 'replace'))
+            raise AssertionError('%s failed: %s' % (tool, getattr(r, message).decode('utf-8', 'replace')))
         return _collect(d)
+
+
+def extract_cabextract(cab):
+    return _extract('cabextract', lambda d: ['cabextract', '-q', '-d', d], cab)
 
 
 def extract_7z(cab):
-    with tempfile.TemporaryDirectory() as d:
-        r = subprocess.run(['7z', 'x', '-y', '-o' + d, str(cab)], capture_output=True, timeout=120)
-        if r.returncode != 0:
-            raise AssertionError('7z failed: %s' % r.stdout.decode('utf-8', 'replace'))
-        return _collect(d)
+    return _extract('7z', lambda d: ['7z', 'x', '-y', '-o' + d], cab, message='stdout')
+
+
+def extract_gcab(cab):
+    return _extract('gcab', lambda d: ['gcab', '-x', '-C', d], cab)
 
 
 def _ascii_copy(prefix, cab):
