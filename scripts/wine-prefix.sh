@@ -12,6 +12,12 @@ wine wineboot -i >/dev/null 2>&1 || true
 wineserver -w
 # Japanese text under an English locale needs a font link for the dialog font.
 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic' /f >/dev/null 2>&1 || true
+# Under the Japanese locale Wine maps the dialog, menu, caption and icon fonts ("MS Shell Dlg") to
+# "MS UI Gothic", which no prefix holds, and would draw Japanese text as boxes: let the IPA fonts
+# stand in for the Japanese system fonts. English keeps its fonts.
+for face in 'MS UI Gothic=IPAPGothic' 'MS PGothic=IPAPGothic' 'MS Gothic=IPAGothic'; do
+  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "${face%%=*}" /t REG_SZ /d "${face#*=}" /f >/dev/null 2>&1 || true
+done
 # No window manager runs under Xvfb: let Wine manage its windows itself, or it waits about two
 # seconds for one whenever a top-level window is hidden or destroyed.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true

@@ -2,8 +2,6 @@
 
 #include <commctrl.h>
 #include <shellapi.h>
-#include <uxtheme.h>
-#include <versionhelpers.h>
 
 #include <memory>
 #include <string>
@@ -12,15 +10,15 @@
 #include "cabforge/core/app_state.h"
 #include "cabforge/core/archive_tree.h"
 #include "cabforge/core/drop_target.h"
+#include "cabforge/core/win_util.h"
 #include "cabforge/resources/resource.h"
+#include "cabforge/ui/shell_tree.h"
 
 const wchar_t kTreePaneClass[] = L"Cabforge_TreeViewPane";
 
 namespace {
 
 const int kPathChars = 260;
-// Double buffering, automatic horizontal scrolling, fading expand buttons.
-const DWORD kExplorerTreeExStyles = 0x64;
 
 struct PaneState {
     int id = 0;
@@ -34,13 +32,10 @@ PaneState *StateOf(HWND pane) {
     return reinterpret_cast<PaneState *>(GetWindowLongPtrW(pane, GWLP_USERDATA));
 }
 
-bool IsVistaOrLater() {
-    static const bool vista = IsWindowsVistaOrGreater();
-    return vista;
-}
-
-// The system's small-icon list, which the file-system tree shows as well.
+// The system's small-icon list: the file-system tree's, when it has one.
 HIMAGELIST SystemSmallImages() {
+    if (HIMAGELIST images = ShellTreeImages())
+        return images;
     SHFILEINFOW info = {};
     return reinterpret_cast<HIMAGELIST>(
         SHGetFileInfoW(L"C:\\", 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
@@ -54,11 +49,7 @@ bool CreateArchiveTree(HWND pane, PaneState *state) {
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(kArchiveTreeId)), g_instance, nullptr);
     if (!tree)
         return false;
-    if (IsVistaOrLater()) {
-        SetWindowTheme(tree, L"explorer", nullptr);
-        SetWindowLongW(tree, GWL_STYLE, GetWindowLongW(tree, GWL_STYLE) & ~TVS_HASLINES);
-        SendMessageW(tree, TVM_SETEXTENDEDSTYLE, 0, kExplorerTreeExStyles);
-    }
+    ApplyExplorerTreeTheme(tree, TVS_HASLINES);
     HIMAGELIST images = SystemSmallImages();
     TreeView_SetImageList(tree, images, TVSIL_NORMAL);
     state->tree = tree;
@@ -73,6 +64,9 @@ bool OnCreate(HWND pane, const CREATESTRUCTW *create) {
     state->id = static_cast<int>(reinterpret_cast<INT_PTR>(create->hMenu));
     if (state->id == kArchivePaneId && !CreateArchiveTree(pane, state.get()))
         return false;
+    // A tree that cannot be built has told the user and closes the main window.
+    if (state->id == kFileSystemPaneId)
+        state->tree = CreateShellTree(pane);
     SetWindowLongPtrW(pane, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state.release()));
     return true;
 }
@@ -85,6 +79,9 @@ void OnDestroy(HWND pane, PaneState *state) {
     state->dropTarget = false;
     if (state->id == kArchivePaneId)
         g_archiveTree.attach(nullptr, nullptr);
+    if (state->id == kFileSystemPaneId)
+        DestroyShellTree();
+    state->tree = nullptr;
 }
 
 void OnNcDestroy(HWND pane) {
@@ -206,7 +203,13 @@ LRESULT CALLBACK PaneProc(HWND pane, UINT message, WPARAM wParam, LPARAM lParam)
             SetFocus(state->tree);
         return 0;
     case WM_NOTIFY:
+        // The file-system tree notifies while it is built, before the pane has its state.
+        if (reinterpret_cast<NMHDR *>(lParam)->hwndFrom == ShellTreeControl())
+            return ShellTreeNotify(pane, wParam, lParam);
         return OnNotify(state, reinterpret_cast<NMHDR *>(lParam));
+    case WM_DRAG_DATA_REQUEST:
+        AnswerDragDataRequest(static_cast<UINT>(wParam), reinterpret_cast<DragDataRequest *>(lParam));
+        return 0;
     case WM_PANE_DROP:
         OnDropMessage(state, wParam, reinterpret_cast<DropRecord *>(lParam));
         return 0;

@@ -6,30 +6,10 @@
 
 namespace {
 
-class DropTarget : public IDropTarget {
+class DropTarget : public ComObject<IDropTarget> {
   public:
     DropTarget(HWND window, const std::vector<CLIPFORMAT> &formats, UINT message)
         : m_window(window), m_formats(formats), m_message(message) {}
-    virtual ~DropTarget() = default;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
-        if (!out)
-            return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDropTarget)) {
-            *out = static_cast<IDropTarget *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&m_refs); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const LONG refs = InterlockedDecrement(&m_refs);
-        if (refs == 0)
-            delete this;
-        return refs;
-    }
 
     HRESULT STDMETHODCALLTYPE DragEnter(IDataObject *data, DWORD keyState, POINTL point,
                                         DWORD *effect) override {
@@ -94,7 +74,6 @@ class DropTarget : public IDropTarget {
         return S_OK;
     }
 
-    LONG m_refs = 1;
     HWND m_window;
     std::vector<CLIPFORMAT> m_formats;
     UINT m_message;

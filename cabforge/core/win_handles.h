@@ -187,6 +187,35 @@ template <class I> class ComPtr {
     I *m_p;
 };
 
+// The reference count and IUnknown of one of our own COM objects implementing interface I: created
+// with a count of 1 (hand it to a ComPtr), deleted when the count reaches 0.
+template <class I> class ComObject : public I {
+  public:
+    virtual ~ComObject() = default;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
+        if (!out)
+            return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(I))) {
+            *out = static_cast<I *>(this);
+            this->AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&m_refs); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const LONG refs = InterlockedDecrement(&m_refs);
+        if (refs == 0)
+            delete this;
+        return refs;
+    }
+
+  private:
+    LONG m_refs = 1;
+};
+
 // Balances a successful OleInitialize on this thread.
 class OleSession {
   public:

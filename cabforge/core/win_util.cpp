@@ -1,6 +1,9 @@
 #include "cabforge/core/win_util.h"
 
+#include <commctrl.h>
 #include <commdlg.h>
+#include <uxtheme.h>
+#include <versionhelpers.h>
 
 #include "cabforge/core/app_state.h"
 #include "cabforge/resources/resource.h"
@@ -76,6 +79,21 @@ std::wstring LoadResourceString(UINT id) {
 wchar_t ShellCaseFold(wchar_t c) {
     return static_cast<wchar_t>(reinterpret_cast<ULONG_PTR>(
         CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(static_cast<unsigned short>(c))))));
+}
+
+bool IsVistaOrLater() {
+    static const bool vista = IsWindowsVistaOrGreater();
+    return vista;
+}
+
+void ApplyExplorerTreeTheme(HWND tree, DWORD lineStyles) {
+    // Double buffering, automatic horizontal scrolling, fading expand buttons.
+    const DWORD kExplorerTreeExStyles = 0x64;
+    if (!IsVistaOrLater())
+        return;
+    SetWindowTheme(tree, L"explorer", nullptr);
+    SetWindowLongW(tree, GWL_STYLE, GetWindowLongW(tree, GWL_STYLE) & ~static_cast<LONG>(lineStyles));
+    SendMessageW(tree, TVM_SETEXTENDEDSTYLE, 0, kExplorerTreeExStyles);
 }
 
 // Centres the window over the visible main window, else over the screen, then keeps it on screen.

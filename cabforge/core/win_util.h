@@ -30,6 +30,12 @@ bool ChooseFileName(HWND owner, bool saving, UINT filter, const wchar_t *initial
 // Upper-case form of one character for case-insensitive name comparison, as the shell compares.
 wchar_t ShellCaseFold(wchar_t c);
 
+// Windows NT 6.0 or later; tested once.
+bool IsVistaOrLater();
+// On NT 6.0 and later: the "explorer" theme for a tree control, without the `lineStyles` given,
+// with double buffering, automatic horizontal scrolling and fading expand buttons.
+void ApplyExplorerTreeTheme(HWND tree, DWORD lineStyles);
+
 // Centres a window over the visible main window, else over the screen, then keeps it on screen;
 // moved without resizing, and not activated while it is not yet visible.
 void CentreOverMainWindow(HWND window);

@@ -17,6 +17,7 @@
 #include "cabforge/resources/resource.h"
 #include "cabforge/ui/about_dialog.h"
 #include "cabforge/ui/layout_settings.h"
+#include "cabforge/ui/shell_tree.h"
 #include "cabforge/ui/splitter.h"
 
 const wchar_t kMainWindowClass[] = L"cabforge_class";
@@ -95,14 +96,12 @@ void OnDelete() {
         g_archiveTree.removeItem(selected);
 }
 
-// The file-system pane has no tree of its own yet, so it never offers a selection.
-bool SelectedFileSystemPath(const MainWindowState *, std::wstring &) {
-    return false;
-}
-
-void OnAddFile(const MainWindowState *state) {
-    std::wstring path;
-    if (!SelectedFileSystemPath(state, path) || path.empty()) {
+// The file-system item selected in the right pane goes below the archive item selected on the
+// left, or below the root; a beep when there is no item or it has no file-system path.
+void OnAddFile() {
+    HTREEITEM source = ShellTreeSelection();
+    const std::wstring path = source ? ShellTreeItemPath(source) : std::wstring();
+    if (path.empty()) {
         MessageBeep(0);
         return;
     }
@@ -139,7 +138,7 @@ void OnCommand(HWND window, MainWindowState *state, int command) {
         SendMessageW(window, WM_CLOSE, 0, 0);
         break;
     case IDM_ADD_FILE:
-        OnAddFile(state);
+        OnAddFile();
         break;
     case IDM_DELETE:
         OnDelete();

@@ -26,7 +26,7 @@ DECLARATION = b'<?xml version="1.0" encoding="UTF-8" standalone="yes"?>'
 
 NEW, LOAD, SAVE, CREATE_AS, EXIT = 57600, 57601, 57603, 1002, 40005
 DELETE, ABOUT, CREATE_AND_EXIT, HELP = 40001, 40003, 40004, 57666
-VK_DELETE, VK_F1 = 0x2E, 0x70
+VK_DELETE, VK_F1, VK_ESCAPE = 0x2E, 0x70, 0x1B
 
 
 def project(*body):
@@ -417,6 +417,20 @@ class Commands(BuilderCase):
         self.assertEqual(len(questions), 2)
         self.assertEqual(len(find_windows(rep, caption='Save As')), 1)
         self.assertEqual(rep['exitCode'], 0)
+
+    def test_context_menu_delete(self):
+        s, proj = self.loaded()
+        with Session(self, [proj + r'\p.pkp']) as ses:
+            self.assertEqual(self.tree(), [(0, 'Archive File'), (1, 'a.txt'), (1, 'd'), (2, 'b.txt'), (2, 'c.txt')])
+            # A right click on the root opens no menu; on the folder d, its menu's Delete (key D)
+            # removes d with its files and marks the tree modified.
+            code, menu = self.probe('context', 'root', VK_ESCAPE)
+            self.assertEqual((code, menu['menu']), (0, False))
+            code, menu = self.probe('context', 'item:2', ord('D'))
+            self.assertEqual((code, menu), (0, {'menu': True, 'closed': True}))
+            self.wait_for(lambda: self.tree() == [(0, 'Archive File'), (1, 'a.txt')], what='Delete from the menu')
+            rep = ses.finish(close=True)
+        self.assertEqual(len(message_boxes(rep, 'Save an archive file?')), 1)
 
     def test_new_asks_when_modified(self):
         d = self.dir('x', {'a.txt': 'a'})

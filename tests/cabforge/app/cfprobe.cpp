@@ -20,6 +20,23 @@
 //   cfprobe bar <x>                drags the splitter bar to x (splitter client coordinates)
 //   cfprobe drop <where> <path>... drags the paths (CF_HDROP) from this process onto the archive
 //                                  tree and drops them; where: root, empty, item:<n>
+//   cfprobe context <where> <vk>   right-clicks the archive tree (where as for drop) and, when a
+//                                  context menu opens, presses the key in it: menu, closed
+// The file-system tree (control 104); <names> is a '|'-separated list of display names below the
+// root (leading spaces ignored), every item on the way expanded:
+//   cfprobe fsroot                 the root item and the desktop's display name
+//   cfprobe fsitem <names>         the item and its children now: text, child-count marker,
+//                                  expanded, number of children in the tree
+//   cfprobe fsexpand <names>       expands the item, then reports as fsitem
+//   cfprobe fsselect <names>       selects it, then reports
+//   cfprobe fskey <names> <vk>     selects it and posts the key to the tree, then reports
+//   cfprobe fsdrag <names> <where> [esc]  drags it with the mouse (injected input) onto the
+//                                  archive tree (where as for drop), pressing Esc on the way
+//   cfprobe fstime <names>         expands the item and reports how long until the builder
+//                                  answered again: ms, count
+//   cfprobe shellloop <folder>     a plain IShellFolder pass over the folder in this process,
+//                                  names only and with the pane's per-child calls: count,
+//                                  namesMs, fullMs
 // Exit code 0 when the command succeeded, 1 otherwise, 2 on a usage error.
 #include <windows.h>
 
@@ -28,6 +45,7 @@
 #include <string>
 
 #include "tests/cabforge/app/cfprobe_builder.h"
+#include "tests/cabforge/app/cfprobe_shell.h"
 
 namespace {
 
@@ -74,6 +92,8 @@ int wmain(int argc, wchar_t **argv) {
     }
     if (argc == 2 && IsBuilderCommand(argv[1]))
         return RunBuilderCommand(argv[1], 0, argv + 2);
+    if (argc >= 2 && IsShellCommand(argv[1]))
+        return RunShellCommand(argv[1], argc - 2, argv + 2);
     if (argc < 3)
         return 2;
     const std::wstring command = argv[1];

@@ -17,6 +17,8 @@ const int kArchivePaneId = 101;
 const int kFileSystemPaneId = 102;
 const int kSplitterId = 101;
 
+} // namespace
+
 HWND MainWindow() {
     return FindWindowW(L"cabforge_class", nullptr);
 }
@@ -26,50 +28,18 @@ HWND Splitter() {
     return main ? GetDlgItem(main, kSplitterId) : nullptr;
 }
 
+namespace {
+
 HWND ArchiveTree() {
     HWND splitter = Splitter();
     HWND pane = splitter ? GetDlgItem(splitter, kArchivePaneId) : nullptr;
     return pane ? GetDlgItem(pane, kTreeId) : nullptr;
 }
 
-// A block of memory in the builder's process for the tree messages that carry pointers.
-class Remote {
-  public:
-    explicit Remote(HWND window) {
-        DWORD pid = 0;
-        GetWindowThreadProcessId(window, &pid);
-        m_process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-        if (m_process)
-            m_base =
-                static_cast<char *>(VirtualAllocEx(m_process, nullptr, 4096, MEM_COMMIT, PAGE_READWRITE));
-    }
-    ~Remote() {
-        if (m_base)
-            VirtualFreeEx(m_process, m_base, 0, MEM_RELEASE);
-        if (m_process)
-            CloseHandle(m_process);
-    }
-    bool ok() const { return m_base != nullptr; }
-    char *at(SIZE_T offset) const { return m_base + offset; }
-    bool put(SIZE_T offset, const void *data, SIZE_T size) const {
-        return WriteProcessMemory(m_process, m_base + offset, data, size, nullptr) != FALSE;
-    }
-    bool get(SIZE_T offset, void *data, SIZE_T size) const {
-        return ReadProcessMemory(m_process, m_base + offset, data, size, nullptr) != FALSE;
-    }
+} // namespace
 
-  private:
-    HANDLE m_process = nullptr;
-    char *m_base = nullptr;
-};
-
-struct Item {
-    HTREEITEM handle;
-    int depth;
-};
-
-std::vector<Item> WalkTree(HWND tree) {
-    std::vector<Item> items;
+std::vector<TreeItem> WalkTree(HWND tree) {
+    std::vector<TreeItem> items;
     std::vector<HTREEITEM> stack;
     HTREEITEM item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
     int depth = 0;
@@ -130,6 +100,8 @@ void PrintJsonString(const std::wstring &text) {
     std::fputs(out.c_str(), stdout);
 }
 
+namespace {
+
 int Tree() {
     HWND tree = ArchiveTree();
     if (!tree)
@@ -140,7 +112,7 @@ int Tree() {
     HTREEITEM selected = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
     std::printf("{\"items\": [");
     bool first = true;
-    for (const Item &item : WalkTree(tree)) {
+    for (const TreeItem &item : WalkTree(tree)) {
         std::printf(first ? "{\"text\": " : ", {\"text\": ");
         first = false;
         PrintJsonString(ItemText(tree, remote, item.handle));
@@ -152,7 +124,7 @@ int Tree() {
 }
 
 HTREEITEM NthItem(HWND tree, int n) {
-    const std::vector<Item> items = WalkTree(tree);
+    const std::vector<TreeItem> items = WalkTree(tree);
     return n >= 0 && n < static_cast<int>(items.size()) ? items[n].handle : nullptr;
 }
 
@@ -347,6 +319,20 @@ class PointerDropSource : public IDropSource {
     int m_calls = 0;
 };
 
+} // namespace
+
+bool LabelCentre(HWND tree, const Remote &remote, HTREEITEM item, POINT &point) {
+    SendMessageW(tree, TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(item));
+    // TVM_GETITEMRECT takes the item handle in the rectangle's place.
+    RECT rect = {};
+    if (!remote.put(0, &item, sizeof item) ||
+        !SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(remote.at(0))) ||
+        !remote.get(0, &rect, sizeof rect))
+        return false;
+    point = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+    return true;
+}
+
 bool DropPoint(const std::wstring &where, POINT &point) {
     HWND tree = ArchiveTree();
     if (!tree)
@@ -361,18 +347,14 @@ bool DropPoint(const std::wstring &where, POINT &point) {
         Remote remote(tree);
         if (!item || !remote.ok())
             return false;
-        SendMessageW(tree, TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(item));
-        // TVM_GETITEMRECT takes the item handle in the rectangle's place.
-        RECT rect = {};
-        if (!remote.put(0, &item, sizeof item) ||
-            !SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(remote.at(0))) ||
-            !remote.get(0, &rect, sizeof rect))
+        if (!LabelCentre(tree, remote, item, point))
             return false;
-        point = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
     }
     ClientToScreen(tree, &point);
     return true;
 }
+
+namespace {
 
 int Drop(const std::wstring &where, const std::vector<std::wstring> &paths) {
     POINT point = {};
