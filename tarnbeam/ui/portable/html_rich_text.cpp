@@ -300,8 +300,10 @@ class Output {
     int m_headingHalfPoints[6];
     CharFormat m_rtfFormat; // what the RTF written so far says
     int m_rtfIndentSteps = 0;
-    bool m_paragraphEnded = false; // a \par has been written
-    int m_endedIndentSteps = 0;    // the indentation of the paragraph the last \par ended
+    bool m_paragraphEnded = false;    // a \par has been written
+    std::size_t m_paragraphUnits = 0; // units written since the paragraph began
+    bool m_cutting = false;           // the paragraph is being cut into pieces
+    int m_endedIndentSteps = 0;       // the indentation of the paragraph the last \par ended
     struct OpenLink {
         bool open = false;
         bool openable = false;
@@ -412,7 +414,18 @@ void Output::writeVisible(const char16_t *units, std::size_t count) {
     if (m_full)
         return;
     std::u16string &text = m_out.text;
-    const std::size_t breaks = text.empty() ? 0 : m_pendingBreaks;
+    std::size_t breaks = text.empty() ? 0 : m_pendingBreaks;
+    if (breaks > 0)
+        m_cutting = false;
+    // A long paragraph is cut where a space would go, or anywhere once it is twice too long.
+    const std::size_t longest = m_cutting ? kSplitParagraphLength : kLongParagraphLength;
+    const bool cut = breaks == 0 && !text.empty() && m_pendingTabs == 0 && m_paragraphUnits >= longest &&
+                     (m_pendingSpace || m_paragraphUnits >= 2 * longest);
+    if (cut) {
+        breaks = 1;
+        m_pendingSpace = false;
+        m_cutting = true;
+    }
     const bool paragraphStart = text.empty() || breaks > 0;
     const std::size_t spaces = !paragraphStart && m_pendingSpace && m_pendingTabs == 0 ? 1 : 0;
     if (text.size() + breaks + m_pendingTabs + spaces + m_marker.size() + count > kMaxTextLength) {
@@ -425,8 +438,10 @@ void Output::writeVisible(const char16_t *units, std::size_t count) {
         m_paragraphEnded = true;
         m_endedIndentSteps = m_rtfIndentSteps;
     }
-    if (paragraphStart)
+    if (paragraphStart) {
         applyIndent();
+        m_paragraphUnits = 0;
+    }
     applyFormat();
     for (std::uint32_t i = 0; i < m_pendingTabs; ++i)
         put(u'\t');
@@ -450,6 +465,7 @@ void Output::writeVisible(const char16_t *units, std::size_t count) {
 
 void Output::put(char16_t unit) {
     m_out.text += unit;
+    ++m_paragraphUnits;
     appendRtfUnit(m_out.rtf, unit);
 }
 

@@ -42,6 +42,12 @@ namespace htmltext {
 
 // Longest text the view shows, in UTF-16 units (paragraph ends included).
 constexpr std::size_t kMaxTextLength = 1000000;
+// Paragraphs longer than this many units are cut into pieces at spaces (or, with no space, at
+// twice the length): the rich-text control lays a paragraph out in time that grows with the
+// square of its length, and one long paragraph would hold the window for minutes. After the
+// first cut, the pieces are kSplitParagraphLength units long.
+constexpr std::size_t kLongParagraphLength = 2000;
+constexpr std::size_t kSplitParagraphLength = 500;
 // Longest address isOpenableAddress accepts.
 constexpr std::size_t kMaxAddressLength = 4096;
 

@@ -3,6 +3,7 @@
 // the output without bound.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "tarnbeam/ui/portable/html_rich_text.h"
@@ -12,7 +13,9 @@ namespace {
 
 using htmltext::convertHtml;
 using htmltext::isOpenableAddress;
+using htmltext::kLongParagraphLength;
 using htmltext::kMaxTextLength;
+using htmltext::kSplitParagraphLength;
 using htmltext::RichText;
 using htmltext::TextStyle;
 
@@ -161,20 +164,69 @@ TEST(HtmlTextHostileInput, OneMegabyteDescription) {
     EXPECT_EQ(r.links.back().last, (count - 1) * 15 + 5);
 }
 
+// The lengths of the paragraphs of a converted text.
+std::vector<std::size_t> paragraphLengths(const std::u16string &text) {
+    std::vector<std::size_t> lengths(1, 0);
+    for (char16_t c : text) {
+        if (c == u'\r')
+            lengths.push_back(0);
+        else
+            ++lengths.back();
+    }
+    return lengths;
+}
+
 TEST(HtmlTextHostileInput, TextStopsAtTheCap) {
+    // One word of 1.2 million letters: cut into pieces (no space to cut at), the whole capped.
     const RichText plain = convertHtml(u"<a href=http://x.test/>" + std::u16string(1200000, u'a'), kStyle);
-    EXPECT_EQ(plain.text, std::u16string(kMaxTextLength, u'a'));
+    ASSERT_EQ(plain.text.size(), kMaxTextLength);
+    std::u16string joined = plain.text;
+    joined.erase(std::remove(joined.begin(), joined.end(), u'\r'), joined.end());
+    EXPECT_EQ(joined, std::u16string(joined.size(), u'a'));
     ASSERT_EQ(plain.links.size(), 1u);
     EXPECT_EQ(plain.links[0].last, kMaxTextLength);
-    EXPECT_LT(plain.rtf.size(), kMaxTextLength + 200);
+    EXPECT_LT(plain.rtf.size(), kMaxTextLength + 20 * (kMaxTextLength / kSplitParagraphLength));
 
     // A pair is never cut; the RTF grows with the text, not with the input.
     const RichText pairs = convertHtml(repeat(u"\U0001F600", 600001), kStyle);
-    ASSERT_EQ(pairs.text.size(), kMaxTextLength);
+    ASSERT_GE(pairs.text.size(), kMaxTextLength - 2);
+    ASSERT_LE(pairs.text.size(), kMaxTextLength);
     EXPECT_EQ(pairs.text.back(), u'\xDE00');
+    for (std::size_t i = 0; i < pairs.text.size(); ++i) {
+        if (pairs.text[i] == u'\r') {
+            ASSERT_TRUE(pairs.text[i - 1] == u'\xDE00' && pairs.text[i + 1] == u'\xD83D') << i;
+        }
+    }
     EXPECT_LT(pairs.rtf.size(), 10 * kMaxTextLength);
     const RichText breaks = convertHtml(u"a" + repeat(u"<br>", 2000000) + u"b", kStyle);
     EXPECT_EQ(breaks.text, u"a");
+}
+
+TEST(HtmlTextHostileInput, LongParagraphsAreCutAtSpaces) {
+    // Up to the limit a paragraph stays whole; a longer one becomes pieces cut where its spaces
+    // were, the first one as long as the limit allows and the rest shorter, with nothing lost.
+    std::u16string words;
+    while (words.size() < 200000)
+        words += u"abcdefg ";
+    words.pop_back();
+    const std::u16string whole = words.substr(0, kLongParagraphLength - 1); // ends in a letter
+    const RichText r = convertHtml(u"<p>" + whole + u"</p><p>" + words + u"</p>", kStyle);
+    const std::vector<std::size_t> lengths = paragraphLengths(r.text);
+    ASSERT_GT(lengths.size(), 200000 / (kSplitParagraphLength + 8));
+    EXPECT_EQ(lengths[0], whole.size());
+    EXPECT_EQ(lengths[1], 0u); // the empty line between the two paragraphs
+    EXPECT_GE(lengths[2], kLongParagraphLength);
+    EXPECT_LT(lengths[2], kLongParagraphLength + 8);
+    for (std::size_t i = 3; i + 1 < lengths.size(); ++i)
+        ASSERT_TRUE(lengths[i] >= kSplitParagraphLength && lengths[i] < kSplitParagraphLength + 8) << i;
+    std::u16string second = r.text.substr(whole.size() + 2);
+    std::replace(second.begin(), second.end(), u'\r', u' ');
+    EXPECT_TRUE(second == words) << "the pieces do not join to the paragraph";
+    // A list item's pieces: one marker, at the start.
+    const RichText item =
+        convertHtml(u"<ul><li>" + words.substr(0, 3 * kLongParagraphLength) + u"</li></ul>", kStyle);
+    EXPECT_EQ(item.text.rfind(u"\u2022"), 0u);
+    EXPECT_GT(paragraphLengths(item.text).size(), 2u);
 }
 
 TEST(HtmlTextHostileInput, HundredThousandNestedElements) {
