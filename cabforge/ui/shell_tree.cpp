@@ -140,15 +140,16 @@ void SetChildMarker(HTREEITEM item, int children) {
 
 HTREEITEM InsertItem(HTREEITEM parent, const std::wstring &name, std::unique_ptr<ShellTreeItem> record,
                      bool folder) {
-    const LPCITEMIDLIST absolute = record->absoluteId.get();
     TVINSERTSTRUCTW insert = {};
     insert.hParent = parent;
     insert.hInsertAfter = TVI_LAST;
     insert.item.mask =
         TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM | (folder ? TVIF_CHILDREN : 0);
     insert.item.pszText = const_cast<LPWSTR>(name.c_str());
-    insert.item.iImage = SmallIcon(absolute, 0);
-    insert.item.iSelectedImage = SmallIcon(absolute, SHGFI_OPENICON);
+    // The icons are asked for when the tree first draws the item (OnGetDisplayInfo): looking up
+    // the icons of a folder's every child at once takes most of the time of a large expansion.
+    insert.item.iImage = I_IMAGECALLBACK;
+    insert.item.iSelectedImage = I_IMAGECALLBACK;
     insert.item.cChildren = folder ? 1 : 0;
     insert.item.lParam = reinterpret_cast<LPARAM>(record.get());
     HTREEITEM item = TreeView_InsertItem(g_tree, &insert);
@@ -353,6 +354,20 @@ HWND CreateShellTree(HWND pane) {
     return nullptr;
 }
 
+// The small icon and the small open icon of an item, from its absolute id, kept by the tree
+// once asked for.
+void OnGetDisplayInfo(NMTVDISPINFOW *info) {
+    const ShellTreeItem *record = reinterpret_cast<const ShellTreeItem *>(info->item.lParam);
+    if (!record || !(info->item.mask & (TVIF_IMAGE | TVIF_SELECTEDIMAGE)))
+        return;
+    const LPCITEMIDLIST absolute = record->absoluteId.get();
+    if (info->item.mask & TVIF_IMAGE)
+        info->item.iImage = absolute ? SmallIcon(absolute, 0) : 0;
+    if (info->item.mask & TVIF_SELECTEDIMAGE)
+        info->item.iSelectedImage = absolute ? SmallIcon(absolute, SHGFI_OPENICON) : 0;
+    info->item.mask |= TVIF_DI_SETITEM;
+}
+
 LRESULT ShellTreeNotify(HWND pane, WPARAM wParam, LPARAM lParam) {
     const NMHDR *header = reinterpret_cast<const NMHDR *>(lParam);
     const NMTREEVIEWW *change = reinterpret_cast<const NMTREEVIEWW *>(lParam);
@@ -366,6 +381,9 @@ LRESULT ShellTreeNotify(HWND pane, WPARAM wParam, LPARAM lParam) {
     case TVN_ITEMEXPANDINGW:
         return OnItemExpanding(change);
     case TVN_SELCHANGEDW:
+        return 0;
+    case TVN_GETDISPINFOW:
+        OnGetDisplayInfo(reinterpret_cast<NMTVDISPINFOW *>(lParam));
         return 0;
     }
     return DefWindowProcW(pane, WM_NOTIFY, wParam, lParam);
