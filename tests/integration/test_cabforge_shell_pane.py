@@ -64,6 +64,7 @@ class Namespace(ShellPaneCase):
             top = self.fs('fsitem', '')
             listing = self.fs('fsexpand', self.base)
             computer = self.fs('fsexpand', 'My Computer')
+            linux_root = self.fs('fsexpand', '/')  # Z:\, the Linux root
             ses.finish(close=True)
         self.assertEqual(root['root']['text'], root['desktop'])
         self.assertTrue(root['root']['expanded'])
@@ -84,6 +85,9 @@ class Namespace(ShellPaneCase):
         self.assertEqual(buttons, {'Alpha': 1, 'beta': 1, '_under.txt': 0, 'A.txt': 0, 'arch.zip': 0, 'b.txt': 0,
                                    'pack.cab': 0})
         self.assertTrue(base.joinpath('.secret').exists())
+
+        # The Linux root expands like any folder and lists its folders.
+        self.assertTrue({'etc', 'usr'} <= set(self.names(linux_root)), self.names(linux_root))
 
         # The computer item: drive roots first, in path order.
         drives = [n for n in self.names(computer) if re.fullmatch(r'.*\([A-Z]:\)', n)]
