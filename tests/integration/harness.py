@@ -443,19 +443,22 @@ class Rule:
     steps run in this order: set_text {control id: text} (id 0: the window's own text),
     select_item {list-view id: row}, send [(control id, message, wParam, lParam)] (numbers
     only), post [(control id, message, wParam, lParam)] (into the program's queue, as keyboard
-    input arrives; id 0 the window, -1 its keyboard focus), press (button text with '&' ignored, or 'id:N'), close (WM_CLOSE), command (menu
-    command id). delay: ms the window must have been visible first (hostapp's default 100);
-    times: how many windows the rule fires for at most (default: every matching window, once
-    each). Several rules may fire on one window; they run in the order given."""
+    input arrives; id 0 the window, -1 its keyboard focus), press (button text with '&'
+    ignored, or 'id:N'), close (WM_CLOSE), command (menu command id). delay: ms the window
+    must have been visible first (hostapp's default 100); when_enabled: fire only while the
+    window is enabled (no modal window of its own over it); times: how many windows the rule
+    fires for at most (default: every matching window, once each). Several rules may fire on
+    one window; they run in the order given."""
 
     def __init__(self, caption, cls=None, press=None, close=False, command=None, delay=None,
-                 times=None, set_text=None, select_item=None, send=None, post=None):
+                 times=None, set_text=None, select_item=None, send=None, post=None, when_enabled=False):
         self.caption, self.cls, self.press = caption, cls, press
         self.close, self.command, self.delay, self.times = close, command, delay, times
         self.set_text = dict(set_text or {})
         self.select_item = dict(select_item or {})
         self.send = list(send or [])
         self.post = list(post or [])
+        self.when_enabled = when_enabled
 
     def args(self):
         a = ['--on', self.caption]
@@ -477,6 +480,8 @@ class Rule:
             a += ['--command', str(self.command)]
         if self.delay is not None:
             a += ['--delay', str(int(self.delay))]
+        if self.when_enabled:
+            a += ['--when-enabled']
         if self.times is not None:
             a += ['--times', str(int(self.times))]
         return a

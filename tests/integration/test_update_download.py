@@ -78,14 +78,17 @@ def box_texts(report):
     return out
 
 
-def update_rules(presses=1, close_after=9000, extra=()):
+def update_rules(presses=1, close_after=7000, extra=()):
     """Press Update (once, or twice four seconds apart), answer Yes and OK in the boxes, then close
     the main dialog when it is still there."""
     rules = [Rule(MAIN, cls=DIALOG, delay=2000 + 4000 * i, press='id:%d' % UPDATE) for i in range(presses)]
     rules += list(extra)
     rules += [Rule(BOX, cls=DIALOG, press='Yes'), Rule(BOX, cls=DIALOG, delay=300, press='OK')]
     if close_after:
-        rules.append(Rule(MAIN, cls=DIALOG, delay=close_after + 4000 * (presses - 1), press='Close'))
+        # Only once the flow has ended: the main dialog is disabled while a box or the progress
+        # window is up.
+        rules.append(Rule(MAIN, cls=DIALOG, delay=close_after + 4000 * (presses - 1), press='Close',
+                          when_enabled=True))
     return rules
 
 

@@ -20,6 +20,7 @@
 //     --send <id>:<msg>:<wParam>:<lParam>  ...send a message without pointers (id 0: window)
 //                       Steps run in command-line order, after the snapshot.
 //     --delay <ms>      ...act once the window has been visible this long (default 100)
+//     --when-enabled    ...and only while it is enabled (no modal window of its own over it)
 //     --times N         ...fire for at most N windows (default: every matching window)
 //                       Each firing records a snapshot of the window first.
 //   --snapshot-all      record every visible top-level window of the program once

@@ -20,7 +20,8 @@ void PrintUsage() {
         L"usage: hostapp.exe [--on <caption> [--class C] [--press <text>|id:N] [--close] [--command N]\n"
         L"                    [--set-text id=text] [--select-item id=n] [--send id:msg:wp:lp]\n"
         L"                    [--post id:msg:wp:lp (id -1: the window's keyboard focus)]\n"
-        L"                    [--delay ms] [--times N]]... [--snapshot-all] [--any-process]\n"
+        L"                    [--delay ms] [--when-enabled] [--times N]]... [--snapshot-all] "
+        L"[--any-process]\n"
         L"                    [--register <name>] [--raw <text>] [--cwd <dir>] [--timeout sec]\n"
         L"                    [--start-delay ms] [--linger ms] [--report file] -- <program> [args...]\n");
 }
@@ -171,6 +172,11 @@ bool ParseOptions(int argc, wchar_t **argv, Options &o, std::wstring &error) {
             if (!r || !needNumber(L"--delay", n))
                 return false;
             r->delayMs = static_cast<DWORD>(n);
+        } else if (a == L"--when-enabled") {
+            Rule *r = currentRule(L"--when-enabled");
+            if (!r)
+                return false;
+            r->whenEnabled = true;
         } else if (a == L"--times") {
             Rule *r = currentRule(L"--times");
             if (!r || !needNumber(L"--times", n))

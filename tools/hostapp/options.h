@@ -26,6 +26,7 @@ struct Rule {
     std::wstring windowClass;
     std::vector<Step> steps;
     DWORD delayMs = 100;
+    bool whenEnabled = false; // act only while the window is enabled (no modal window over it)
     int times = -1;
     int fired = 0;
 };

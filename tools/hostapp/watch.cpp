@@ -232,6 +232,8 @@ void ScanWindows(Options &o, DWORD childPid) {
                 continue;
             if (t - seen.firstVisibleMs < rule.delayMs)
                 continue;
+            if (rule.whenEnabled && !IsWindowEnabled(hwnd))
+                continue;
             seen.firedRules.insert(r);
             ++rule.fired;
             TakeSnapshot(hwnd, "rule", static_cast<int>(r), &rule);
