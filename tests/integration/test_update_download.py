@@ -8,7 +8,6 @@ leaves the main dialog disabled after a failure."""
 
 import hashlib
 import os
-import shutil
 import sys
 import unittest
 
@@ -92,14 +91,14 @@ def update_rules(presses=1, close_after=7000, extra=()):
     return rules
 
 
-class UpdateFlow(unittest.TestCase):
-    """One web server and one prefix (the trusted test root imported) for every case."""
+class SignedPrefixCase(unittest.TestCase):
+    """One web server and one prefix (the trusted test root imported) for every case of a class,
+    and the test update program in each of its signed and unsigned forms."""
 
     @classmethod
     def setUpClass(cls):
         cls.web = WebServer().__enter__()
-        keys = signing_keys()
-        cls.prefix = Prefix(server=cls.web, ca=keys.root_der('trusted')).__enter__()
+        cls.prefix = Prefix(server=cls.web, ca=signing_keys().root_der('trusted')).__enter__()
         cls.files = payload_variants(str(cls.prefix.root))
         cls.count = 0
 
@@ -107,6 +106,9 @@ class UpdateFlow(unittest.TestCase):
     def tearDownClass(cls):
         cls.prefix.__exit__(None, None, None)
         cls.web.__exit__(None, None, None)
+
+
+class UpdateFlow(SignedPrefixCase):
 
     def download_root(self, download_path=DOWNLOAD_PATH):
         return self.prefix.hostpath('C:\\ProgramData\\' + download_path)
