@@ -214,8 +214,16 @@ int Bar(int x) {
     PostMessageW(splitter, WM_MOUSEMOVE, MK_LBUTTON,
                  MAKELPARAM(static_cast<WORD>(static_cast<short>(x)), 10));
     PostMessageW(splitter, WM_LBUTTONUP, 0, MAKELPARAM(static_cast<WORD>(static_cast<short>(x)), 10));
-    // The builder handles the posted messages before it answers this one.
-    SendMessageW(splitter, WM_NULL, 0, 0);
+    // A sent message is answered before posted ones are handled, so a busy builder may answer
+    // before it has taken the drag: wait (at most 5 s) until the pane's width has moved.
+    for (int i = 0; i < 100; ++i) {
+        SendMessageW(splitter, WM_NULL, 0, 0);
+        RECT now = {};
+        GetWindowRect(GetDlgItem(splitter, kArchivePaneId), &now);
+        if (now.right - now.left != first.right - first.left)
+            break;
+        Sleep(50);
+    }
     return Layout();
 }
 
