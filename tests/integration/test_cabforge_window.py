@@ -447,7 +447,9 @@ class Commands(BuilderCase):
         s, proj = self.loaded({'a.txt': 'a', 'd\\b.txt': 'b', 'd\\c.txt': 'c', 'big.bin': os.urandom(30000000)})
         out = self.dir('out') + r'\made.cab'
         cancelled = self.dir('out') + r'\cancelled.cab'
-        rules = [save_dialog(out), Rule(CAPTION, cls=DIALOG, press='Cancel', delay=500, times=1),
+        # Cancel only a progress window that stays up for 2 s: the first, small archive is made
+        # sooner even on a busy machine, the 30 MB one takes several seconds.
+        rules = [save_dialog(out), Rule(CAPTION, cls=DIALOG, press='Cancel', delay=2000, times=1),
                  Rule(CAPTION, cls=DIALOG, press='OK'), save_dialog(cancelled, delay=4000)]
         with Session(self, ['/hwnd:{HWND}'], rules=rules) as ses:
             code, _ = self.probe('drop', 'root', s + r'\a.txt', s + r'\d')
