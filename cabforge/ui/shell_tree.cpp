@@ -96,15 +96,31 @@ std::wstring PathOf(LPCITEMIDLIST absolute) {
     return path;
 }
 
-bool DisplayName(IShellFolder *folder, LPCITEMIDLIST relative, std::wstring &name) {
+bool NameOf(IShellFolder *folder, LPCITEMIDLIST relative, SHGDNF form, std::wstring &name) {
     STRRET result = {};
-    if (FAILED(folder->GetDisplayNameOf(relative, SHGDN_NORMAL, &result)))
+    if (FAILED(folder->GetDisplayNameOf(relative, form, &result)))
         return false;
     wchar_t text[kPathChars] = {};
     if (FAILED(StrRetToBufW(&result, relative, text, kPathChars)))
         return false;
     name = text;
     return true;
+}
+
+bool DisplayName(IShellFolder *folder, LPCITEMIDLIST relative, std::wstring &name) {
+    return NameOf(folder, relative, SHGDN_NORMAL, name);
+}
+
+// The file-system path of a child of `folder`, asked of the folder already at hand. Asking with
+// the absolute id binds the parent folder again for every child, which costs time growing with
+// the folder's size (minutes for 10,000 files); the parsing name is the same path. Anything that
+// does not read as a drive or network path is asked the long way.
+std::wstring ChildPath(IShellFolder *folder, LPCITEMIDLIST relative, LPCITEMIDLIST absolute) {
+    std::wstring path;
+    if (NameOf(folder, relative, SHGDN_FORPARSING, path) && path.size() >= 3 &&
+        ((path[1] == L':' && path[2] == L'\\') || (path[0] == L'\\' && path[1] == L'\\' && path[2] != L'?')))
+        return path;
+    return PathOf(absolute);
 }
 
 int SmallIcon(LPCITEMIDLIST absolute, UINT extra) {
@@ -175,7 +191,7 @@ bool ClassifyChild(const ShellTreeItem &parent, ChildEntry &entry) {
         !entry.folder)
         return false;
     entry.absoluteId = JoinIds(parent.absoluteId.get(), relative);
-    entry.path = PathOf(entry.absoluteId.get());
+    entry.path = ChildPath(folder, relative, entry.absoluteId.get());
     entry.pathKnown = true;
     entry.isFolder = entry.path.empty() || shell_tree_rules::isDriveRoot(entry.path) ||
                      NamesFolderOrUnreadable(entry.path);
@@ -214,7 +230,9 @@ bool InsertChild(HTREEITEM parent, const ShellTreeItem &parentRecord, ChildEntry
     std::unique_ptr<ShellTreeItem> record(new ShellTreeItem());
     record->absoluteId = entry.absoluteId ? std::move(entry.absoluteId)
                                           : JoinIds(parentRecord.absoluteId.get(), entry.relativeId.get());
-    record->path = entry.pathKnown ? entry.path : PathOf(record->absoluteId.get());
+    record->path = entry.pathKnown ? entry.path
+                                   : ChildPath(parentRecord.folder.get(), entry.relativeId.get(),
+                                               record->absoluteId.get());
     record->folder = std::move(entry.folder);
     record->relativeId = std::move(entry.relativeId);
     return InsertItem(parent, entry.name, std::move(record), entry.isFolder) != nullptr;
