@@ -1,7 +1,8 @@
 """Benchmark, not a test: how long the archive builder's file-system pane takes to expand a folder
 of 10,000 files (until the window answers again), beside a plain IShellFolder pass over the same
-folder in another process: names only, and with the calls the pane makes per child (attributes,
-path, icons). The difference is the cost of our sorting and insertion. Prints, asserts nothing.
+folder in another process: names only, and with the calls the pane makes per child while it
+expands (attributes, absolute id, path; icons are asked for when an item is drawn). The difference
+is the cost of our sorting and insertion. Prints, asserts nothing.
 
     TB_BIN=build/windows xvfb-run -a python3 tests/integration/bench_shell_pane.py [files] [runs]
 """

@@ -185,7 +185,8 @@ int TimeExpand(HWND tree, const Remote &remote, HTREEITEM item) {
 }
 
 // One plain pass over a folder with IShellFolder in this process: names only, or with the calls
-// the pane makes per child (attributes, absolute id, path, both icons).
+// the pane makes per child while it expands (attributes, absolute id, the parsing name as its
+// path; the icons come later, when an item is drawn).
 double ListFolder(IShellFolder *folder, LPCITEMIDLIST absolute, bool full, int &count) {
     LARGE_INTEGER start = {};
     QueryPerformanceCounter(&start);
@@ -204,13 +205,10 @@ double ListFolder(IShellFolder *folder, LPCITEMIDLIST absolute, bool full, int &
             LPCITEMIDLIST ids[1] = {child};
             folder->GetAttributesOf(1, ids, &attributes);
             LPITEMIDLIST whole = ILCombine(absolute, child);
+            STRRET parsing = {};
             wchar_t path[MAX_PATH] = {};
-            SHGetPathFromIDListW(whole, path);
-            SHFILEINFOW info = {};
-            SHGetFileInfoW(reinterpret_cast<LPCWSTR>(whole), 0, &info, sizeof info,
-                           SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
-            SHGetFileInfoW(reinterpret_cast<LPCWSTR>(whole), 0, &info, sizeof info,
-                           SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_SMALLICON | SHGFI_OPENICON);
+            if (SUCCEEDED(folder->GetDisplayNameOf(child, SHGDN_FORPARSING, &parsing)))
+                StrRetToBufW(&parsing, child, path, MAX_PATH);
             CoTaskMemFree(whole);
         }
         CoTaskMemFree(child);
