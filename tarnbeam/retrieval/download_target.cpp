@@ -96,20 +96,20 @@ bool SameFile(HANDLE a, HANDLE b) {
 
 bool PlanDownloadTarget(const std::wstring &downloadPath, const std::wstring &fileName,
                         DownloadTarget &target) {
-    target.base = CommonAppDataFolder() + L'\\' + downloadPath;
+    target.root = CommonAppDataFolder();
+    target.base = target.root + L'\\' + downloadPath;
     target.folder = target.base + L'\\' + RandomFolderName();
     target.path = target.folder + L'\\' + fileName;
     if (!download::isPlainRelativePath(downloadPath) || !download::isPlainComponent(fileName)) {
         target.path = target.base + L'\\' + fileName;
         return false;
     }
-    return target.base.size() > downloadPath.size() + 1 && target.path.size() <= download::kMaxPathChars;
+    return !target.root.empty() && target.path.size() <= download::kMaxPathChars;
 }
 
 bool CreateDownloadFolder(DownloadTarget &target) {
     SHCreateDirectoryExW(nullptr, target.base.c_str(), nullptr);
-    const std::wstring common = CommonAppDataFolder();
-    if (common.empty() || !ChainIsPlainFolders(common, target.base.substr(common.size() + 1)))
+    if (!ChainIsPlainFolders(target.root, target.base.substr(target.root.size() + 1)))
         return false;
     const std::wstring fileName = target.path.substr(target.folder.size() + 1);
     for (int i = 0; i < kFolderNameTries; ++i) {

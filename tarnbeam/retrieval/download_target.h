@@ -11,7 +11,8 @@
 #include "tarnbeam/app/win_handles.h"
 
 struct DownloadTarget {
-    std::wstring base;   // common application data folder \ DownloadPath
+    std::wstring root;   // the common application data folder
+    std::wstring base;   // root \ DownloadPath
     std::wstring folder; // base \ a new name of this download
     std::wstring path;   // folder \ FileName
 };

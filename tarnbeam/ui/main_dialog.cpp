@@ -164,19 +164,13 @@ std::wstring CheckErrorText() {
 }
 
 void RenderSelectedRow(MainDialogState &s, HWND list) {
-    const int row =
-        static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+    const void *data = nullptr;
+    const int row = FirstSelectedRow(list, &data);
     if (row < 0)
         return;
     if (s.handler)
         s.handler->SetFocusReturnWindow(list);
-    LVITEMW item = {};
-    item.mask = LVIF_PARAM;
-    item.iItem = row;
-    if (!SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)) || !item.lParam)
-        return;
-    const void *data = reinterpret_cast<const void *>(item.lParam);
-    if (data == s.lastRendered)
+    if (!data || data == s.lastRendered)
         return;
     s.lastRendered = data;
     HWND update = GetDlgItem(s.dialog, IDC_UPDATE);

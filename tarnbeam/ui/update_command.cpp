@@ -1,6 +1,5 @@
 #include "tarnbeam/ui/update_command.h"
 
-#include <commctrl.h>
 #include <shellapi.h>
 
 #include "tarnbeam/app/config.h"
@@ -46,18 +45,9 @@ void ShowFailure(HWND dialog, UINT text, const std::wstring &detail = std::wstri
 
 // The update entry of the first selected row, or null when it is not one.
 const UpdateEntry *SelectedEntry(HWND dialog) {
-    HWND list = GetDlgItem(dialog, IDC_UPDATE_LIST);
-    const int row =
-        static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
-    if (row < 0)
-        return nullptr;
-    LVITEMW item = {};
-    item.mask = LVIF_PARAM;
-    item.iItem = row;
-    if (!SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)) || !item.lParam)
-        return nullptr;
-    const void *data = reinterpret_cast<const void *>(item.lParam);
-    if (*static_cast<const int *>(data) != kUpdateEntryKind)
+    const void *data = nullptr;
+    if (FirstSelectedRow(GetDlgItem(dialog, IDC_UPDATE_LIST), &data) < 0 || !data ||
+        *static_cast<const int *>(data) != kUpdateEntryKind)
         return nullptr;
     return static_cast<const UpdateEntry *>(data);
 }
@@ -127,46 +117,38 @@ bool Launch(HWND dialog, const DownloadTarget &target) {
     return ShellExecuteExW(&run) != FALSE;
 }
 
+// Ends a download that failed a check: the file and its folder go, then the message.
+bool Refuse(HWND dialog, KernelHandle &pin, const DownloadTarget &target, UINT message) {
+    pin.reset();
+    RemoveDownload(target);
+    ShowFailure(dialog, message);
+    return false;
+}
+
 // Everything after the transfer: the second digest through the pin, the signature, the name and
 // the start. Returns whether the program was started.
 bool CheckAndLaunch(HWND dialog, const UpdateEntry &entry, const DownloadTarget &target,
                     const std::wstring &written) {
-    if (!download::digestMatches(written, entry.fileMD5)) {
-        RemoveDownload(target);
-        ShowFailure(dialog, IDS_MD5_MISMATCH);
-        return false;
-    }
+    KernelHandle pin;
+    if (!download::digestMatches(written, entry.fileMD5))
+        return Refuse(dialog, pin, target, IDS_MD5_MISMATCH);
     // From here on the file is read through the pin only: what is hashed, verified and started
     // is one and the same file.
-    KernelHandle pin = PinDownloadFile(target);
-    if (!pin || !download::digestMatches(Md5OfFile(pin.get()), written)) {
-        pin.reset();
-        RemoveDownload(target);
-        ShowFailure(dialog, IDS_MD5_MISMATCH);
-        return false;
-    }
+    pin = PinDownloadFile(target);
+    if (!pin || !download::digestMatches(Md5OfFile(pin.get()), written))
+        return Refuse(dialog, pin, target, IDS_MD5_MISMATCH);
     Stage(L"pinned", target);
     switch (CheckUpdateSignature(dialog, target.path, pin.get())) {
     case SignatureCheck::kNoVerifier:
-        pin.reset();
-        RemoveDownload(target);
-        ShowFailure(dialog, IDS_NO_VERIFIER);
-        return false;
+        return Refuse(dialog, pin, target, IDS_NO_VERIFIER);
     case SignatureCheck::kRefused:
-        pin.reset();
-        RemoveDownload(target);
-        ShowFailure(dialog, IDS_BAD_SIGNATURE);
-        return false;
+        return Refuse(dialog, pin, target, IDS_BAD_SIGNATURE);
     case SignatureCheck::kTrusted:
         break;
     }
     Stage(L"verified", target);
-    if (!PathNamesPinnedFile(target, pin.get())) {
-        pin.reset();
-        RemoveDownload(target);
-        ShowFailure(dialog, IDS_BAD_SIGNATURE);
-        return false;
-    }
+    if (!PathNamesPinnedFile(target, pin.get()))
+        return Refuse(dialog, pin, target, IDS_BAD_SIGNATURE);
     const bool started = Launch(dialog, target);
     pin.reset();
     if (!started)

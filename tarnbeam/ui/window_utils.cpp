@@ -1,5 +1,7 @@
 #include "tarnbeam/ui/window_utils.h"
 
+#include <commctrl.h>
+
 #include <algorithm>
 
 namespace {
@@ -128,4 +130,18 @@ HWND ShowModelessDialog(UINT id, HWND owner, DLGPROC proc) {
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);
     return window;
+}
+
+int FirstSelectedRow(HWND list, const void **data) {
+    *data = nullptr;
+    const int row =
+        static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+    if (row < 0)
+        return row;
+    LVITEMW item = {};
+    item.mask = LVIF_PARAM;
+    item.iItem = row;
+    if (SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)))
+        *data = reinterpret_cast<const void *>(item.lParam);
+    return row;
 }

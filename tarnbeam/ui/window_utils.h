@@ -16,6 +16,10 @@ const OSVERSIONINFOW &SystemVersion();
 // or hidden) and keeps its top-left corner on the virtual screen.
 void CenterWindow(HWND window, HWND owner);
 
+// The first selected row of a list view, or -1 when none is selected; `data` receives that row's
+// item data (null when the row has none or cannot be read).
+int FirstSelectedRow(HWND list, const void **data);
+
 // Creates dialog `id` modeless over `owner` with `proc`, centres it over the owner, shows and
 // paints it at once; null when it cannot be created.
 HWND ShowModelessDialog(UINT id, HWND owner, DLGPROC proc);
