@@ -86,7 +86,7 @@ bool takeOption(const std::vector<std::string> &args, std::size_t &i, Options &o
     else if (takeValue(args, i, kOutput, value, error))
         o.output = value;
     else if (takeValue(args, i, kExclude, value, error)) {
-        if (value.empty())
+        if (error.empty() && value.empty())
             error = "an empty --exclude pattern matches nothing";
         o.exclusions.push_back(decodeName(value));
     } else if (takeValue(args, i, kCompression, value, error)) {

@@ -56,7 +56,7 @@ class DirectoryLister : public cfcmd::FolderLister {
                 }
                 break;
             }
-            entries.push_back({decodeName(entry->d_name), isFolder(dirfd(dir), entry->d_name)});
+            entries.push_back({decodeName(entry->d_name), isFolder(dirfd(dir), *entry)});
         }
         closedir(dir);
         std::sort(entries.begin(), entries.end(),
@@ -73,11 +73,17 @@ class DirectoryLister : public cfcmd::FolderLister {
         ino_t inode;
     };
 
-    bool isFolder(int dirFd, const char *name) const {
-        struct stat st;
-        if (fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+    // The listing's own type answers for most entries; the file's status is read only when it
+    // does not (an unknown type, or a link that is followed).
+    bool isFolder(int dirFd, const dirent &entry) const {
+        if (entry.d_type == DT_DIR)
+            return true;
+        if (entry.d_type == DT_REG || (entry.d_type == DT_LNK && !m_follow))
             return false;
-        if (S_ISLNK(st.st_mode) && m_follow && fstatat(dirFd, name, &st, 0) != 0)
+        struct stat st;
+        if (fstatat(dirFd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return false;
+        if (S_ISLNK(st.st_mode) && m_follow && fstatat(dirFd, entry.d_name, &st, 0) != 0)
             return false;
         return S_ISDIR(st.st_mode);
     }

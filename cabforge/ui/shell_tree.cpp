@@ -48,8 +48,7 @@ struct ChildEntry {
     SFGAOF attributes = 0;
     std::wstring name;
     bool named = false;
-    std::wstring path;
-    bool pathKnown = false;
+    std::wstring path; // with the absolute id, for entries classified as folders
     ComPtr<IShellFolder> folder;
     ItemIdListHandle absoluteId;
     // Looked up only when two folders come down to their type names.
@@ -192,7 +191,6 @@ bool ClassifyChild(const ShellTreeItem &parent, ChildEntry &entry) {
         return false;
     entry.absoluteId = JoinIds(parent.absoluteId.get(), relative);
     entry.path = ChildPath(folder, relative, entry.absoluteId.get());
-    entry.pathKnown = true;
     entry.isFolder = entry.path.empty() || shell_tree_rules::isDriveRoot(entry.path) ||
                      NamesFolderOrUnreadable(entry.path);
     if (!entry.isFolder) {
@@ -228,11 +226,13 @@ bool InsertChild(HTREEITEM parent, const ShellTreeItem &parentRecord, ChildEntry
     if (!entry.named)
         return true;
     std::unique_ptr<ShellTreeItem> record(new ShellTreeItem());
-    record->absoluteId = entry.absoluteId ? std::move(entry.absoluteId)
-                                          : JoinIds(parentRecord.absoluteId.get(), entry.relativeId.get());
-    record->path = entry.pathKnown ? entry.path
-                                   : ChildPath(parentRecord.folder.get(), entry.relativeId.get(),
-                                               record->absoluteId.get());
+    if (entry.absoluteId) {
+        record->absoluteId = std::move(entry.absoluteId);
+        record->path = std::move(entry.path);
+    } else {
+        record->absoluteId = JoinIds(parentRecord.absoluteId.get(), entry.relativeId.get());
+        record->path = ChildPath(parentRecord.folder.get(), entry.relativeId.get(), record->absoluteId.get());
+    }
     record->folder = std::move(entry.folder);
     record->relativeId = std::move(entry.relativeId);
     return InsertItem(parent, entry.name, std::move(record), entry.isFolder) != nullptr;

@@ -1,5 +1,7 @@
 #include "tests/cabforge/cab/crt_driver.h"
 
+#include "cabforge/core/cab/open_flags.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -42,30 +44,6 @@ Context *ctx(void *p) {
     return static_cast<Context *>(p);
 }
 
-int toCrtFlags(int oflag) {
-    int f = 0;
-    switch (oflag & 3) {
-    case cabw::kOpenWriteOnly:
-        f = O_WRONLY;
-        break;
-    case cabw::kOpenReadWrite:
-        f = O_RDWR;
-        break;
-    default:
-        f = O_RDONLY;
-        break;
-    }
-    if (oflag & cabw::kOpenCreate)
-        f |= O_CREAT;
-    if (oflag & cabw::kOpenTruncate)
-        f |= O_TRUNC;
-    if (oflag & cabw::kOpenExclusive)
-        f |= O_EXCL;
-    if (oflag & cabw::kOpenBinary)
-        f |= O_BINARY;
-    return f;
-}
-
 void *cbAlloc(std::size_t size, void *) {
     return std::calloc(1, size ? size : 1);
 }
@@ -79,7 +57,7 @@ std::intptr_t cbOpen(const char *name, int oflag, int pmode, int *err, void *c) 
         mode |= S_IREAD;
     if (pmode & cabw::kPermWrite)
         mode |= S_IWRITE;
-    const int fd = TB_OPEN(name, toCrtFlags(oflag), mode);
+    const int fd = TB_OPEN(name, cabw::toCrtOpenFlags(oflag), mode);
     if (fd == -1) {
         *err = errno;
         return -1;
