@@ -401,8 +401,10 @@ class Commands(BuilderCase):
 
     def test_del_removes_the_subtree_and_exit_asks(self):
         s, proj = self.loaded()
+        # No waits 1.5 s, so that on a busy machine it cannot reach the first question, which
+        # Yes answers at once.
         rules = [Rule(CAPTION, cls=DIALOG, press='Yes', times=1), Rule('Save As', cls=DIALOG, press='Cancel'),
-                 Rule(CAPTION, cls=DIALOG, press='No')]
+                 Rule(CAPTION, cls=DIALOG, press='No', delay=1500)]
         with Session(self, [proj + r'\p.pkp'], rules=rules, answer_no=False) as ses:
             self.probe('select', 2)
             self.probe('key', VK_DELETE)  # the accelerator, taken by the builder's message loop
