@@ -37,6 +37,7 @@ enum VersionCheckCode {
     kCheckNoHostName = 106,
     kCheckHostTooShort = 107,
     kCheckUntrustedHost = 108,
+    kCheckVersionInfoSignature = 109, // the document's signature is missing, invalid or not the publisher's
     kCheckLocalIdMissing = 201,
     kCheckLocalNameMissing = 202,
     kCheckLocalModuleMissing = 203,

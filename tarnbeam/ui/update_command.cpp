@@ -10,6 +10,7 @@
 #include "tarnbeam/retrieval/md5_digest.h"
 #include "tarnbeam/retrieval/portable/download_rules.h"
 #include "tarnbeam/retrieval/signature_check.h"
+#include "tarnbeam/retrieval/trust_settings.h"
 #include "tarnbeam/retrieval/trusted_host.h"
 #include "tarnbeam/retrieval/url_transfer.h"
 #include "tarnbeam/retrieval/version_check.h"
@@ -95,7 +96,8 @@ bool Transfer(HWND dialog, const UpdateEntry &entry, const DownloadTarget &targe
     const std::wstring userAgent = LoadResourceString(IDS_USER_AGENT);
     const wchar_t *user = g_config.UpdaterLoginUser.empty() ? nullptr : g_config.UpdaterLoginUser.c_str();
     const wchar_t *password = g_config.UpdaterLoginPass.empty() ? nullptr : g_config.UpdaterLoginPass.c_str();
-    const bool ok = UrlTransfer(userAgent.c_str(), entry.fileUrl.c_str(), user, password, DownloadSink, &d);
+    const bool ok = UrlTransfer(userAgent.c_str(), entry.fileUrl.c_str(), user, password, DownloadSink, &d,
+                                RulesFor(Fetched::kUpdateProgram));
     EnableWindow(dialog, TRUE);
     if (d.progress)
         DestroyWindow(d.progress);
