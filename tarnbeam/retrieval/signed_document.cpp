@@ -41,7 +41,8 @@ bool MessageParam(HCRYPTMSG message, DWORD type, std::vector<BYTE> &value) {
 // that digest must be the one of these bytes (some verifiers check only the signature over the
 // attributes). Without signed attributes the signature covers the content itself.
 bool DigestAttributeMatches(const BYTE *blob, DWORD blobSize, const std::string &document) {
-    CryptMessageHandle message(CryptMsgOpenToDecode(kMessageEncoding, CMSG_DETACHED_FLAG, 0, 0, nullptr, nullptr));
+    CryptMessageHandle message(
+        CryptMsgOpenToDecode(kMessageEncoding, CMSG_DETACHED_FLAG, 0, 0, nullptr, nullptr));
     std::vector<BYTE> computed, attributes;
     if (!message || !CryptMsgUpdate(message.get(), blob, blobSize, TRUE) ||
         !CryptMsgUpdate(message.get(), reinterpret_cast<const BYTE *>(document.data()),
@@ -57,14 +58,16 @@ bool DigestAttributeMatches(const BYTE *blob, DWORD blobSize, const std::string 
             continue;
         DWORD size = 0;
         const CRYPT_ATTR_BLOB &value = attribute.rgValue[0];
-        if (!CryptDecodeObject(kMessageEncoding, X509_OCTET_STRING, value.pbData, value.cbData, 0, nullptr, &size))
-            return false;
-        std::vector<BYTE> decoded(size);
-        if (!CryptDecodeObject(kMessageEncoding, X509_OCTET_STRING, value.pbData, value.cbData, 0, decoded.data(),
+        if (!CryptDecodeObject(kMessageEncoding, X509_OCTET_STRING, value.pbData, value.cbData, 0, nullptr,
                                &size))
             return false;
+        std::vector<BYTE> decoded(size);
+        if (!CryptDecodeObject(kMessageEncoding, X509_OCTET_STRING, value.pbData, value.cbData, 0,
+                               decoded.data(), &size))
+            return false;
         const CRYPT_DATA_BLOB *digest = reinterpret_cast<const CRYPT_DATA_BLOB *>(decoded.data());
-        return digest->cbData == computed.size() && std::memcmp(digest->pbData, computed.data(), computed.size()) == 0;
+        return digest->cbData == computed.size() &&
+               std::memcmp(digest->pbData, computed.data(), computed.size()) == 0;
     }
     return false; // signed attributes without the content's digest
 }
@@ -84,7 +87,8 @@ bool VersionInfoSignatureValid(const std::wstring &url, const std::string &docum
     const BYTE *content[] = {reinterpret_cast<const BYTE *>(document.data())};
     DWORD contentSize[] = {static_cast<DWORD>(document.size())};
     CertContextHandle signer;
-    if (!CryptVerifyDetachedMessageSignature(&para, 0, blob, blobSize, 1, content, contentSize, signer.put()) ||
+    if (!CryptVerifyDetachedMessageSignature(&para, 0, blob, blobSize, 1, content, contentSize,
+                                             signer.put()) ||
         !signer || !DigestAttributeMatches(blob, blobSize, document))
         return false;
     CertStoreHandle carried(CryptGetMessageCertificates(kMessageEncoding, 0, 0, blob, blobSize));

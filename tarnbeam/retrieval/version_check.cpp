@@ -198,8 +198,10 @@ bool RunVersionCheck(UpdateEntryList &entries, int &code) {
         return Fail(code, kCheckNoMatchingComponent);
 
     UpdateEntry entry;
-    entry.newer = IsNewer(ToUnsigned(fields[kMajor]), ToUnsigned(fields[kMinor]), ToUnsigned(fields[kBuild]),
-                          installed);
+    entry.offeredMajor = ToUnsigned(fields[kMajor]);
+    entry.offeredMinor = ToUnsigned(fields[kMinor]);
+    entry.offeredBuild = ToUnsigned(fields[kBuild]);
+    entry.newer = IsNewer(entry.offeredMajor, entry.offeredMinor, entry.offeredBuild, installed);
     entry.componentName = localName;
     entry.installedVersion = installedText;
     entry.versionString = fields[kVersionString];

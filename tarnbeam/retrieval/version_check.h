@@ -20,6 +20,10 @@ struct UpdateEntry {
     std::wstring fileMD5;
     std::wstring description;
     SYSTEMTIME releaseDate{}; // local time; all zero when the Date text did not parse
+    // The offered version as numbers (VersionMajor, VersionMinor, VersionBuild).
+    unsigned offeredMajor = 0;
+    unsigned offeredMinor = 0;
+    unsigned offeredBuild = 0;
 };
 
 using UpdateEntryList = std::vector<UpdateEntry>;

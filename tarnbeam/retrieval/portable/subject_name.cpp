@@ -87,9 +87,9 @@ bool parseSubject(const std::wstring &input, DistinguishedName &name) {
     std::wstring text = Trimmed(input);
     for (const wchar_t *prefix : {L"subject=", L"subject:"}) {
         const std::wstring p(prefix);
-        if (text.size() >= p.size() &&
-            std::equal(p.begin(), p.end(), text.begin(),
-                       [](wchar_t a, wchar_t b) { return std::towlower(a) == std::towlower(b); })) {
+        if (text.size() >= p.size() && std::equal(p.begin(), p.end(), text.begin(), [](wchar_t a, wchar_t b) {
+                return std::towlower(a) == std::towlower(b);
+            })) {
             text = Trimmed(text.substr(p.size()));
             break;
         }
@@ -101,8 +101,8 @@ bool parseSubject(const std::wstring &input, DistinguishedName &name) {
             return false;
         NameAttribute attribute;
         attribute.type = Trimmed(text.substr(i, equals - i));
-        if (attribute.type.empty() ||
-            std::any_of(attribute.type.begin(), attribute.type.end(), [](wchar_t c) { return IsSeparator(c); }))
+        if (attribute.type.empty() || std::any_of(attribute.type.begin(), attribute.type.end(),
+                                                  [](wchar_t c) { return IsSeparator(c); }))
             return false;
         i = equals + 1;
         if (!ReadValue(text, i, attribute.value))
@@ -120,7 +120,8 @@ bool sameSubject(const DistinguishedName &a, const DistinguishedName &b) {
     const auto same = [](const NameAttribute &x, const NameAttribute &y) {
         return x.value == y.value && CanonicalType(x.type) == CanonicalType(y.type);
     };
-    return std::equal(a.begin(), a.end(), b.begin(), same) || std::equal(a.begin(), a.end(), b.rbegin(), same);
+    return std::equal(a.begin(), a.end(), b.begin(), same) ||
+           std::equal(a.begin(), a.end(), b.rbegin(), same);
 }
 
 } // namespace publisher

@@ -12,7 +12,8 @@ using publisher::sameSubject;
 namespace {
 
 // The certificate's subject in its own order, as the platform decodes it.
-const DistinguishedName kMaker = {{L"C", L"JP"}, {L"S", L"Tokyo"}, {L"O", L"Ondrel Co., Ltd."}, {L"CN", L"Ondrel Update"}};
+const DistinguishedName kMaker = {
+    {L"C", L"JP"}, {L"S", L"Tokyo"}, {L"O", L"Ondrel Co., Ltd."}, {L"CN", L"Ondrel Update"}};
 
 bool Matches(const wchar_t *text, const DistinguishedName &actual = kMaker) {
     DistinguishedName required;
@@ -29,12 +30,12 @@ TEST(SubjectName, BothToolsFormsMatchTheWholeSubject) {
 }
 
 TEST(SubjectName, AnotherSubjectDoesNotMatch) {
-    EXPECT_FALSE(Matches(L"CN=Ondrel Update"));                                           // common name only
-    EXPECT_FALSE(Matches(L"CN=Ondrel Update, O=Someone Else, S=Tokyo, C=JP"));            // other organisation
-    EXPECT_FALSE(Matches(L"CN=ondrel update, O=\"Ondrel Co., Ltd.\", S=Tokyo, C=JP"));    // values are exact
-    EXPECT_FALSE(Matches(L"C=JP, CN=Ondrel Update, O=\"Ondrel Co., Ltd.\", S=Tokyo"));    // order
+    EXPECT_FALSE(Matches(L"CN=Ondrel Update"));                                        // common name only
+    EXPECT_FALSE(Matches(L"CN=Ondrel Update, O=Someone Else, S=Tokyo, C=JP"));         // other organisation
+    EXPECT_FALSE(Matches(L"CN=ondrel update, O=\"Ondrel Co., Ltd.\", S=Tokyo, C=JP")); // values are exact
+    EXPECT_FALSE(Matches(L"C=JP, CN=Ondrel Update, O=\"Ondrel Co., Ltd.\", S=Tokyo")); // order
     EXPECT_FALSE(Matches(L"CN=Ondrel Update, OU=x, O=\"Ondrel Co., Ltd.\", S=Tokyo, C=JP")); // one more
-    EXPECT_FALSE(Matches(L"CN=Ondrel Update, O=Ondrel Co., Ltd., S=Tokyo, C=JP"));        // unescaped comma
+    EXPECT_FALSE(Matches(L"CN=Ondrel Update, O=Ondrel Co., Ltd., S=Tokyo, C=JP")); // unescaped comma
 }
 
 TEST(SubjectName, MalformedTextIsNoSubject) {

