@@ -9,8 +9,8 @@ namespace {
 
 // Rights that let their holder change what the folder holds or who may: the generic ones and
 // the file-specific ones they stand for.
-const ACCESS_MASK kChangingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
-                                    WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED;
+const ACCESS_MASK kChangingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE |
+                                    WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED;
 const wchar_t kTrustedInstallerSid[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 
 bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
@@ -71,7 +71,8 @@ std::vector<BYTE> CurrentUserSid() {
 bool DescriptorIsPrivate(PSECURITY_DESCRIPTOR descriptor, PSID user) {
     PSID owner = nullptr;
     BOOL defaulted = FALSE;
-    if (!descriptor || !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !IsTrustedAccount(owner, user))
+    if (!descriptor || !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) ||
+        !IsTrustedAccount(owner, user))
         return false;
     BOOL present = FALSE;
     PACL dacl = nullptr;
@@ -92,11 +93,13 @@ bool DescriptorIsPrivate(PSECURITY_DESCRIPTOR descriptor, PSID user) {
 
 bool FolderIsPrivate(const std::wstring &path, PSID user) {
     KernelHandle folder(CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    nullptr));
     BY_HANDLE_FILE_INFORMATION info = {};
     if (!folder || !GetFileInformationByHandle(folder.get(), &info) ||
-        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return false;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (GetSecurityInfo(folder.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
@@ -111,9 +114,11 @@ DWORD CreatePrivateFolder(const std::wstring &path, PSID user) {
     if (!user || !ConvertSidToStringSidW(user, &userText))
         return ERROR_INVALID_SID;
     LocalMemory ownedText(userText);
-    const std::wstring sddl = std::wstring(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;") + userText + L")";
+    const std::wstring sddl =
+        std::wstring(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;") + userText + L")";
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
+                                                              nullptr))
         return GetLastError();
     LocalMemory owned(descriptor);
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};

@@ -103,7 +103,8 @@ bool readLayout(const ImageSource &s, PeLayout &pe) {
     std::uint16_t magic = 0;
     std::uint32_t peOffset = 0, signature = 0;
     if (s.size < kDosHeaderBytes || !readU16(s, 0, magic) || magic != kDosMagic ||
-        !readU32(s, kPeOffsetField, peOffset) || !readU32(s, peOffset, signature) || signature != kPeSignature)
+        !readU32(s, kPeOffsetField, peOffset) || !readU32(s, peOffset, signature) ||
+        signature != kPeSignature)
         return false;
     pe.peOffset = peOffset;
     const std::uint64_t fileHeader = pe.peOffset + kFileHeaderAt;
@@ -111,7 +112,8 @@ bool readLayout(const ImageSource &s, PeLayout &pe) {
     std::uint16_t optionalSize = 0, optionalMagic = 0;
     if (!readU16(s, fileHeader + kSectionCountField, pe.sectionCount) ||
         !readU16(s, fileHeader + kOptionalSizeField, optionalSize) ||
-        !readU16(s, fileHeader + kCharacteristicsField, pe.characteristics) || !readU16(s, optional, optionalMagic))
+        !readU16(s, fileHeader + kCharacteristicsField, pe.characteristics) ||
+        !readU16(s, optional, optionalMagic))
         return false;
     std::uint64_t countField = 0, directories = 0;
     if (optionalMagic == kMagicPe32) {
@@ -126,7 +128,8 @@ bool readLayout(const ImageSource &s, PeLayout &pe) {
     if (!readU32(s, optional + countField, pe.directoryCount))
         return false;
     // Only the directories that fit the optional header count.
-    const std::uint64_t fitting = optionalSize > directories ? (optionalSize - directories) / kDirectoryBytes : 0;
+    const std::uint64_t fitting =
+        optionalSize > directories ? (optionalSize - directories) / kDirectoryBytes : 0;
     pe.directoryCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(pe.directoryCount, fitting));
     pe.directories = optional + directories;
     pe.sections = optional + optionalSize;
@@ -152,7 +155,8 @@ bool certificateTableIsClean(const ImageSource &s, const PeLayout &pe) {
     if (offset > s.size || tableSize > s.size - offset || tableSize < kCertificateHeaderBytes)
         return false;
     unsigned char header[kCertificateHeaderBytes + 2 + kDerMaxLengthBytes] = {};
-    const std::size_t headerBytes = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof header, tableSize));
+    const std::size_t headerBytes =
+        static_cast<std::size_t>(std::min<std::uint64_t>(sizeof header, tableSize));
     if (!readAt(s, offset, header, headerBytes))
         return false;
     const std::uint32_t entryLength = u32(header);

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-using download::ImageSource;
 using download::imageMatchesKind;
+using download::ImageSource;
 using download::ProductVersion;
 using download::ProgramKind;
 using download::programKind;
@@ -33,14 +33,15 @@ void Put32(Bytes &b, std::size_t at, unsigned v) {
 // (product version 4.6.1.7), and, when `signature` is not empty, a certificate table at the end
 // with one entry holding `signature` followed by `tail`.
 const std::size_t kSection = 0x200;
-Bytes Image(const Bytes &signature = Bytes(), const Bytes &tail = Bytes(), unsigned characteristics = 0x0022) {
+Bytes Image(const Bytes &signature = Bytes(), const Bytes &tail = Bytes(),
+            unsigned characteristics = 0x0022) {
     Bytes b(kSection + 0x100, 0);
     b[0] = 'M';
     b[1] = 'Z';
     const std::size_t pe = 0x80, optional = pe + 24;
     Put32(b, 0x3C, pe);
     std::memcpy(&b[pe], "PE\0\0", 4);
-    Put16(b, pe + 4 + 2, 1);          // one section
+    Put16(b, pe + 4 + 2, 1);             // one section
     Put16(b, pe + 4 + 16, 112 + 16 * 8); // optional header with 16 directories
     Put16(b, pe + 4 + 18, characteristics);
     Put16(b, optional, 0x20B);

@@ -19,8 +19,8 @@ const wchar_t kOtherUser[] = L"S-1-5-21-1111-2222-3333-1002";
 bool Private(const std::wstring &sddl) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     PSID user = nullptr;
-    EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
-                                                                     nullptr))
+    EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                     &descriptor, nullptr))
         << sddl;
     EXPECT_TRUE(ConvertStringSidToSidW(kUser, &user));
     LocalMemory ownedDescriptor(descriptor), ownedUser(user);
@@ -37,7 +37,8 @@ const std::wstring kProtected =
 } // namespace
 
 TEST(FolderSecurity, OwnedByTheSystemTheAdministratorsOrThisUserAndChangedByNobodyElse) {
-    for (const wchar_t *owner : {L"SY", L"BA", kUser, L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"})
+    for (const wchar_t *owner :
+         {L"SY", L"BA", kUser, L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"})
         EXPECT_TRUE(Private(Owner(owner) + kProtected)) << owner;
     // Reading is anybody's; what only children inherit, or what is denied, changes nothing here.
     EXPECT_TRUE(Private(L"O:BAD:(A;;FA;;;SY)(A;;FR;;;BU)(A;OICIIO;FA;;;CO)(D;;FA;;;WD)(A;;0x1200a9;;;WD)"));
