@@ -283,9 +283,20 @@ def project_over(folder_win, folder_host):
             '</PakkitCompressorProject>' % entries(folder_host, folder_win))
 
 
+# The window's stored placement and pane width: a window of a useful size for its pictures.
+BUILDER_LAYOUT = [(r'HKCU\Software\Ondrel\Pakkit 6\Compressor', 'PaneWidth', 'REG_DWORD', 330)] + [
+    (r'HKCU\Software\Ondrel\Pakkit 6\Compressor\Window', name, 'REG_DWORD', value)
+    for name, value in (('ShowCmd', 1), ('NormalPositionL', 60), ('NormalPositionT', 40), ('NormalPositionR', 760),
+                        ('NormalPositionB', 500))]
+WM_KEYDOWN, VK_DOWN, VK_RIGHT = 0x100, 0x28, 0x27
+KEYBOARD_FOCUS = -1
+# Down to the Docs folder of the tree, and open it.
+OPEN_DOCS = [(KEYBOARD_FOCUS, WM_KEYDOWN, VK_DOWN, 0), (KEYBOARD_FOCUS, WM_KEYDOWN, VK_RIGHT, 0)]
+
+
 def archive_builder(summary):
     print('== Archive builder (cabforge.exe)')
-    with Prefix() as p:
+    with Prefix(reg=BUILDER_LAYOUT) as p:
         src = p.path / 'drive_c' / 'demo'
         shutil.copytree(str(DEMO / 'cabforge'), str(src))
         (src / 'demo.pkp').write_text(project_over('C:\\demo', src), encoding='utf-8')
@@ -293,7 +304,8 @@ def archive_builder(summary):
         out.mkdir()
         with Step('the archive builder window: the project, then Create as...'):
             cab = out / 'demo.cab'
-            rules = [Rule(BUILDER, cls='cabforge_class', delay=3000, times=1, command=CREATE_AS),
+            rules = [Rule(BUILDER, cls='cabforge_class', delay=1000, times=1, post=OPEN_DOCS),
+                     Rule(BUILDER, cls='cabforge_class', delay=3000, times=1, command=CREATE_AS),
                      Rule('Save As', cls=DIALOG, delay=1000, times=1, set_text={FILE_NAME_BOX: r'C:\out\demo.cab'},
                           press='Save'),
                      Rule(BUILDER, cls='cabforge_class', delay=7000, times=1, close=True),
@@ -312,8 +324,9 @@ def archive_builder(summary):
             summary.append('an archive of %d files assembled in the archive builder\'s window, written and listed'
                            % len(names))
         with Step('the archive builder window in Japanese'):
-            rules = [Rule(BUILDER, cls='cabforge_class', delay=3000, times=1, close=True), Rule(BUILDER, cls=DIALOG,
-                                                                                               press='No')]
+            rules = [Rule(BUILDER, cls='cabforge_class', delay=1000, times=1, post=OPEN_DOCS),
+                     Rule(BUILDER, cls='cabforge_class', delay=3000, times=1, close=True),
+                     Rule(BUILDER, cls=DIALOG, press='No')]
             _, shots_ja = take_pictures([WindowPicture(BUILDER, 'demo_cabforge_ja.png', at=2.0)], lambda: p.run_host(
                 'cabforge', [r'C:\demo\demo.pkp'], rules=rules, timeout=60, locale='ja'))
             shots += shots_ja
@@ -330,7 +343,7 @@ def update_readme_pictures(shots):
     README_PICTURES.mkdir(parents=True, exist_ok=True)
     by_name = {s.name: s for s in shots}
     for picture, name in README_CHOICE:
-        subprocess.run(['convert', str(by_name[picture]), '-strip', '-colors', '64',
+        subprocess.run(['convert', str(by_name[picture]), '-strip', '+dither', '-colors', '128',
                         '-define', 'png:compression-level=9', str(README_PICTURES / name)], check=True)
         print('  README picture: %s' % (README_PICTURES / name))
 
