@@ -110,8 +110,8 @@ int wmain(int argc, wchar_t **argv) {
             Sleep(5);
         }
         char line[160];
-        std::snprintf(line, sizeof line, "%ls write=%d replace=%d rename=%d delete=%d folder=%d\n", stage, write,
-                      replace, rename, remove, moveFolder);
+        std::snprintf(line, sizeof line, "%ls write=%d replace=%d rename=%d delete=%d folder=%d\n", stage,
+                      write, replace, rename, remove, moveFolder);
         Append(log, line);
         Touch(folder + L"\\" + stage + L".go");
     }
