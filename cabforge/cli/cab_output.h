@@ -12,7 +12,8 @@ namespace cfcli {
 
 struct OutputSettings {
     Compression compression = Compression::Lzx;
-    bool showProgress = false; // a progress line on standard error
+    bool showProgress = false;   // a progress line on standard error
+    bool followSymlinks = false; // sources may be opened through a symbolic link
 };
 
 // Writes `output` from `files`. False with a one-line `message` naming the path at fault; nothing

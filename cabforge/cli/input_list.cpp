@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "cabforge/cli/native_names.h"
+#include "cabforge/core/cab/archive_names.h"
 #include "cabforge/core/cab/cab_writer.h"
 #include "cabforge/core/cmdline/command_line.h"
 #include "cabforge/core/cmdline/pack_rules.h"
@@ -161,6 +162,10 @@ class InputChecker {
             return fail(c.source, "its name in the cabinet, " + file.name + ", is " +
                                       std::to_string(file.name.size()) + " bytes, more than the " +
                                       std::to_string(cabw::kMaxNameBytes) + " a cabinet allows");
+        const cabw::NameProblem problem = cabw::nameProblem(file.name);
+        if (problem != cabw::NameProblem::None)
+            return fail(c.source, "its name in the cabinet, " + file.name +
+                                      ", is not a safe name: " + cabw::describeNameProblem(problem));
         struct stat st;
         if (!statSource(c.source, st))
             return false;
@@ -176,6 +181,8 @@ class InputChecker {
         file.size = static_cast<std::uint64_t>(st.st_size);
         file.modified = st.st_mtime;
         file.readOnly = (st.st_mode & kAnyWrite) == 0;
+        file.device = static_cast<std::uint64_t>(st.st_dev);
+        file.inode = static_cast<std::uint64_t>(st.st_ino);
         m_total += file.size;
         m_files.push_back(file);
         return true;

@@ -42,6 +42,7 @@ int main(int argc, char **argv) {
     cfcli::OutputSettings settings;
     settings.compression = options.compression;
     settings.showProgress = !options.quiet && isatty(STDERR_FILENO);
+    settings.followSymlinks = options.followSymlinks;
     if (!cfcli::writeCabinet(options.output, files, settings, message))
         return report(message, kExitFailed);
     return kExitOk;

@@ -414,6 +414,54 @@ class BadInput(CliCase):
                                    out, reason='same name')
         self.assertIn(str(self.work / 'f1' / 'same.txt'), message)
 
+    def test_names_that_are_not_safe_in_a_cabinet(self):
+        out = self.work / 'out.cab'
+        for name in ('C:', 'a:b', 'CON.txt', 'x.', 'nul', 'trail ', 'tab\tname', 'C:/inside.txt'):
+            with self.subTest(name=name):
+                make_tree(self.work / 'd', {'ok.txt': 'ok', name: 'unsafe'})
+                culprit = self.work / 'd' / name
+                self.assertFails(['-o', out, self.work / 'd'], culprit, out, reason='is not a safe name')
+                subprocess.run(['rm', '-rf', str(self.work / 'd')], check=True)
+
+    def test_sources_replaced_during_the_build(self):
+        noise = random.Random(8).randbytes(8000000)
+        out = self.work / 'out.cab'
+        for replacement in ('file', 'link'):
+            with self.subTest(replacement=replacement):
+                make_tree(self.work / 'd', {'big.bin': noise, 'later.txt': 'later'})
+                make_tree(self.work, {'other.txt': 'other'})
+                later = self.work / 'd' / 'later.txt'
+                proc = self.stopped_while_reading(self.work / 'd' / 'big.bin', '-o', out, self.work / 'd')
+                if replacement == 'file':
+                    make_tree(self.work, {'new.txt': 'later'})  # the same bytes, another file
+                    os.replace(self.work / 'new.txt', later)
+                else:
+                    later.unlink()
+                    os.symlink(self.work / 'other.txt', later)
+                code, err = self.finish(proc)
+                self.assertEqual(code, FAILED)
+                self.assertEqual(err, ('cabforge-cli: %s: is no longer the file that was listed (replaced while '
+                                       'the cabinet was being written)\n' % later).encode())
+                self.assertFalse(out.exists())
+                self.assertNoLeftovers(self.work)
+                subprocess.run(['rm', '-rf', str(self.work / 'd')], check=True)
+
+    def test_cabinet_is_written_through_the_descriptor_it_was_made_with(self):
+        make_tree(self.work / 'd', {'big.bin': random.Random(6).randbytes(8000000)})
+        victim = self.work / 'victim.txt'
+        victim.write_bytes(b'must stay')
+        out = self.work / 'out' / 'out.cab'
+        out.parent.mkdir()
+        proc = self.stopped_while_reading(self.work / 'd' / 'big.bin', '-o', out, self.work / 'd')
+        (temp,) = out.parent.iterdir()
+        temp.unlink()
+        os.symlink(victim, temp)
+        code, err = self.finish(proc)
+        self.assertEqual(code, FAILED)
+        self.assertIn(b'was replaced while it was being written', err)
+        self.assertEqual(victim.read_bytes(), b'must stay')
+        self.assertFalse(out.exists())
+
     def test_more_than_65535_files(self):
         many = self.work / 'many'
         many.mkdir()

@@ -5,6 +5,7 @@
 // written last, so an interrupted cabinet never looks like a cabinet.
 #include "cabforge/core/cab/cab_writer.h"
 
+#include "cabforge/core/cab/archive_names.h"
 #include "cabforge/core/cab/cab_format.h"
 #include "cabforge/core/cab/mszip.h"
 
@@ -184,19 +185,6 @@ bool parseCompressionType(std::uint16_t type, Method *method, unsigned *windowBi
     return false;
 }
 
-int encoderLevel(int lzxLevel) {
-    switch (lzxLevel) {
-    case kLzxLevelFast:
-        return 0;
-    case kLzxLevelNormal:
-        return 1;
-    case kLzxLevelBest:
-        return 2;
-    default:
-        return lzx::EncoderOptions().level;
-    }
-}
-
 // ---- Spill files ----
 
 bool spillOpen(Writer *w, SpillFile *f) {
@@ -364,7 +352,7 @@ bool openFolder(Writer *w, std::uint16_t type, Method method, unsigned windowBit
     } else if (method == Method::Lzx) {
         lzx::EncoderOptions options;
         options.windowBits = windowBits;
-        options.level = encoderLevel(w->params.lzxLevel);
+        options.level = w->params.lzxLevel;
         options.e8Translation = !w->params.lzxNoE8;
         w->lzx = lzx::createEncoder(options);
         if (!w->lzx)
@@ -525,7 +513,8 @@ Handle create(ErrorRecord *error, const Callbacks &callbacks, const CabinetParam
         return nullptr;
     }
     if (params.reserveHeader > kMaxHeaderReserve || params.reserveFolder > kMaxFolderReserve ||
-        params.reserveData > kMaxDataReserve ||
+        params.reserveData > kMaxDataReserve || params.lzxLevel < kLzxLevelFast ||
+        params.lzxLevel > kLzxLevelDefault ||
         !std::memchr(params.cabinetName, 0, sizeof params.cabinetName) ||
         !std::memchr(params.cabinetPath, 0, sizeof params.cabinetPath) ||
         !std::memchr(params.diskName, 0, sizeof params.diskName)) {
@@ -579,7 +568,8 @@ bool addFile(Handle w, const char *source, const char *name, bool execute, GetNe
 
     const std::size_t nameLength = std::strlen(name);
     if (nameLength == 0 || nameLength > kMaxNameBytes ||
-        !isValidUtf8(reinterpret_cast<const unsigned char *>(name), nameLength))
+        !isValidUtf8(reinterpret_cast<const unsigned char *>(name), nameLength) ||
+        nameProblem(name, nameLength) != NameProblem::None)
         return fail(w, kErrBadName);
     Method method;
     unsigned windowBits = 0;

@@ -299,6 +299,7 @@ TEST(Limits, RejectedCallsLeaveTheWriterUsable) {
         {"overlong UTF-8", "\xC0\xAF", cabw::kCompressMszip, cabw::kErrBadName},
         {"UTF-8 surrogate", "\xED\xA0\x80", cabw::kCompressMszip, cabw::kErrBadName},
         {"truncated UTF-8", "end\xE8\xAA", cabw::kCompressMszip, cabw::kErrBadName},
+        {"name out of its folder", "..\\c", cabw::kCompressMszip, cabw::kErrBadName},
         {"Quantum", "q", 0x0002, cabw::kErrBadCompressionType},
         {"LZX window 22", "w", 0x1603, cabw::kErrBadCompressionType},
         {"LZX window 14", "w", 0x0E03, cabw::kErrBadCompressionType},
@@ -421,6 +422,10 @@ TEST(Limits, BadParameters) {
     cabw::ErrorRecord e;
     cabw::CabinetParams p = defaultParams();
     p.reserveFolder = 256;
+    EXPECT_EQ(cabw::create(&e, memCallbacks(), p, &fs), nullptr);
+    EXPECT_EQ(e.code, cabw::kErrBadParameter);
+    p = defaultParams();
+    p.lzxLevel = cabw::kLzxLevelDefault + 1;
     EXPECT_EQ(cabw::create(&e, memCallbacks(), p, &fs), nullptr);
     EXPECT_EQ(e.code, cabw::kErrBadParameter);
     cabw::Callbacks cb = memCallbacks();
