@@ -118,38 +118,21 @@ class ProgressLine {
     std::chrono::steady_clock::time_point m_start, m_last;
 };
 
-// The local time of a modification time, as the cabinet records it.
-cabflow::Stamp localStamp(std::time_t when) {
+// A modification time as the cabinet records it: in local time, or, for a reproducible build, the
+// earlier of it and the epoch, in UTC.
+cabflow::Stamp stampOf(std::time_t when, const OutputSettings &settings) {
     cabflow::Stamp stamp;
-    std::tm local = {};
-    if (!localtime_r(&when, &local))
+    std::tm parts = {};
+    const std::time_t t = settings.reproducible && settings.epoch < when ? settings.epoch : when;
+    if (!(settings.reproducible ? gmtime_r(&t, &parts) : localtime_r(&t, &parts)))
         return stamp;
-    stamp.year = local.tm_year + 1900;
-    stamp.month = local.tm_mon + 1;
-    stamp.day = local.tm_mday;
-    stamp.hour = local.tm_hour;
-    stamp.minute = local.tm_min;
-    stamp.second = local.tm_sec;
+    stamp.year = parts.tm_year + 1900;
+    stamp.month = parts.tm_mon + 1;
+    stamp.day = parts.tm_mday;
+    stamp.hour = parts.tm_hour;
+    stamp.minute = parts.tm_min;
+    stamp.second = parts.tm_sec;
     return stamp;
-}
-
-cabflow::Compression compressionOf(Compression compression) {
-    cabflow::Compression c;
-    c.loneSmallEntryMszip = compression == Compression::Lzx;
-    switch (compression) {
-    case Compression::Lzx:
-        break;
-    case Compression::LzxFast:
-        c.lzxLevel = cabw::kLzxLevelFast;
-        break;
-    case Compression::Mszip:
-        c.type = cabw::kCompressMszip;
-        break;
-    case Compression::None:
-        c.type = cabw::kCompressNone;
-        break;
-    }
-    return c;
 }
 
 // One build: the POSIX file system as the cabinet build reaches it. The cabinet goes to a temporary
@@ -182,7 +165,6 @@ class Build : public cabflow::FileAccess {
     int close(std::intptr_t fd, int *err) override;
     bool progress(std::size_t, std::uint64_t done, std::uint64_t) override {
         m_progress.update(done, false);
-        m_done = done;
         return true;
     }
 
@@ -204,7 +186,6 @@ class Build : public cabflow::FileAccess {
     int m_cabinetFd = -1;           // its descriptor, from its creation to the end of the build
     bool m_cabinetOpen = false;     // handed to the writer and not yet closed by it
     std::set<std::string> m_spills; // temporary files unlinked as soon as they were opened
-    std::uint64_t m_done = 0;
     ProgressLine m_progress;
 };
 
@@ -233,8 +214,11 @@ bool Build::run(std::string &message) {
     for (std::size_t i = 0; i < m_files.size(); ++i)
         entries[i] = {m_files[i].source, m_files[i].name};
     cabflow::Settings settings;
-    settings.compression = compressionOf(m_settings.compression);
+    settings.compression = m_settings.compression;
     settings.fixedSizes = true;
+    settings.folderSize = m_settings.folderSize;
+    settings.jobs = m_settings.jobs;
+    settings.reserveHeader = m_settings.reserve;
     cabflow::Failure failure;
     if (!cabflow::build(entries, settings, *this, failure)) {
         m_progress.abandon();
@@ -243,7 +227,7 @@ bool Build::run(std::string &message) {
                                            cabflow::englishFailureTexts());
         return false;
     }
-    m_progress.update(m_done, true);
+    m_progress.update(totalBytes(m_files), true);
     // The name is renamed, not the descriptor: it must still be the file that was written.
     struct stat written, named;
     if (fstat(m_cabinetFd, &written) != 0 || lstat(m_tempPath.c_str(), &named) != 0 ||
@@ -282,7 +266,7 @@ std::intptr_t Build::openSource(std::size_t index, cabflow::SourceInfo &info, in
         ::close(fd);
         return -1;
     }
-    info.modified = localStamp(file.modified);
+    info.modified = stampOf(file.modified, m_settings);
     info.readOnly = file.readOnly;
     info.archive = true;
     return fd;

@@ -52,6 +52,17 @@ struct Settings {
     // Set when the sizes a front end reports from probe are the sizes it listed: reading more or
     // fewer bytes then fails the build with kErrnoSizeChanged instead of storing what was read.
     bool fixedSizes = false;
+    // 0: every entry in one folder, added in list order on the calling thread (cabforge.exe).
+    // Otherwise entries are grouped, in order, into folders of about this many bytes of input (a
+    // folder closes once it holds at least that much; an entry is never split), and each folder is
+    // compressed on its own: its bytes depend only on its entries, so the cabinet is the same
+    // whatever `jobs` is.
+    std::uint64_t folderSize = 0;
+    // With folders: how many are compressed at the same time, on as many threads (1: on the calling
+    // thread). At most `jobs` folders are compressed or wait, compressed, in memory for their turn.
+    unsigned jobs = 1;
+    // Bytes reserved in the cabinet header (0 to cabw::kMaxHeaderReserve), for a signature.
+    std::uint32_t reserveHeader = 0;
 };
 
 // A modification time as the front end broke it down (in local time, or in UTC).
@@ -70,6 +81,9 @@ struct SourceInfo {
 // the C runtime's, as the cabinet writer's callbacks hand them on.
 class FileAccess {
   public:
+    // With Settings::jobs above 1, probe and progress are called on the thread that runs build(),
+    // but openSource, and read and close on the descriptors it returned, on the compressing threads
+    // too, at the same time for different sources.
     // The size of source `index` now; false when it does not exist, and the entry is left out.
     virtual bool probe(std::size_t index, std::uint64_t &size) = 0;
     // Opens source `index` for reading and describes it; -1 with *err set on failure.
@@ -110,6 +124,12 @@ struct Failure {
 // Writes the cabinet of `entries`. False with `failure` filled on any failure (nothing is then left
 // under the cabinet: the writer removes what it began).
 bool build(const std::vector<Entry> &entries, const Settings &settings, FileAccess &access, Failure &failure);
+
+// The folders of a grouped build: the indices of the present entries, in order, cut into folders
+// of at least `folderSize` bytes (the last fewer) and never more than a folder holds, unless one
+// entry alone does.
+std::vector<std::vector<std::size_t>> planFolders(const std::vector<std::uint64_t> &sizes,
+                                                  const std::vector<bool> &present, std::uint64_t folderSize);
 
 // The compression type of an entry of `fileSize` bytes in a build list of `entryCount` entries.
 std::uint16_t entryCompressionType(const Compression &compression, std::size_t entryCount,

@@ -706,6 +706,80 @@ bool flushCabinet(Handle w, bool getNextCabinetRequested, GetNextCabinetFn getNe
     return true;
 }
 
+bool appendFolders(Handle into, Handle part) {
+    // Offset of the folder index in a file entry.
+    const std::size_t kEntryFolder = 8;
+    if (!into || !part || into == part)
+        return false;
+    if (!checkUsable(into) || !checkUsable(part))
+        return false;
+    if (part->folderOpen || part->params.reserveFolder != into->params.reserveFolder ||
+        part->params.reserveData != into->params.reserveData)
+        return fail(into, kErrBadParameter);
+    if (part->fileCount == 0)
+        return true;
+    if (into->fileCount + part->fileCount > kMaxFiles || into->folderCount + part->folderCount > kMaxFolders)
+        return fail(into, kErrFormatLimit);
+    if (!closeFolder(into) || !spillOpen(into, &into->data) || !spillOpen(into, &into->table))
+        return false;
+    while (into->folderCapacity < into->folderCount + part->folderCount) {
+        const std::uint32_t capacity = into->folderCapacity ? into->folderCapacity * 2 : 16;
+        auto *grown = static_cast<FolderRecord *>(allocate(into, capacity * sizeof(FolderRecord)));
+        if (!grown)
+            return fail(into, kErrOutOfMemory);
+        if (into->folderCount)
+            std::memcpy(grown, into->folders, into->folderCount * sizeof(FolderRecord));
+        release(into, into->folders);
+        into->folders = grown;
+        into->folderCapacity = capacity;
+    }
+    auto *table = static_cast<unsigned char *>(allocate(into, part->table.size ? part->table.size : 1));
+    if (!table)
+        return fail(into, kErrOutOfMemory);
+    int err = 0;
+    bool ok = part->cb.seek(part->table.fd, 0, kSeekSet, &err, part->context) == 0 &&
+              part->cb.read(part->table.fd, table, part->table.size, &err, part->context) ==
+                  static_cast<int>(part->table.size);
+    if (!ok)
+        ok = breakWriter(into, kErrTempFile, err);
+    // Each entry names its folder by index: shifted past the folders `into` already has.
+    for (std::uint32_t at = 0; ok && at < part->table.size;) {
+        unsigned char *entry = table + at;
+        const std::uint32_t folder =
+            std::uint32_t(entry[kEntryFolder]) | std::uint32_t(entry[kEntryFolder + 1]) << 8;
+        format::put16(entry + kEntryFolder, folder + into->folderCount);
+        at += static_cast<std::uint32_t>(
+            format::kFileSize + std::strlen(reinterpret_cast<char *>(entry) + format::kFileSize) + 1);
+    }
+    const std::uint32_t dataBase = into->data.size;
+    ok = ok && spillWrite(into, &into->table, table, part->table.size);
+    release(into, table);
+    // The compressed data, in chunks through `part`'s buffer.
+    err = 0;
+    if (ok && part->data.size && part->cb.seek(part->data.fd, 0, kSeekSet, &err, part->context) != 0)
+        ok = breakWriter(into, kErrTempFile, err);
+    for (std::uint32_t left = part->data.size; ok && left > 0;) {
+        const unsigned chunk = left < kCopyChunk ? left : kCopyChunk;
+        err = 0;
+        if (part->cb.read(part->data.fd, part->out, chunk, &err, part->context) != static_cast<int>(chunk))
+            ok = breakWriter(into, kErrTempFile, err);
+        else
+            ok = spillWrite(into, &into->data, part->out, chunk);
+        left -= chunk;
+    }
+    if (!ok)
+        return false;
+    for (std::uint32_t i = 0; i < part->folderCount; ++i) {
+        FolderRecord f = part->folders[i];
+        f.dataOffset += dataBase;
+        into->folders[into->folderCount++] = f;
+    }
+    into->fileCount += part->fileCount;
+    if (minimumCabinetSize(into) - format::kFolderSize > cabinetLimit(into))
+        return breakWriter(into, kErrFormatLimit);
+    return resetCabinet(part);
+}
+
 bool destroy(Handle w) {
     if (!w)
         return true;

@@ -224,6 +224,16 @@ bool addFile(Handle handle, const char *source, const char *name, bool execute,
 bool flushCabinet(Handle handle, bool getNextCabinetRequested, GetNextCabinetFn getNextCabinet,
                   StatusFn status);
 
+// Moves every folder and file of `part` to the end of the cabinet `into` is building, as if they
+// had been added to `into` itself: the folders' compressed data and the entries are copied from
+// `part`'s temporary files (through `part`'s callbacks) into `into`'s (through its own), so folders
+// compressed by separate writers, at the same time, make one cabinet whose bytes do not depend on
+// which writer compressed what. `part` must have no folder open (flushFolder) and must share
+// `into`'s folder and data reserve sizes; afterwards it holds no file and may be destroyed. Both
+// open folders of `into` and a failure copying break `into`; a limit or parameter failure leaves
+// both usable.
+bool appendFolders(Handle into, Handle part);
+
 // Releases the writer and deletes its temporary files. Accepts nullptr. Returns false only when a
 // temporary file could not be closed or deleted.
 bool destroy(Handle handle);

@@ -48,12 +48,17 @@ def parse_cab(data, names=True):
         raise ValueError('no MSCF signature')
     (_, cb_cabinet, _, coff_files, _, minor, major, n_folders, n_files, flags, set_id,
      i_cabinet) = struct.unpack_from('<IIIIIBBHHHHH', data, 4)
-    if cb_cabinet != len(data):
-        raise ValueError('cabinet size field %d, file %d' % (cb_cabinet, len(data)))
     pos = 36
+    signature = None
     if flags & 0x0004:
         cb_header, cb_folder, cb_data = struct.unpack_from('<HBB', data, pos)
+        # An Authenticode signature: a 20-byte header reserve that points to the signature appended
+        # after the cabinet.
+        if cb_header == 20 and data[40:44] == b'\0\0\x10\0':
+            signature = struct.unpack_from('<II', data, 44)
         pos += 4 + cb_header
+    if cb_cabinet != len(data) and not (signature and signature[0] == cb_cabinet and sum(signature) == len(data)):
+        raise ValueError('cabinet size field %d, file %d' % (cb_cabinet, len(data)))
     if flags & 0x0001 or flags & 0x0002:
         raise ValueError('cabinet refers to another cabinet')
     folders = []

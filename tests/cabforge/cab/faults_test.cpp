@@ -333,6 +333,39 @@ TEST(Limits, RejectedCallsLeaveTheWriterUsable) {
     expectClean(fs);
 }
 
+// Folders compressed by writers of their own join one cabinet only when their layouts match and
+// they are closed; a refusal leaves both writers usable.
+TEST(AppendFolders, RefusesOpenFoldersAndOtherReserves) {
+    MemFs fs;
+    addSources(fs);
+    cabw::ErrorRecord e, pe;
+    cabw::Handle into = cabw::create(&e, memCallbacks(), defaultParams(), &fs);
+    cabw::CabinetParams reserved = defaultParams();
+    reserved.reserveData = 4;
+    cabw::Handle other = cabw::create(&pe, memCallbacks(), reserved, &fs);
+    cabw::Handle part = cabw::create(&pe, memCallbacks(), defaultParams(), &fs);
+    ASSERT_TRUE(into && other && part);
+    for (cabw::Handle h : {other, part})
+        ASSERT_TRUE(
+            cabw::addFile(h, "src/a", "a.txt", false, nullptr, memStatus, memOpenInfo, cabw::kCompressMszip));
+    EXPECT_FALSE(cabw::appendFolders(into, part)); // its folder is still open
+    EXPECT_EQ(e.code, cabw::kErrBadParameter);
+    ASSERT_TRUE(cabw::flushFolder(other, nullptr, memStatus));
+    EXPECT_FALSE(cabw::appendFolders(into, other));
+    ASSERT_TRUE(cabw::flushFolder(part, nullptr, memStatus));
+    EXPECT_TRUE(cabw::appendFolders(into, part));
+    EXPECT_TRUE(
+        cabw::addFile(into, "src/c", "c", false, nullptr, memStatus, memOpenInfo, cabw::kCompressMszip));
+    EXPECT_TRUE(cabw::flushCabinet(into, false, nullptr, memStatus));
+    for (cabw::Handle h : {into, other, part})
+        EXPECT_TRUE(cabw::destroy(h));
+    const CabInfo info = inspectCabinet(fs.files[kCabinet].data);
+    ASSERT_EQ(info.problem, "");
+    ASSERT_EQ(info.entries.size(), 2u);
+    EXPECT_EQ(info.entries[1].folder, 1u);
+    expectClean(fs);
+}
+
 TEST(Limits, AtMost65535Files) {
     MemFs fs;
     fs.files["src/empty"];

@@ -202,6 +202,56 @@ TEST_F(Flow, FailuresNameTheEntryAndTheReason) {
     EXPECT_NE(access(fs.cabinet().c_str(), F_OK), 0);
 }
 
+TEST_F(Flow, FoldersCompressedAtOnceGiveTheSameBytes) {
+    TestFiles fs(dir);
+    std::vector<std::pair<std::string, std::string>> list;
+    for (int i = 0; i < 9; ++i)
+        list.push_back({"f" + std::to_string(i), randomBytes(30000 + 7000 * i, i) + textBytes(20000, i)});
+    const auto entries = files(fs, list);
+    cabflow::Settings settings;
+    settings.folderSize = 100000;
+    std::string first;
+    for (unsigned jobs : {1u, 2u, 5u}) {
+        SCOPED_TRACE(jobs);
+        settings.jobs = jobs;
+        cabflow::Failure failure;
+        ASSERT_TRUE(cabflow::build(entries, settings, fs, failure));
+        std::string bytes;
+        ASSERT_TRUE(readFile(fs.cabinet(), &bytes));
+        const CabInfo info = inspectCabinet(bytes);
+        ASSERT_EQ(info.problem, "");
+        EXPECT_EQ(info.folders.size(), 5u);
+        EXPECT_EQ(info.entries.back().folder, 4u);
+        if (first.empty())
+            first = bytes;
+        EXPECT_TRUE(bytes == first) << "the cabinet depends on the number of jobs";
+    }
+    // A source that cannot be opened fails the build with its own name, whichever thread met it,
+    // and leaves no cabinet.
+    unlink(fs.cabinet().c_str());
+    fs.vanishing = 6;
+    settings.jobs = 4;
+    cabflow::Failure failure;
+    EXPECT_FALSE(cabflow::build(entries, settings, fs, failure));
+    EXPECT_EQ(failure.entry, 6u);
+    EXPECT_EQ(line(failure, entries),
+              dir + "/f6: no longer exists (removed while the cabinet was being written)");
+    EXPECT_NE(access(fs.cabinet().c_str(), F_OK), 0);
+}
+
+TEST(FolderPlan, EntriesInOrderNeverSplitNorOverTheBound) {
+    using Plan = std::vector<std::vector<std::size_t>>;
+    const std::vector<bool> all(5, true);
+    EXPECT_EQ(cabflow::planFolders({10, 10, 10, 5, 30}, all, 20), (Plan{{0, 1}, {2, 3, 4}}));
+    EXPECT_EQ(cabflow::planFolders({10, 10, 10, 5, 30}, {true, false, true, true, true}, 20),
+              (Plan{{0, 2}, {3, 4}}));
+    EXPECT_EQ(cabflow::planFolders({50, 1, 1, 1, 1}, all, 20), (Plan{{0}, {1, 2, 3, 4}}));
+    // Two files that only together exceed what a folder holds go into two folders.
+    const std::uint64_t half = cabw::kMaxFolderBytes / 2 + 1;
+    EXPECT_EQ(cabflow::planFolders({half, half}, {true, true}, cabw::kMaxFolderBytes), (Plan{{0}, {1}}));
+    EXPECT_EQ(cabflow::planFolders({1, 2}, {false, false}, 20), Plan{});
+}
+
 TEST(FailureLine, EveryRecordSaysWhatFailed) {
     const std::vector<cabflow::Entry> entries = {
         {"src/a", "a"}, {"src/b", "..\\b"}, {"src/c", std::string(256, 'n')}};
