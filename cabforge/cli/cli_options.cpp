@@ -20,7 +20,7 @@ const char kUsage[] =
     "  -c, --compression METHOD  lzx (default), lzx-fast, mszip or none; lzx:W and lzx-fast:W\n"
     "                            use a window of 2^W bytes, W from 15 to 21 (lzx is lzx:21)\n"
     "  -j, --jobs N              compress N folders at the same time (default: one per processor)\n"
-    "      --folder-size SIZE    about SIZE bytes of input per folder (default 16M; K, M, G)\n"
+    "      --folder-size SIZE    about SIZE bytes of input per folder (default 8M; K, M, G)\n"
     "      --reserve BYTES       reserve BYTES (0 to 60000) in the cabinet header for a signature\n"
     "  -L, --follow-symlinks     pack what symbolic links point to (without it they are refused)\n"
     "  -q, --quiet               no progress line\n"

@@ -34,9 +34,10 @@ struct Options {
     std::time_t epoch = 0;
 };
 
-// Input bytes per folder when --folder-size is not given: measured on a 117 MB corpus, the cabinet
-// is 0.23 % larger than with one folder, while two jobs halve the time (see the README).
-constexpr std::uint64_t kDefaultFolderSize = 16u << 20;
+// Input bytes per folder when --folder-size is not given, chosen by measurement (scripts/bench.sh,
+// README): on the benchmark corpus (19.5 MB) the cabinet is 0.26 % larger than with one folder, on
+// six copies of it (117 MB) 0.29 % smaller, and folders this small keep two or more jobs busy.
+constexpr std::uint64_t kDefaultFolderSize = 8u << 20;
 
 // Parses the arguments after the program name. False with `error` set on a usage error. Options
 // may come before, between or after the paths; "--" ends them. --help and --version stop the

@@ -328,20 +328,29 @@ bool emitBlock(Writer *w) {
 
 // ---- Folders ----
 
+// Room for `count` folder records.
+bool reserveFolders(Writer *w, std::uint32_t count) {
+    std::uint32_t capacity = w->folderCapacity ? w->folderCapacity : 16;
+    while (capacity < count)
+        capacity *= 2;
+    if (capacity == w->folderCapacity)
+        return true;
+    auto *grown = static_cast<FolderRecord *>(allocate(w, capacity * sizeof(FolderRecord)));
+    if (!grown)
+        return fail(w, kErrOutOfMemory);
+    if (w->folderCount)
+        std::memcpy(grown, w->folders, w->folderCount * sizeof(FolderRecord));
+    release(w, w->folders);
+    w->folders = grown;
+    w->folderCapacity = capacity;
+    return true;
+}
+
 bool openFolder(Writer *w, std::uint16_t type, Method method, unsigned windowBits) {
     if (w->folderCount >= kMaxFolders)
         return fail(w, kErrFormatLimit);
-    if (w->folderCount == w->folderCapacity) {
-        const std::uint32_t capacity = w->folderCapacity ? w->folderCapacity * 2 : 16;
-        auto *grown = static_cast<FolderRecord *>(allocate(w, capacity * sizeof(FolderRecord)));
-        if (!grown)
-            return fail(w, kErrOutOfMemory);
-        if (w->folderCount)
-            std::memcpy(grown, w->folders, w->folderCount * sizeof(FolderRecord));
-        release(w, w->folders);
-        w->folders = grown;
-        w->folderCapacity = capacity;
-    }
+    if (!reserveFolders(w, w->folderCount + 1))
+        return false;
     if (method == Method::Mszip) {
         if (!w->mszip)
             w->mszip = mszipCreate(kMszipLevel, w->cb.alloc, w->cb.free, w->context);
@@ -722,17 +731,8 @@ bool appendFolders(Handle into, Handle part) {
         return fail(into, kErrFormatLimit);
     if (!closeFolder(into) || !spillOpen(into, &into->data) || !spillOpen(into, &into->table))
         return false;
-    while (into->folderCapacity < into->folderCount + part->folderCount) {
-        const std::uint32_t capacity = into->folderCapacity ? into->folderCapacity * 2 : 16;
-        auto *grown = static_cast<FolderRecord *>(allocate(into, capacity * sizeof(FolderRecord)));
-        if (!grown)
-            return fail(into, kErrOutOfMemory);
-        if (into->folderCount)
-            std::memcpy(grown, into->folders, into->folderCount * sizeof(FolderRecord));
-        release(into, into->folders);
-        into->folders = grown;
-        into->folderCapacity = capacity;
-    }
+    if (!reserveFolders(into, into->folderCount + part->folderCount))
+        return false;
     auto *table = static_cast<unsigned char *>(allocate(into, part->table.size ? part->table.size : 1));
     if (!table)
         return fail(into, kErrOutOfMemory);
