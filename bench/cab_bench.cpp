@@ -287,9 +287,11 @@ void cliScaling(const char *cli, const std::vector<Source> &corpus, std::uint64_
                     static_cast<unsigned long long>(c.size), one ? double(c.size) / double(one) : 0.0,
                     c.run.seconds, c.run.cpu, c.run.maxRssKb / 1024, ok ? "cabextract ok" : "FAILED");
     }
-    std::printf("-j 2 / -j 1: wall time %.3f (goal <= 0.55), bytes %s\n",
+    std::printf("-j 2 / -j 1: wall time %.3f (goal <= 0.55), bytes %s; cores -j 2 had on average: %.2f "
+                "(below 2: the machine was busy)\n",
                 cases[1].run.seconds / cases[0].run.seconds,
-                sameBytes(cases[0].cab, cases[1].cab) ? "identical" : "DIFFERENT");
+                sameBytes(cases[0].cab, cases[1].cab) ? "identical" : "DIFFERENT",
+                cases[1].run.cpu / cases[1].run.seconds);
     std::printf("default folder size / one folder = %.4f in size (goal <= 1.005)\n",
                 one ? double(cases[0].size) / double(one) : 0.0);
     for (const Case &c : cases)

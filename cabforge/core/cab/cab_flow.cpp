@@ -477,6 +477,21 @@ bool appendFolder(cabw::Handle writer, FolderJob &job, Failure &failure) {
     return ok;
 }
 
+// Compresses the folders one after the other on the calling thread and appends each.
+bool compressInOrder(cabw::Handle writer, std::vector<FolderJob> &jobs, const Run &cabinet,
+                     Failure &failure) {
+    for (FolderJob &job : jobs) {
+        compressFolder(job);
+        if (!job.ok) {
+            takeFailure(job, cabinet.sizes, failure);
+            return false;
+        }
+        if (!appendFolder(writer, job, failure))
+            return false;
+    }
+    return true;
+}
+
 // Compresses the folders on `threads` threads and appends them in order: a folder starts only when
 // fewer than `threads` folders are compressing or waiting before it, so at most that many are held
 // in memory. The thread that called build() waits for each folder in turn, reporting progress.
@@ -510,7 +525,12 @@ bool compressInParallel(cabw::Handle writer, std::vector<FolderJob> &jobs, unsig
             break; // fewer threads than asked for
         }
     }
-    bool ok = !pool.empty();
+    if (pool.empty()) {
+        for (FolderJob &job : jobs)
+            job.run->reportsProgress = true;
+        return compressInOrder(writer, jobs, cabinet, failure);
+    }
+    bool ok = true;
     for (std::size_t k = 0; ok && k < jobs.size(); ++k) {
         FolderJob &job = jobs[k];
         std::unique_lock<std::mutex> lock(mutex);
@@ -579,20 +599,8 @@ bool buildFolders(Run &cabinet, const std::vector<bool> &present, Failure &failu
     cabw::Handle writer = cabw::create(&failure.error, writerCallbacks(), cabinetParams(settings), &cabinet);
     if (!writer)
         return false;
-    bool ok = true;
-    if (settings.jobs > 1) {
-        ok = compressInParallel(writer, jobs, settings.jobs, cabinet, shared, failure);
-    } else {
-        for (std::size_t k = 0; ok && k < jobs.size(); ++k) {
-            compressFolder(jobs[k]);
-            if (!jobs[k].ok) {
-                takeFailure(jobs[k], cabinet.sizes, failure);
-                ok = false;
-            } else {
-                ok = appendFolder(writer, jobs[k], failure);
-            }
-        }
-    }
+    bool ok = settings.jobs > 1 ? compressInParallel(writer, jobs, settings.jobs, cabinet, shared, failure)
+                                : compressInOrder(writer, jobs, cabinet, failure);
     for (FolderJob &job : jobs)
         cabw::destroy(job.part); // those left by a failure
     ok = ok && finishCabinet(writer, added, failure);
