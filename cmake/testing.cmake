@@ -60,6 +60,16 @@ function(tb_add_py_test)
   endif()
 endfunction()
 
+# tb_check_hardening(target): part of building the Windows program itself: the build fails when
+# the program lacks address-space layout randomisation or data execution prevention.
+function(tb_check_hardening target)
+  if(TB_WINDOWS AND Python3_Interpreter_FOUND)
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${Python3_EXECUTABLE} "${CMAKE_SOURCE_DIR}/scripts/check_hardening.py" $<TARGET_FILE:${target}>
+      VERBATIM)
+  endif()
+endfunction()
+
 # tb_add_imports_check(target): the Windows program may import system DLLs only.
 find_program(TB_OBJDUMP NAMES x86_64-w64-mingw32-objdump objdump)
 function(tb_add_imports_check target)

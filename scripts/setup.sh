@@ -10,8 +10,8 @@ deps=$build/deps
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev python3
   mingw-w64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
-  wine wine64 xvfb xauth x11-utils imagemagick locales fonts-ipafont-gothic fonts-wine
-  cabextract p7zip-full gcab osslsigncode libmspack-dev
+  wine wine64 xvfb xauth x11-utils imagemagick locales fontconfig fonts-ipafont-gothic fonts-wine
+  cabextract p7zip-full gcab osslsigncode libmspack-dev msitools wimtools
   libboost-dev googletest libpng-dev zlib1g-dev openssl dpkg-dev iproute2 xz-utils gzip zstd
   tzdata
 )

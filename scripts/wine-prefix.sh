@@ -6,10 +6,30 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/wine-env.sh"
 prefix=${1:-$WINEPREFIX}
 export WINEPREFIX=$prefix
-if [ -f "$prefix/.ready" ]; then exit 0; fi
+fonts=/usr/share/wine/fonts
+if [ -f "$prefix/.ready" ] && { [ ! -d "$fonts" ] || [ -f "$prefix/drive_c/windows/Fonts/marlett.ttf" ]; }; then exit 0; fi
 rm -rf "$prefix"; mkdir -p "$(dirname "$prefix")"
 wine wineboot -i >/dev/null 2>&1 || true
 wineserver -w
+# Wine links the user's shell folders (Desktop, Documents, Downloads, ...) to the real home
+# folder: a program under test that writes there would write outside the prefix. They become
+# folders of the prefix's own.
+for link in "$prefix"/drive_c/users/*/*; do
+  if [ -L "$link" ]; then rm "$link" && mkdir "$link"; fi
+done
+# Debian's Wine looks for its own fonts beside its libraries, where they are not, and so has no
+# Marlett (the caption buttons and check marks, which then draw as letters), no Tahoma (the
+# dialog font) and no MS Sans Serif. Copies in the prefix's font folder are found; they are
+# registered as Windows registers its fonts.
+if [ -d "$fonts" ]; then
+  cp "$fonts"/* "$prefix/drive_c/windows/Fonts/"
+  for f in "$fonts"/*.ttf; do
+    name=$(basename "$f")
+    face=$(fc-scan --format '%{fullname[0]}' "$f" 2>/dev/null || true)
+    [ -n "$face" ] || face=${name%.ttf}
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Fonts' /v "$face (TrueType)" /t REG_SZ /d "$name" /f >/dev/null 2>&1 || true
+  done
+fi
 # Japanese text under an English locale needs a font link for the dialog font.
 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic' /f >/dev/null 2>&1 || true
 # Under the Japanese locale Wine maps the dialog, menu, caption and icon fonts ("MS Shell Dlg") to

@@ -21,6 +21,7 @@
 #include "tarnbeam/ui/gathering_window.h"
 #include "tarnbeam/ui/main_dialog.h"
 #include "tarnbeam/ui/options_dialog.h"
+#include "tarnbeam/ui/window_utils.h"
 
 StartupOptions g_startupOptions;
 HWND g_hostWindow = nullptr;
@@ -170,9 +171,21 @@ int RunWithOle() {
     return code;
 }
 
+// Libraries loaded by name from here on come from the system folder only, never from the
+// program's own folder (a download folder, say) or the current one. Systems without the call
+// keep their own search order.
+void RestrictLibrarySearch() {
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI *)(DWORD);
+    const auto restrict = LookUpFunction<SetDefaultDllDirectoriesFn>(GetModuleHandleW(L"kernel32.dll"),
+                                                                     "SetDefaultDllDirectories");
+    if (restrict)
+        restrict(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 } // namespace
 
 int RunUpdateClient(HINSTANCE instance) {
+    RestrictLibrarySearch();
     LoadStringW(instance, IDS_CAPTION, g_caption, 200);
     int code;
     {

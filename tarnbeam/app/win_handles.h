@@ -115,6 +115,27 @@ struct CryptHash {
     static void close(HCRYPTHASH h) { CryptDestroyHash(h); }
 };
 
+struct CertContext {
+    static PCCERT_CONTEXT empty() { return nullptr; }
+    static bool valid(PCCERT_CONTEXT c) { return c != nullptr; }
+    static void close(PCCERT_CONTEXT c) { CertFreeCertificateContext(c); }
+};
+struct CertStore {
+    static HCERTSTORE empty() { return nullptr; }
+    static bool valid(HCERTSTORE s) { return s != nullptr; }
+    static void close(HCERTSTORE s) { CertCloseStore(s, 0); }
+};
+struct CryptMessage {
+    static HCRYPTMSG empty() { return nullptr; }
+    static bool valid(HCRYPTMSG m) { return m != nullptr; }
+    static void close(HCRYPTMSG m) { CryptMsgClose(m); }
+};
+struct CertChain {
+    static PCCERT_CHAIN_CONTEXT empty() { return nullptr; }
+    static bool valid(PCCERT_CHAIN_CONTEXT c) { return c != nullptr; }
+    static void close(PCCERT_CHAIN_CONTEXT c) { CertFreeCertificateChain(c); }
+};
+
 struct Bstr {
     static BSTR empty() { return nullptr; }
     static bool valid(BSTR s) { return s != nullptr; }
@@ -140,6 +161,10 @@ using FileHandle = UniqueHolder<std::FILE *, handle_traits::File>;
 using LibraryHandle = UniqueHolder<HMODULE, handle_traits::Library>;
 using CryptProviderHandle = UniqueHolder<HCRYPTPROV, handle_traits::CryptProvider>;
 using CryptHashHandle = UniqueHolder<HCRYPTHASH, handle_traits::CryptHash>;
+using CertContextHandle = UniqueHolder<PCCERT_CONTEXT, handle_traits::CertContext>;
+using CertStoreHandle = UniqueHolder<HCERTSTORE, handle_traits::CertStore>;
+using CertChainHandle = UniqueHolder<PCCERT_CHAIN_CONTEXT, handle_traits::CertChain>;
+using CryptMessageHandle = UniqueHolder<HCRYPTMSG, handle_traits::CryptMessage>;
 using BstrHandle = UniqueHolder<BSTR, handle_traits::Bstr>;
 using SafeArrayHandle = UniqueHolder<SAFEARRAY *, handle_traits::SafeArray>;
 

@@ -17,6 +17,7 @@
 #include "tarnbeam/feed/feed_images.h"
 #include "tarnbeam/feed/xml/lx_xml.h"
 #include "tarnbeam/resources/resource.h"
+#include "tarnbeam/retrieval/document_fetch.h"
 #include "tarnbeam/retrieval/url_transfer.h"
 
 std::deque<NewsItem> newsItems;
@@ -107,8 +108,8 @@ void FetchCategoryPicture(const std::wstring &domain, const std::wstring &catego
 
     {
         FileHandle file(_wfopen(path, L"wb"));
-        if (!file ||
-            !UrlTransfer(userAgent.c_str(), url.c_str(), nullptr, nullptr, WriteChunkToFile, file.get()))
+        if (!file || !UrlTransfer(userAgent.c_str(), url.c_str(), nullptr, nullptr, WriteChunkToFile,
+                                  file.get(), RulesFor(Fetched::kPicture)))
             return;
     }
 
@@ -207,7 +208,8 @@ bool readNewsFeed(const std::wstring &feedUrl, std::deque<NewsItem> &items) {
     if (!document.create())
         return false;
     static_cast<IXMLDOMDocument *>(document.getInterface())->put_async(VARIANT_FALSE);
-    if (!document.load(feedUrl))
+    std::string bytes;
+    if (feedUrl.empty() || !FetchDocument(feedUrl, Fetched::kFeed, bytes) || !document.loadBytes(bytes))
         return false;
 
     const std::wstring version =

@@ -1,12 +1,12 @@
 #include "tarnbeam/retrieval/download_target.h"
 
 #include <objbase.h>
-#include <sddl.h>
 #include <shlobj.h>
 
 #include <cwchar>
 #include <vector>
 
+#include "tarnbeam/retrieval/folder_security.h"
 #include "tarnbeam/retrieval/portable/download_rules.h"
 
 namespace {
@@ -17,12 +17,17 @@ const int kFolderNameTries = 8;
 // How long a pin waits for another reader (a scanner, typically) that briefly holds the file.
 const int kPinTries = 40;
 const DWORD kPinRetryMs = 50;
+// Folders of earlier downloads are left this long (in file-time units of 100 ns: one day), so that
+// a program started from one has finished with it.
+const unsigned long long kOldDownloadAge = 24ULL * 60 * 60 * 10000000;
+const wchar_t kFolderPrefix[] = L"dl-";
 
 std::wstring RandomFolderName() {
     GUID guid = {};
     CoCreateGuid(&guid);
     wchar_t name[24];
-    swprintf(name, 24, L"dl-%08lx%04x%04x", static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3);
+    swprintf(name, 24, L"%ls%08lx%04x%04x", kFolderPrefix, static_cast<unsigned long>(guid.Data1), guid.Data2,
+             guid.Data3);
     return name;
 }
 
@@ -33,56 +38,65 @@ std::wstring CommonAppDataFolder() {
     return path;
 }
 
-// Every folder from the common application data folder down to `target.base` must be a real
-// folder: a link or junction there could send the download anywhere.
-bool ChainIsPlainFolders(const std::wstring &root, const std::wstring &relative) {
-    std::wstring path = root;
-    size_t start = 0;
-    for (;;) {
-        const size_t end = relative.find(L'\\', start);
-        path += L'\\';
-        path += relative.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
-        const DWORD attributes = GetFileAttributesW(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-            (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            return false;
+// Walks the configured chain below the common data folder: each existing folder must be private,
+// each missing one is made so.
+bool MakePrivateChain(const DownloadTarget &target, PSID user) {
+    std::wstring path = target.root;
+    size_t start = target.root.size() + 1;
+    while (start <= target.base.size()) {
+        size_t end = target.base.find(L'\\', start);
         if (end == std::wstring::npos)
-            return true;
+            end = target.base.size();
+        path = target.base.substr(0, end);
+        const DWORD created = CreatePrivateFolder(path, user);
+        if (created != ERROR_SUCCESS && (created != ERROR_ALREADY_EXISTS || !FolderIsPrivate(path, user)))
+            return false;
         start = end + 1;
     }
+    return true;
 }
 
-// The current user's SID as text ("S-1-5-21-...").
-std::wstring CurrentUserSid() {
-    KernelHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()))
-        return std::wstring();
-    DWORD size = 0;
-    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> buffer(size ? size : 1);
-    if (!GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size))
-        return std::wstring();
-    wchar_t *text = nullptr;
-    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(buffer.data())->User.Sid, &text))
-        return std::wstring();
-    LocalMemory owned(text);
-    return text;
+unsigned long long AsNumber(const FILETIME &time) {
+    return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
-// A protected DACL (nothing inherited from the parent): full access for the system, the
-// administrators and this user, for the folder and everything created in it.
-bool CreatePrivateFolder(const std::wstring &path) {
-    const std::wstring sid = CurrentUserSid();
-    if (sid.empty())
-        return false;
-    const std::wstring sddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + sid + L")";
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
-                                                              nullptr))
-        return false;
-    LocalMemory owned(descriptor);
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-    return CreateDirectoryW(path.c_str(), &attributes) != FALSE;
+// Deletes the files of an earlier download's folder and the folder; stops at the first that
+// cannot go (a program still running from it, say), leaving the rest.
+void RemoveIfUnused(const std::wstring &folder) {
+    WIN32_FIND_DATAW found = {};
+    FindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (find) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+                !DeleteFileW((folder + L'\\' + name).c_str()))
+                return;
+        } while (FindNextFileW(find.get(), &found));
+    }
+    find.reset();
+    RemoveDirectoryW(folder.c_str());
+}
+
+void RemoveOldDownloads(const std::wstring &base) {
+    FILETIME now = {};
+    GetSystemTimeAsFileTime(&now);
+    WIN32_FIND_DATAW found = {};
+    FindHandle find(FindFirstFileW((base + L'\\' + kFolderPrefix + L'*').c_str(), &found));
+    if (!find)
+        return;
+    std::vector<std::wstring> old;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+            AsNumber(now) > AsNumber(found.ftLastWriteTime) &&
+            AsNumber(now) - AsNumber(found.ftLastWriteTime) > kOldDownloadAge)
+            old.push_back(base + L'\\' + found.cFileName);
+    } while (FindNextFileW(find.get(), &found));
+    find.reset();
+    for (const std::wstring &folder : old)
+        RemoveIfUnused(folder);
 }
 
 bool SameFile(HANDLE a, HANDLE b) {
@@ -97,29 +111,44 @@ bool SameFile(HANDLE a, HANDLE b) {
 bool PlanDownloadTarget(const std::wstring &downloadPath, const std::wstring &fileName,
                         DownloadTarget &target) {
     target.root = CommonAppDataFolder();
-    target.base = target.root + L'\\' + downloadPath;
+    std::vector<std::wstring> components;
+    const bool plainPath = download::downloadPathComponents(downloadPath, components);
+    target.base = target.root;
+    for (const std::wstring &component : components)
+        target.base += L'\\' + component;
     target.folder = target.base + L'\\' + RandomFolderName();
     target.path = target.folder + L'\\' + fileName;
-    if (!download::isPlainRelativePath(downloadPath) || !download::isPlainComponent(fileName)) {
-        target.path = target.base + L'\\' + fileName;
+    target.kind = download::programKind(fileName);
+    if (!plainPath || !download::isPlainComponent(fileName) || target.kind == download::ProgramKind::kNone) {
+        target.path = (plainPath ? target.base : target.root + L'\\' + downloadPath) + L'\\' + fileName;
         return false;
     }
     return !target.root.empty() && target.path.size() <= download::kMaxPathChars;
 }
 
 bool CreateDownloadFolder(DownloadTarget &target) {
-    SHCreateDirectoryExW(nullptr, target.base.c_str(), nullptr);
-    if (!ChainIsPlainFolders(target.root, target.base.substr(target.root.size() + 1)))
+    std::vector<BYTE> user = CurrentUserSid();
+    if (user.empty() || !MakePrivateChain(target, user.data()))
         return false;
+    RemoveOldDownloads(target.base);
     const std::wstring fileName = target.path.substr(target.folder.size() + 1);
     for (int i = 0; i < kFolderNameTries; ++i) {
         if (i > 0) {
             target.folder = target.base + L'\\' + RandomFolderName();
             target.path = target.folder + L'\\' + fileName;
         }
-        if (CreatePrivateFolder(target.folder))
-            return true;
-        if (GetLastError() != ERROR_ALREADY_EXISTS)
+        const DWORD created = CreatePrivateFolder(target.folder, user.data());
+        if (created == ERROR_SUCCESS) {
+            // Held without delete sharing: nobody renames or removes it while it is ours.
+            target.folderHold.reset(CreateFileW(
+                target.folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+            if (target.folderHold)
+                return true;
+            RemoveDirectoryW(target.folder.c_str());
+            return false;
+        }
+        if (created != ERROR_ALREADY_EXISTS)
             return false;
     }
     return false;
@@ -147,7 +176,12 @@ bool PathNamesPinnedFile(const DownloadTarget &target, HANDLE pin) {
     return named && SameFile(named.get(), pin);
 }
 
-void RemoveDownload(const DownloadTarget &target) {
+void ReleaseDownloadFolder(DownloadTarget &target) {
+    target.folderHold.reset();
+}
+
+void RemoveDownload(DownloadTarget &target) {
+    ReleaseDownloadFolder(target);
     DeleteFileW(target.path.c_str());
     RemoveDirectoryW(target.folder.c_str());
 }

@@ -5,6 +5,8 @@
 
 #include <cwchar>
 
+#include "tarnbeam/retrieval/trust_settings.h"
+
 namespace {
 
 // The suffix is a build setting of exactly 14 characters.
@@ -27,6 +29,12 @@ HostCheck CheckTrustedHost(const std::wstring &url) {
     if (hostChars < kTrustedDomainChars)
         return HostCheck::kTooShort;
     if (wcscmp(host + hostChars - kTrustedDomainChars, kTrustedDomain) != 0)
+        return HostCheck::kUntrusted;
+    wchar_t scheme[kHostNameChars] = {};
+    DWORD schemeLength = kHostNameChars;
+    if (g_trust.requireHttps &&
+        (FAILED(UrlGetPartW(url.c_str(), scheme, &schemeLength, URL_PART_SCHEME, 0)) ||
+         lstrcmpiW(scheme, L"https") != 0))
         return HostCheck::kUntrusted;
     return HostCheck::kTrusted;
 }

@@ -10,6 +10,8 @@
 #include "tarnbeam/app/module_info.h"
 #include "tarnbeam/feed/feed_date.h"
 #include "tarnbeam/feed/xml/lx_xml.h"
+#include "tarnbeam/retrieval/document_fetch.h"
+#include "tarnbeam/retrieval/signed_document.h"
 #include "tarnbeam/retrieval/trusted_host.h"
 
 UpdateEntryList g_updateEntries;
@@ -134,8 +136,15 @@ bool RunVersionCheck(UpdateEntryList &entries, int &code) {
     lx_xml::KXMLDocument remote;
     if (!remote.create())
         return Fail(code, kCheckRemoteDocumentCreate);
-    remote.setAsync(0); // the load returns with the whole document or a failure
-    if (!remote.load(versionInfoUrl))
+    remote.setAsync(0);
+    // Fetched by our own transfer, which holds every redirect to the trusted domain, and parsed
+    // only once it is whole (and, when the build asks for it, its signature verified).
+    std::string remoteBytes;
+    if (!FetchDocument(versionInfoUrl, Fetched::kVersionInfo, remoteBytes))
+        return Fail(code, kCheckRemoteDocumentLoad);
+    if (g_trust.signedVersionInfo && !VersionInfoSignatureValid(versionInfoUrl, remoteBytes))
+        return Fail(code, kCheckVersionInfoSignature);
+    if (!remote.loadBytes(remoteBytes))
         return Fail(code, kCheckRemoteDocumentLoad);
 
     lx_xml::KXMLNodeList localComponents = local.selectNodes(L"/VeltroUpdate/Component");
@@ -189,8 +198,10 @@ bool RunVersionCheck(UpdateEntryList &entries, int &code) {
         return Fail(code, kCheckNoMatchingComponent);
 
     UpdateEntry entry;
-    entry.newer = IsNewer(ToUnsigned(fields[kMajor]), ToUnsigned(fields[kMinor]), ToUnsigned(fields[kBuild]),
-                          installed);
+    entry.offeredMajor = ToUnsigned(fields[kMajor]);
+    entry.offeredMinor = ToUnsigned(fields[kMinor]);
+    entry.offeredBuild = ToUnsigned(fields[kBuild]);
+    entry.newer = IsNewer(entry.offeredMajor, entry.offeredMinor, entry.offeredBuild, installed);
     entry.componentName = localName;
     entry.installedVersion = installedText;
     entry.versionString = fields[kVersionString];

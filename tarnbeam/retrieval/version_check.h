@@ -20,6 +20,10 @@ struct UpdateEntry {
     std::wstring fileMD5;
     std::wstring description;
     SYSTEMTIME releaseDate{}; // local time; all zero when the Date text did not parse
+    // The offered version as numbers (VersionMajor, VersionMinor, VersionBuild).
+    unsigned offeredMajor = 0;
+    unsigned offeredMinor = 0;
+    unsigned offeredBuild = 0;
 };
 
 using UpdateEntryList = std::vector<UpdateEntry>;
@@ -37,6 +41,7 @@ enum VersionCheckCode {
     kCheckNoHostName = 106,
     kCheckHostTooShort = 107,
     kCheckUntrustedHost = 108,
+    kCheckVersionInfoSignature = 109, // the document's signature is missing, invalid or not the publisher's
     kCheckLocalIdMissing = 201,
     kCheckLocalNameMissing = 202,
     kCheckLocalModuleMissing = 203,

@@ -29,10 +29,6 @@
 
 namespace {
 
-// DLCTL_DLIMAGES | DLCTL_NO_SCRIPTS | DLCTL_NO_JAVA | DLCTL_NO_RUNACTIVEXCTLS |
-// DLCTL_NO_DLACTIVEXCTLS | DLCTL_PRAGMA_NO_CACHE | DLCTL_SILENT
-const DWORD kDownloadControlFlags = 0x40004790;
-
 struct MainDialogState {
     HWND dialog = nullptr;
     bool autoCheck = false;
@@ -436,8 +432,8 @@ bool AttachBrowser(MainDialogState &s) {
     // Our own reference only spans the set-up: afterwards the browser's references keep the
     // handler alive, and when attaching failed this release frees it.
     handler->AddRef();
-    const bool attached =
-        SUCCEEDED(handler->Attach(control.get())) && SUCCEEDED(handler->SetClientSite(kDownloadControlFlags));
+    const bool attached = SUCCEEDED(handler->Attach(control.get())) &&
+                          SUCCEEDED(handler->SetClientSite(kHtmlViewDownloadControl));
     if (attached) {
         handler->SetOwnerWindow(s.dialog);
         s.handler = handler;

@@ -1,11 +1,11 @@
 #include "tarnbeam/ui/rich_text_view.h"
 
 #include <richedit.h>
-#include <shellapi.h>
 
 #include <cstdlib>
 #include <string_view>
 
+#include "tarnbeam/ui/link_policy.h"
 #include "tarnbeam/ui/portable/html_rich_text.h"
 
 namespace {
@@ -140,9 +140,8 @@ void OnLinkClicked(const RichTextView &view, const ENLINK &link) {
     const RichTextLink *target = LinkAt(view, position);
     if (!target)
         target = LinkAt(view, link.chrg.cpMin);
-    if (!target || !htmltext::isOpenableAddress(AsUtf16(target->address)))
-        return;
-    ShellExecuteW(view.owner, L"open", target->address.c_str(), nullptr, nullptr, SW_SHOWDEFAULT);
+    if (target)
+        OpenLinkOutside(view.owner, target->address);
 }
 
 } // namespace

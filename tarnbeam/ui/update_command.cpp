@@ -9,7 +9,9 @@
 #include "tarnbeam/retrieval/download_target.h"
 #include "tarnbeam/retrieval/md5_digest.h"
 #include "tarnbeam/retrieval/portable/download_rules.h"
+#include "tarnbeam/retrieval/portable/program_image.h"
 #include "tarnbeam/retrieval/signature_check.h"
+#include "tarnbeam/retrieval/trust_settings.h"
 #include "tarnbeam/retrieval/trusted_host.h"
 #include "tarnbeam/retrieval/url_transfer.h"
 #include "tarnbeam/retrieval/version_check.h"
@@ -95,7 +97,8 @@ bool Transfer(HWND dialog, const UpdateEntry &entry, const DownloadTarget &targe
     const std::wstring userAgent = LoadResourceString(IDS_USER_AGENT);
     const wchar_t *user = g_config.UpdaterLoginUser.empty() ? nullptr : g_config.UpdaterLoginUser.c_str();
     const wchar_t *password = g_config.UpdaterLoginPass.empty() ? nullptr : g_config.UpdaterLoginPass.c_str();
-    const bool ok = UrlTransfer(userAgent.c_str(), entry.fileUrl.c_str(), user, password, DownloadSink, &d);
+    const bool ok = UrlTransfer(userAgent.c_str(), entry.fileUrl.c_str(), user, password, DownloadSink, &d,
+                                RulesFor(Fetched::kUpdateProgram));
     EnableWindow(dialog, TRUE);
     if (d.progress)
         DestroyWindow(d.progress);
@@ -103,22 +106,52 @@ bool Transfer(HWND dialog, const UpdateEntry &entry, const DownloadTarget &targe
     return ok;
 }
 
-// Starts the verified program while `pin` still keeps its file from being changed.
-bool Launch(HWND dialog, const DownloadTarget &target) {
+// Reads the pinned file at an offset (the handle is synchronous: the read moves its position).
+bool ReadPinned(void *context, std::uint64_t offset, void *buffer, std::size_t size) {
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    return size <= MAXDWORD &&
+           ReadFile(static_cast<HANDLE>(context), buffer, static_cast<DWORD>(size), &got, &at) && got == size;
+}
+
+// The pinned bytes are a program of the kind the name says, and, when the build binds the two,
+// one whose product version is the version offered.
+bool IsOfferedProgram(HANDLE pin, const DownloadTarget &target, const UpdateEntry &entry) {
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(pin, &size))
+        return false;
+    const download::ImageSource image = {ReadPinned, pin, static_cast<std::uint64_t>(size.QuadPart)};
+    if (!download::imageMatchesKind(image, target.kind))
+        return false;
+    if (!g_trust.bindInstallerVersion)
+        return true;
+    download::ProductVersion version;
+    return download::readProductVersion(image, version) && version.major == entry.offeredMajor &&
+           version.minor == entry.offeredMinor && version.build == entry.offeredBuild;
+}
+
+// Starts the verified program while `pin` still keeps its file from being changed, in its own
+// folder: whatever it looks for beside itself is looked for there.
+bool Launch(HWND dialog, DownloadTarget &target) {
     const OSVERSIONINFOW &version = SystemVersion();
     SHELLEXECUTEINFOW run = {};
     run.cbSize = sizeof run;
     run.hwnd = dialog;
     run.lpVerb = version.dwMajorVersion >= 6 ? L"RunAs" : L"open";
     run.lpFile = target.path.c_str();
+    run.lpDirectory = target.folder.c_str();
     run.nShow = SW_SHOWNORMAL;
     // A refused elevation (ERROR_CANCELLED) is the user's answer; other failures the shell
     // reports itself.
-    return ShellExecuteExW(&run) != FALSE;
+    const bool started = ShellExecuteExW(&run) != FALSE;
+    ReleaseDownloadFolder(target);
+    return started;
 }
 
 // Ends a download that failed a check: the file and its folder go, then the message.
-bool Refuse(HWND dialog, KernelHandle &pin, const DownloadTarget &target, UINT message) {
+bool Refuse(HWND dialog, KernelHandle &pin, DownloadTarget &target, UINT message) {
     pin.reset();
     RemoveDownload(target);
     ShowFailure(dialog, message);
@@ -127,7 +160,7 @@ bool Refuse(HWND dialog, KernelHandle &pin, const DownloadTarget &target, UINT m
 
 // Everything after the transfer: the second digest through the pin, the signature, the name and
 // the start. Returns whether the program was started.
-bool CheckAndLaunch(HWND dialog, const UpdateEntry &entry, const DownloadTarget &target,
+bool CheckAndLaunch(HWND dialog, const UpdateEntry &entry, DownloadTarget &target,
                     const std::wstring &written) {
     KernelHandle pin;
     if (!download::digestMatches(written, entry.fileMD5))
@@ -138,6 +171,8 @@ bool CheckAndLaunch(HWND dialog, const UpdateEntry &entry, const DownloadTarget 
     if (!pin || !download::digestMatches(Md5OfFile(pin.get()), written))
         return Refuse(dialog, pin, target, IDS_MD5_MISMATCH);
     Stage(L"pinned", target);
+    if (!IsOfferedProgram(pin.get(), target, entry))
+        return Refuse(dialog, pin, target, IDS_BAD_SIGNATURE);
     switch (CheckUpdateSignature(dialog, target.path, pin.get())) {
     case SignatureCheck::kNoVerifier:
         return Refuse(dialog, pin, target, IDS_NO_VERIFIER);
@@ -185,7 +220,7 @@ bool RunUpdateCommand(HWND dialog) {
     }
     KernelHandle file = CreateDownloadFile(target);
     if (!file) {
-        RemoveDirectoryW(target.folder.c_str());
+        RemoveDownload(target);
         ShowFailure(dialog, IDS_WRITE_FAILED, target.path);
         return false;
     }

@@ -3,9 +3,10 @@
 #include <exdispid.h>
 #include <mshtml.h>
 #include <mshtmdid.h>
-#include <shellapi.h>
 
 #include <iterator>
+
+#include "tarnbeam/ui/link_policy.h"
 
 namespace {
 
@@ -474,12 +475,18 @@ void KMyWBHandler::NavigateComplete2(IDispatch *, const std::wstring &) {
     ReturnFocus();
 }
 
-// The view never opens a window of its own: the address goes to the user's browser. A failure
-// there is not reported.
+// Pages navigate in place only to web pages: a description cannot take the view to a file, a
+// share, a script or any other protocol, in the view itself or in one of its frames.
+void KMyWBHandler::BeforeNavigate2(IDispatch *, const std::wstring &url, long, const std::wstring &,
+                                   const VARIANT &, const std::wstring &, bool &cancel) {
+    cancel = !NavigatesInPlace(url);
+}
+
+// The view never opens a window of its own: a web or mail address goes to the user's program for
+// it, anything else nowhere. A failure there is not reported.
 void KMyWBHandler::NewWindow3(IDispatch **, bool &cancel, DWORD, const std::wstring &,
                               const std::wstring &url) {
-    if (!url.empty())
-        ShellExecuteW(m_owner, L"open", url.c_str(), nullptr, nullptr, SW_SHOWDEFAULT);
+    OpenLinkOutside(m_owner, url);
     cancel = true;
 }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <ole2.h>
 #include <exdisp.h>
+#include <mshtmdid.h>
 #include <mshtmhst.h>
 
 #include <string>
@@ -12,8 +13,10 @@
 #include "tarnbeam/app/win_handles.h"
 
 // Download-control flags the update client gives the browser: images, no scripts, no Java, no
-// ActiveX controls, no cache, no dialogs.
-const DWORD kHtmlViewDownloadControl = 0x40004790;
+// ActiveX controls, no cache, no dialogs, no client pull (meta refresh) and no behaviours.
+const DWORD kHtmlViewDownloadControl =
+    DLCTL_DLIMAGES | DLCTL_NO_SCRIPTS | DLCTL_NO_JAVA | DLCTL_NO_RUNACTIVEXCTLS | DLCTL_NO_DLACTIVEXCTLS |
+    DLCTL_PRAGMA_NO_CACHE | DLCTL_SILENT | DLCTL_NO_CLIENTPULL | DLCTL_NO_BEHAVIORS;
 
 class KWebBrowserHandler : public IOleClientSite, public IDispatch, public IDocHostUIHandler {
   public:
@@ -118,13 +121,16 @@ class KWebBrowserHandler : public IOleClientSite, public IDispatch, public IDocH
     LONG m_refs = 0;
 };
 
-// The update client's handler: keeps the focus on the list the page was chosen from and sends
-// pages that ask for a new window to the user's browser.
+// The update client's handler: keeps the focus on the list the page was chosen from, keeps the
+// view on web pages, and sends pages that ask for a new window to the user's browser.
 // Navigates the browser to "about:blank".
 void NavigateToBlank(IWebBrowser2 *browser);
 
 class KMyWBHandler : public KWebBrowserHandler {
   public:
+    void BeforeNavigate2(IDispatch *disp, const std::wstring &url, long flags,
+                         const std::wstring &targetFrameName, const VARIANT &postData,
+                         const std::wstring &headers, bool &cancel) override;
     void DocumentComplete(IDispatch *disp, const std::wstring &url) override;
     void DownloadComplete() override;
     void NavigateComplete2(IDispatch *disp, const std::wstring &url) override;

@@ -1,9 +1,10 @@
 """Code-signing material for the update download tests: two roots (one to import into the test
-prefix, one never imported), three signer certificates, and Authenticode signing with
-osslsigncode.
+prefix, one never imported), five signer certificates, Authenticode signing with osslsigncode
+and detached CMS signatures with openssl.
 
     keys = signing_keys()                   # created once per build folder, then reused
-    keys.sign(src, dst, 'maker')            # 'maker', 'other' (same trusted root), 'rogue'
+    keys.sign(src, dst, 'maker')            # a signer of SIGNERS
+    keys.sign_detached(data, 'maker')       # DER of a detached CMS signature over the bytes
     keys.root_der('trusted')                # DER of the root to import ('trusted' | 'untrusted')
 """
 
@@ -13,11 +14,17 @@ import subprocess
 
 from harness import TMP
 
-# Signer name -> (certificate common name, root).
+MAKER_SUBJECT = '/O=Tarnbeam Test Makers/CN=Tarnbeam Test Signer'
+# The maker's subject as `openssl x509 -subject` prints it (the form of the required-signer setting).
+MAKER_SUBJECT_TEXT = 'subject=O = Tarnbeam Test Makers, CN = Tarnbeam Test Signer'
+# Signer name -> (certificate subject, root). 'renewed' is the maker's subject with a key of its
+# own; 'namesake' the maker's common name under another organisation.
 SIGNERS = {
-    'maker': ('Tarnbeam Test Signer', 'trusted'),
-    'other': ('Other Test Publisher', 'trusted'),
-    'rogue': ('Tarnbeam Test Signer', 'untrusted'),
+    'maker': (MAKER_SUBJECT, 'trusted'),
+    'renewed': (MAKER_SUBJECT, 'trusted'),
+    'namesake': ('/O=Another Test Organisation/CN=Tarnbeam Test Signer', 'trusted'),
+    'other': ('/O=Other Test Publisher Ltd/CN=Other Test Publisher', 'trusted'),
+    'rogue': (MAKER_SUBJECT, 'untrusted'),
 }
 ROOTS = {'trusted': 'Tarnbeam Code Test Root', 'untrusted': 'Unknown Code Test Root'}
 
@@ -43,9 +50,17 @@ class SigningKeys:
                         '-h', 'sha256', '-n', 'Update program', '-in', str(src), '-out', str(dst)],
                        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=60)
 
+    def sign_detached(self, data, signer='maker'):
+        """A detached CMS signature (DER) over `data`, as a maker signs its version document."""
+        cert = os.path.join(self.folder, signer + '.crt')
+        r = subprocess.run(['openssl', 'cms', '-sign', '-binary', '-outform', 'DER', '-signer', cert,
+                            '-inkey', os.path.join(self.folder, signer + '.key')],
+                           input=data, capture_output=True, check=True, timeout=60)
+        return r.stdout
+
 
 def signing_keys():
-    folder = os.path.join(str(TMP), 'codesign-keys')
+    folder = os.path.join(str(TMP), 'codesign-keys-2')
     if os.path.exists(os.path.join(folder, '.complete')):
         return SigningKeys(folder)
     tmp = folder + '.tmp%d' % os.getpid()
@@ -57,9 +72,9 @@ def signing_keys():
     with open(os.path.join(tmp, 'leaf.ext'), 'w') as f:
         f.write('basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n'
                 'extendedKeyUsage=codeSigning\nsubjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid\n')
-    for signer, (cn, root) in SIGNERS.items():
+    for signer, (subject, root) in SIGNERS.items():
         _openssl(['req', '-newkey', 'rsa:2048', '-nodes', '-keyout', signer + '.key', '-out', signer + '.csr',
-                  '-subj', '/CN=' + cn], tmp)
+                  '-subj', subject], tmp)
         _openssl(['x509', '-req', '-in', signer + '.csr', '-CA', root + '.crt', '-CAkey', root + '.key',
                   '-CAcreateserial', '-out', signer + '.crt', '-days', '3650', '-sha256', '-extfile', 'leaf.ext'],
                  tmp)

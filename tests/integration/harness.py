@@ -409,6 +409,10 @@ class Background:
     def running(self):
         return self.proc.poll() is None
 
+    def output(self):
+        """What the program has written to its standard output so far."""
+        return self._out.read_bytes().decode('utf-8', 'replace')
+
     def wait(self, timeout=60):
         try:
             code = self.proc.wait(timeout=timeout)

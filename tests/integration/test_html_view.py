@@ -52,12 +52,24 @@ CASES_EN = [
 ]
 
 LINKS_PAGE = ('<p>Open <a href="http://example.test/news?id=7">the news</a>, '
-              '<a href="javascript:alert(1)">run this</a> or '
-              '<a href="https://example.test/secure">the secure page</a>.</p>')
-LINKS_TEXT = 'Open the news, run this or the secure page.'
-# Clicked in this order; only http and https addresses reach the browser.
-CLICKS = ['run this', 'the news', 'the secure page']
-OPENED = ['http://example.test/news?id=7', 'https://example.test/secure']
+              '<a href="javascript:alert(1)">run this</a>, '
+              '<a href="file://server/share/x.exe">the share</a>, '
+              '<a href="C:\\Windows\\System32\\calc.exe">the program</a>, '
+              '<a href="\\\\host\\share">the host</a>, '
+              '<a href="ms-settings:windowsupdate">the settings</a>, '
+              '<a href="tbcustom:run">the custom</a>, '
+              '<a href="mailto:support@example.test">write</a> or '
+              '<a href="https://example.test/secure">the secure page</a>.</p>'
+              '<meta http-equiv="refresh" content="0;url=tbcustom:refresh"><iframe src="tbcustom:frame"></iframe>'
+              '<object data="tbcustom:object"></object>')
+LINKS_TEXT = ('Open the news, run this, the share, the program, the host, the settings, the custom, write '
+              'or the secure page.')
+# Clicked in this order; only http, https and mailto addresses reach the handlers registered for
+# them (the recorder stands in for every scheme of the page that could have one).
+CLICKS = ['run this', 'the share', 'the program', 'the host', 'the settings', 'the custom', 'the news', 'write',
+          'the secure page']
+OPENED = ['http://example.test/news?id=7', 'mailto:support@example.test', 'https://example.test/secure']
+RECORDED_SCHEMES = ('http', 'https', 'mailto', 'ms-settings', 'tbcustom')
 
 SHOWCASE_JA = (
     '<h1>バージョン 5.2 を公開しました</h1>'
@@ -145,8 +157,9 @@ class HtmlView(unittest.TestCase):
 
         with Prefix() as p:
             recorder = '"C:\\HtmlView\\urlrecorder.exe" "%1"'
-            p.reg_set_many([(r'HKCR\http\shell\open\command', '', 'REG_SZ', recorder),
-                            (r'HKCR\https\shell\open\command', '', 'REG_SZ', recorder)])
+            p.reg_set_many([('HKCR\\%s\\shell\\open\\command' % scheme, '', 'REG_SZ', recorder)
+                            for scheme in RECORDED_SCHEMES] +
+                           [('HKCR\\%s' % scheme, 'URL Protocol', 'REG_SZ', '') for scheme in RECORDED_SCHEMES])
             app, rep = self.run_window(p, pages, rules, 'en', 'html_view_en.png')
             log = p.hostpath(app + '\\urlrecorder.log')
             deadline = time.time() + 20
@@ -171,7 +184,7 @@ class HtmlView(unittest.TestCase):
 
         links, again = snaps[len(CASES_EN)], snaps[len(CASES_EN) + 1]
         self.assertEqual(shown(links)[1], LINKS_TEXT)
-        self.assertEqual(links['actionResult'], 'sent:1,sent:1,sent:1,sent:1')
+        self.assertEqual(links['actionResult'], ','.join(['sent:1'] * (len(CLICKS) + 1)))
         # The same page again replaces the text, and the focus is back on the list.
         self.assertEqual(shown(again)[1], LINKS_TEXT)
         self.assertEqual(again['focus']['id'], LIST_ID)

@@ -2,7 +2,8 @@
 each kind of check result shows, the Update button, the tab rules (refusal of an empty list,
 the first showing of the news tab writing the news marker), the news pictures as drawn on the
 screen, re-selection, the keyboard, placement on a screen smaller than the dialog, oversized
-input, and screenshots in English and Japanese (kept in TB_BIN/screenshots).
+input, and screenshots in English and Japanese (kept in TB_BIN/screenshots), where the caption's
+buttons draw with the window frame's font.
 
 Catches a dialog that shows the wrong row or description for a check result, leaves Update
 enabled where nothing can be downloaded, switches to an empty tab, writes the news marker
@@ -84,6 +85,30 @@ def screen_pixels(path, rect):
     return [tuple(raw[i:i + 3]) for i in range(0, len(raw), 3)]
 
 
+def close_glyph_is_a_cross(path, window_rect):
+    """True when the close button of the window's caption shows a cross: the glyph comes from the
+    window frame's symbol font, not a letter standing in for it (as where the font is missing).
+    The button is the light box at the right end of the caption (in the rows whose left end is
+    the caption's colour, not the frame's); its dark pixels must be mirror images of each other
+    about the glyph's middle."""
+    left, top, right, _ = window_rect
+    band = (right - 40, top, right - 5, top + 26)  # inside the frame
+    width = band[2] - band[0]
+    pixels = screen_pixels(path, band)
+    caption_rows = {y for y in range(band[3] - band[1]) if sum(pixels[y * width]) < 650}
+    light = [(i % width, i // width) for i, p in enumerate(pixels) if sum(p) >= 650 and i // width in caption_rows]
+    if not light:
+        return False
+    x0, x1 = min(x for x, _ in light), max(x for x, _ in light)
+    y0, y1 = min(y for _, y in light), max(y for _, y in light)
+    dark = {(x, y) for x in range(x0, x1) for y in range(y0, y1) if sum(pixels[y * width + x]) < 450}
+    if len(dark) < 8:
+        return False
+    gx0, gx1 = min(x for x, _ in dark), max(x for x, _ in dark)
+    mirrored = sum((gx0 + gx1 - x, y) in dark for x, y in dark)
+    return mirrored >= 0.9 * len(dark)
+
+
 def default_picture():
     """The default news picture (bitmap 113, 32x16, 24 bits, rows bottom-up) as RGB rows from the top."""
     data = (SRC / 'tarnbeam' / 'resources' / 'news_default.bmp').read_bytes()[54:]
@@ -150,6 +175,8 @@ class MainDialog(unittest.TestCase):
                  Rule(CAPTION, cls=DIALOG, delay=4500, times=1, press='Close')]
         rep = self.run_dialog('MainNewer', ['/hwnd:{HWND}'], rules, shot='main_dialog_en.png')
         first, _, news = main_snapshots(rep)[:3]
+        self.assertTrue(close_glyph_is_a_cross(SHOTS / 'main_dialog_en.png', first['rect']),
+                        'the caption draws its buttons without the window frame\'s font')
         self.assertEqual(control(first, TABS)['selectedTab'], 0)
         self.assertEqual(control(first, UPDATE_LIST)['items'],
                          [['Main Test Version 4.6.1 has been released (2006/01/03)']])

@@ -2,6 +2,8 @@
 
 transfer_probe runs one transfer with a sink that records every call (and writes the body to
 a file), then prints a JSON line; the server's request log shows what went over the wire.
+Catches, besides the transfer's own rules, a redirect followed to a host or scheme the rules
+refuse (and that host asked at all), redirect loops, and bodies over the size limit accepted.
 """
 
 import hashlib
@@ -18,6 +20,8 @@ HOST = 'www.ondrel.com.jp'
 SECURE_HOST = 'secure.ondrel.com.jp'
 UNTRUSTED_HOST = 'untrusted.ondrel.com.jp'
 WRONG_NAME_HOST = 'misnamed.ondrel.com.jp'
+OTHER_TRUSTED_HOST = 'mirror.ondrel.com.jp'
+FOREIGN_HOST = 'www.attacker.test'
 BODY = bytes(range(256)) * 4 + b'tail'  # 1028 bytes: three full chunks and a short one
 CHUNK = 300
 
@@ -172,6 +176,72 @@ class TransferTest(unittest.TestCase):
                 self.assertFalse(report['ok'])
                 self.assertEqual(report['calls'], 0)
         self.assertEqual(self.web.log(), [])
+
+    # -- redirects and limits --------------------------------------------------------------
+
+    def redirect(self, path, target, status=302, host=HOST):
+        self.web.route(path, host=host, status=status, headers={'Location': target})
+
+    def hosts_asked(self):
+        return sorted({e['host'] for e in self.web.log()})
+
+    def test_redirects_follow_the_rules_on_every_hop(self):
+        """The trusted-host rule holds for every address of the chain: a redirect to another
+        trusted host is followed, one to a foreign host fails without asking it; without the
+        rule any web host is followed, but never another scheme."""
+        self.web.route('/doc', host=OTHER_TRUSTED_HOST, body=BODY)
+        self.web.route('/doc', host=FOREIGN_HOST, body=b'attacker')
+        self.redirect('/relative', '/next', status=307)
+        self.redirect('/next', 'http://%s/doc' % OTHER_TRUSTED_HOST, status=301)
+        report, body = self.transfer('http://%s/relative' % HOST, '--trusted-only', '1')
+        self.assertChunked(report, body, BODY, len(BODY))
+        self.assertEqual(self.hosts_asked(), [OTHER_TRUSTED_HOST, HOST])
+        for status in (301, 302, 303, 307, 308):
+            with self.subTest(status=status):
+                self.web.clear_log()
+                self.redirect('/away', 'http://%s/doc' % FOREIGN_HOST, status=status)
+                report, body = self.transfer('http://%s/away' % HOST, '--trusted-only', '1')
+                self.assertFalse(report['ok'])
+                self.assertEqual((report['calls'], self.hosts_asked()), (0, [HOST]))
+        report, body = self.transfer('http://%s/away' % HOST)
+        self.assertEqual((report['ok'], body), (True, b'attacker'))
+        for target in ('file:///C:/windows/win.ini', 'ftp://%s/doc' % HOST, 'javascript:alert(1)'):
+            with self.subTest(target=target):
+                self.redirect('/scheme', target)
+                report, _ = self.transfer('http://%s/scheme' % HOST)
+                self.assertFalse(report['ok'])
+                self.assertEqual(report['calls'], 0)
+
+    def test_redirect_chains_end_after_five_hops(self):
+        self.redirect('/loop', '/loop')
+        self.web.clear_log()
+        report, _ = self.transfer('http://%s/loop' % HOST)
+        self.assertFalse(report['ok'])
+        self.assertEqual(len(self.web.requests('/loop')), 6)
+        for i in range(5):
+            self.redirect('/hop%d' % i, '/hop%d' % (i + 1))
+        self.web.route('/hop5', body=BODY)
+        report, body = self.transfer('http://%s/hop0' % HOST, '--trusted-only', '1')
+        self.assertChunked(report, body, BODY, len(BODY))
+
+    def test_https_only_and_size_limit(self):
+        """With https required an http address is not asked at all, and an https address may
+        not redirect to http. A body over the limit fails, with or without Content-Length."""
+        self.web.route('/plain', body=BODY)
+        report, _ = self.transfer('http://%s/plain' % HOST, '--https-only', '1')
+        self.assertEqual((report['ok'], self.web.log()), (False, []))
+        self.redirect('/down', 'http://%s/plain' % HOST, host=SECURE_HOST)
+        report, _ = self.transfer('https://%s/down' % SECURE_HOST, '--https-only', '1')
+        self.assertFalse(report['ok'])
+        self.assertEqual(self.web.requests('/plain'), [])
+
+        self.web.route('/nolength', body=BODY, no_length=True)
+        for path in ('/plain', '/nolength'):
+            with self.subTest(path=path):
+                report, _ = self.transfer('http://%s%s' % (HOST, path), '--limit', str(len(BODY) - 1))
+                self.assertFalse(report['ok'])
+                report, body = self.transfer('http://%s%s' % (HOST, path), '--limit', str(len(BODY)))
+                self.assertEqual((report['ok'], body), (True, BODY))
 
     # -- https -----------------------------------------------------------------------------
 

@@ -3,12 +3,17 @@ server: every refusal before and after the transfer (host, names, folder, transf
 signature), Cancel, and a second press after a failure.
 
 Catches a download that reaches an untrusted host, writes outside its folder or under a name the
-server chose badly, starts or keeps a file that failed a check, reports a failure as success, or
-leaves the main dialog disabled after a failure."""
+server chose badly, takes a file that no program's name or bytes (a script, a cabinet, data hidden
+in the certificate table), uses a download folder another account may change, leaves earlier
+downloads behind forever, starts or keeps a file that failed a check, reports a failure as
+success, or leaves the main dialog disabled after a failure."""
 
 import hashlib
 import os
+import struct
+import subprocess
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -49,20 +54,50 @@ def md5(data):
     return hashlib.md5(data).hexdigest()
 
 
+def sign_file(src, folder, name, signer):
+    dst = os.path.join(folder, name)
+    signing_keys().sign(src, dst, signer)
+    with open(dst, 'rb') as f:
+        return f.read()
+
+
+def with_certificate_tail(data, tail):
+    """A signed PE with `tail` appended inside its certificate table (its last part, as signing
+    tools write it): the signature still verifies, for it does not cover the table."""
+    out = bytearray(data)
+    pe = struct.unpack_from('<I', out, 0x3C)[0]
+    directory = pe + 24 + 112 + 4 * 8  # PE32+: the certificate table's entry
+    offset, size = struct.unpack_from('<II', out, directory)
+    assert offset + size == len(out), 'the certificate table is not at the end'
+    struct.pack_into('<II', out, directory, offset, size + len(tail))
+    length, = struct.unpack_from('<I', out, offset)
+    struct.pack_into('<I', out, offset, length + len(tail))
+    return bytes(out + tail)
+
+
 def payload_variants(folder):
-    """{'signed', 'other', 'rogue', 'unsigned', 'tampered'}: bytes of the test update program."""
-    keys = signing_keys()
+    """Bytes of the test update program: 'unsigned'; signed by 'signed' (the maker), 'renewed'
+    (the maker's subject, another key), 'namesake' (the maker's name, another organisation),
+    'other' (another publisher), 'rogue' (an untrusted root); 'tampered' after signing, 'padded'
+    (a payload hidden in the certificate table); and signed non-programs named .exe: 'script',
+    'cabinet'."""
     src = str(exe_path('updatepayload'))
     with open(src, 'rb') as f:
         out = {'unsigned': f.read()}
-    for signer, name in (('maker', 'signed'), ('other', 'other'), ('rogue', 'rogue')):
-        dst = os.path.join(folder, name + '.exe')
-        keys.sign(src, dst, signer)
-        with open(dst, 'rb') as f:
-            out[name] = f.read()
+    for signer, name in (('maker', 'signed'), ('renewed', 'renewed'), ('namesake', 'namesake'), ('other', 'other'),
+                         ('rogue', 'rogue')):
+        out[name] = sign_file(src, folder, name + '.exe', signer)
     tampered = bytearray(out['signed'])
     tampered[0x400 + 64] ^= 0xFF  # a byte of code; the signature itself is intact
     out['tampered'] = bytes(tampered)
+    out['padded'] = with_certificate_tail(out['signed'], b'\x90' * 4096)
+    script = os.path.join(folder, 'script.cmd')
+    with open(script, 'w') as f:
+        f.write('@echo off\r\necho started > C:\\script-ran.txt\r\n')
+    out['script'] = open(script, 'rb').read()
+    cabinet = os.path.join(folder, 'payload.cab')
+    subprocess.run(['gcab', '-c', '-n', cabinet, src], check=True)
+    out['cabinet'] = sign_file(cabinet, folder, 'cabinet.cab', 'maker')
     return out
 
 
@@ -156,9 +191,10 @@ class UpdateFlow(SignedPrefixCase):
         self.assertEqual(self.download_folders(), before)
 
     def test_signature_refusals(self):
-        """Unsigned, altered after signing, and signed under a root the system does not trust: each
-        has the published MD5 and each ends with code 2006, nothing started, nothing kept."""
-        for variant in ('unsigned', 'tampered', 'rogue'):
+        """Unsigned, altered after signing, signed under a root the system does not trust, with a
+        payload in the certificate table, and a script or a signed cabinet named .exe: each has
+        the published MD5 and each ends with code 2006, nothing started, nothing kept."""
+        for variant in ('unsigned', 'tampered', 'rogue', 'padded', 'script', 'cabinet'):
             with self.subTest(variant=variant):
                 before = self.download_folders()
                 data = self.files[variant]
@@ -197,6 +233,10 @@ class UpdateFlow(SignedPrefixCase):
             (None, '..\\..\\evil.exe', never, 'Could not write updated file to disk.'),
             (None, 'CON', never, 'Could not write updated file to disk.'),
             (None, 'x' * 300 + '.exe', never, 'Could not write updated file to disk.'),
+            (None, 'setup.cmd', never, 'Could not write updated file to disk.'),
+            (None, 'setup.bat', never, 'Could not write updated file to disk.'),
+            (None, 'setup.ps1', never, 'Could not write updated file to disk.'),
+            (None, 'setup.lnk', never, 'Could not write updated file to disk.'),
             (None, 'setup.exe', 'Ondrel\\..\\..\\Escape', 'Could not write updated file to disk.'),
         ]
         for url, name, download_path, expected in cases:
@@ -228,6 +268,51 @@ class UpdateFlow(SignedPrefixCase):
                             for t in texts), texts)
         with open(blocker, 'rb') as f:
             self.assertEqual(f.read(), b'not a folder')
+
+    def test_download_folder_others_may_change_is_refused(self):
+        """An existing download folder that every account may write to, or that another account
+        owns: 112 with the path, nothing fetched, nothing made inside."""
+        data = self.files['signed']
+        shared = self.download_root(r'Ondrel\Shared')
+        os.makedirs(shared)
+        os.chmod(shared, 0o777)  # Wine reads the mode as an access list: Everyone may write
+        foreign = self.download_root(r'Ondrel\Foreign')
+        os.makedirs(foreign, mode=0o755)
+        os.chown(foreign, 4321, 4321)  # another user's
+        for download_path, folder in ((r'Ondrel\Shared', shared), (r'Ondrel\Foreign', foreign)):
+            with self.subTest(download_path):
+                self.web.clear_log()
+                rep = self.run_update(self.serve('setup.exe', data), 'setup.exe', md5(data),
+                                      download_path=download_path)
+                self.assertTrue(any(t.startswith('Could not write updated file to disk.') and
+                                    download_path.split('\\')[-1] in t for t in box_texts(rep)), box_texts(rep))
+                self.assertEqual([r for r in self.web.log() if '/files/' in r.get('path', '')], [])
+                self.assertEqual(os.listdir(folder), [])
+
+    def test_old_downloads_are_removed_unless_in_use(self):
+        """A download starting removes the folders of earlier downloads that are older than a
+        day and not in use; one whose file is open, and a recent one, stay."""
+        root = self.download_root(r'Ondrel\Old')
+        os.makedirs(root)
+        two_days_ago = time.time() - 2 * 86400
+        for i in range(100):
+            folder = os.path.join(root, 'dl-old%03d' % i)
+            os.makedirs(folder)
+            with open(os.path.join(folder, 'setup.exe'), 'wb') as f:
+                f.write(b'earlier download %d' % i)
+            os.utime(folder, (two_days_ago, two_days_ago))
+        os.makedirs(os.path.join(root, 'dl-recent'))
+        holder = self.prefix.start(exe_path('dummychild'), ['--hold', 'C:\\ProgramData\\Ondrel\\Old\\dl-old007\\setup.exe',
+                                                            '--sleep', '60000'])
+        try:
+            deadline = time.time() + 20
+            while time.time() < deadline and 'held=1' not in holder.output():
+                time.sleep(0.2)
+            data = self.files['signed']
+            self.run_update(self.serve('setup.exe', data), 'setup.exe', md5(b'other'), download_path=r'Ondrel\Old')
+        finally:
+            holder.stop()
+        self.assertEqual(sorted(os.listdir(root)), ['dl-old007', 'dl-recent'])
 
     # ---- silence ------------------------------------------------------------------------------
 

@@ -2,7 +2,9 @@
 
 vcheck_probe runs the check exactly as the update client does, from the tarnbeam.xml in its own
 folder, and prints the result (success, check error code, the update entry) as JSON. Each case
-gets its own application folder inside one prefix.
+gets its own application folder inside one prefix. Catches, besides the check's own rules, a
+document taken from a host outside the trusted domain by a redirect, and a document whose
+document type declaration has the parser fetch a DTD or put a local file's text in the entry.
 """
 
 import json
@@ -68,10 +70,13 @@ class VersionCheckTest(unittest.TestCase):
         cls.prefix.__exit__(None, None, None)
         cls.web.__exit__(None, None, None)
 
-    def check(self, local, remote=None, files=None, code_start=0, route=None):
-        """Runs the check in a new application folder; returns the probe's report."""
+    def check(self, local, remote=None, files=None, code_start=0, route=None, more_routes=()):
+        """Runs the check in a new application folder; returns the probe's report.
+        `more_routes`: (path, route arguments) the server answers as well."""
         self.web.clear_routes()
         self.web.clear_log()
+        for path, more in more_routes:
+            self.web.route(path, **more)
         if remote is not None or route is not None:
             self.web.route('/update/info.xml', host=HOST, content_type='text/xml',
                            **(route or {'body': remote}))
@@ -249,6 +254,40 @@ class VersionCheckTest(unittest.TestCase):
             with self.subTest(label):
                 self.assertFailure(self.check(local_xml(), route=route), code)
                 self.assertEqual(len(self.web.requests('/update/info.xml')), 1)
+
+    def test_redirects_stay_in_the_trusted_domain(self):
+        """A redirect to another trusted host is followed; one to a host outside the domain
+        fails as a failed load (104), and that host is never asked."""
+        mirror, foreign = 'mirror.ondrel.com.jp', 'updates.attacker.test'
+        documents = [('/info.xml', dict(host=host, content_type='text/xml',
+                                        body=remote_doc(remote_component(('4', '6', '1'), VersionString=host))))
+                     for host in (mirror, foreign)]
+        for target, expect in (('http://%s/info.xml' % mirror, None), ('http://%s/info.xml' % foreign, 104)):
+            with self.subTest(target=target):
+                report = self.check(local_xml(), route={'status': 302, 'headers': {'Location': target}},
+                                    more_routes=documents)
+                if expect is None:
+                    self.assertEqual(self.assertEntry(report)['versionString'], mirror)
+                else:
+                    self.assertFailure(report, expect)
+                    self.assertEqual({e['host'] for e in self.web.log()}, {HOST})
+
+    def test_document_type_declarations_fail_as_malformed(self):
+        """A DOCTYPE with an external DTD, an external entity naming a local file, a parameter
+        entity or an entity bomb: 104, the DTD never asked for, the file's text nowhere."""
+        self.prefix.app_dir('Secret', {'secret.txt': 'SECRET-TEXT-1234'})
+        component = remote_component(('4', '6', '1'), Description='&x;')
+        for doctype in ('<!DOCTYPE UpdateInfoBase SYSTEM "http://%s/evil.dtd">' % HOST,
+                        '<!DOCTYPE UpdateInfoBase [<!ENTITY x SYSTEM "file:///C:/Secret/secret.txt">]>',
+                        '<!DOCTYPE UpdateInfoBase [<!ENTITY %% p SYSTEM "http://%s/evil.dtd"> %%p;]>' % HOST,
+                        '<!DOCTYPE UpdateInfoBase [<!ENTITY a "lol"><!ENTITY x "&a;&a;&a;&a;&a;&a;">]>'):
+            with self.subTest(doctype=doctype[:50]):
+                body = '<?xml version="1.0"?>\n%s<UpdateInfoBase>%s</UpdateInfoBase>' % (doctype, component)
+                report = self.check(local_xml(), body,
+                                    more_routes=[('/evil.dtd', dict(host=HOST, body='<!ENTITY x "FROM-DTD">'))])
+                self.assertFailure(report, 104)
+                self.assertNotIn('SECRET-TEXT', json.dumps(report))
+                self.assertEqual(self.web.requests('/evil.dtd'), [])
 
     def test_slow_server_still_delivers(self):
         route = {'body': remote_doc(remote_component(('4', '6', '1'))), 'stall_before': 1,

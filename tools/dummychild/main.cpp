@@ -15,6 +15,8 @@
 //   --fetch <url>           WinINet GET; prints "fetch status=<n> bytes=<n> body=<first 200 bytes>"
 //                           or "fetch error=<n>"
 //   --netstate              prints "connected=<0|1>" (InternetGetConnectedState)
+//   --hold <path>           opens the file for reading, sharing reading only, and keeps it open
+//                           until the process ends; prints "held=<0|1>"
 //   --print <text>          prints the text
 //   --exit <n>              the exit code at the end (signed)
 // Output lines are UTF-8 on the standard output handle.
@@ -172,6 +174,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
         } else if (a == L"--netstate") {
             DWORD flags = 0;
             Print(std::wstring(L"connected=") + (InternetGetConnectedState(&flags, 0) ? L"1" : L"0"));
+        } else if (a == L"--hold" && hasValue) {
+            const HANDLE held = CreateFileW(argv[++i], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr); // closed by the process's end
+            Print(std::wstring(L"held=") + (held != INVALID_HANDLE_VALUE ? L"1" : L"0"));
         } else if (a == L"--print" && hasValue) {
             Print(argv[++i]);
         } else if (a == L"--exit" && hasValue) {

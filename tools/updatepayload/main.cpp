@@ -1,6 +1,6 @@
-// updatepayload.exe: stands in for an update program. Appends one line to the file named by the
-// environment variable TB_PAYLOAD_LOG (else C:\payload.log): "path=<its own path> md5=<MD5 of its
-// own file>", UTF-8; exit code 42.
+// updatepayload.exe: stands in for an update program (product version 4.6.1). Appends one line to
+// the file named by the environment variable TB_PAYLOAD_LOG (else C:\payload.log): "path=<its own
+// path> md5=<MD5 of its own file> cwd=<its working folder>", UTF-8; exit code 42.
 
 #include <windows.h>
 #include <wincrypt.h>
@@ -58,7 +58,10 @@ std::string Utf8(const std::wstring &text) {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    const std::string line = "path=" + Utf8(self) + " md5=" + Md5OfOwnFile(self) + "\n";
+    wchar_t current[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, current);
+    const std::string line =
+        "path=" + Utf8(self) + " md5=" + Md5OfOwnFile(self) + " cwd=" + Utf8(current) + "\n";
     wchar_t logPath[MAX_PATH] = L"C:\\payload.log";
     const DWORD length = GetEnvironmentVariableW(L"TB_PAYLOAD_LOG", logPath, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)

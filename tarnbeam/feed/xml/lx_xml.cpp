@@ -1,9 +1,13 @@
 #include "tarnbeam/feed/xml/lx_xml.h"
 
+#include <msxml2.h>
+
+#include <cstring>
 #include <cwctype>
 #include <new>
 
 #include "tarnbeam/app/win_handles.h"
+#include "tarnbeam/feed/portable/xml_guard.h"
 
 namespace lx_xml {
 
@@ -13,6 +17,8 @@ namespace {
 const CLSID kClsidDomDocument = {
     0xF6D90F11, 0x9C73, 0x11D3, {0xB3, 0x2E, 0x00, 0xC0, 0x4F, 0x99, 0x0B, 0xB4}};
 const IID kIidXmlDomDocument = {0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+const IID kIidXmlDomDocument2 = {
+    0x2933BF95, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 
 // A platform string for the duration of one call.
 class PlatformString {
@@ -50,6 +56,55 @@ std::wstring TakeTrimmed(BSTR text) {
 // A wrapper around what a DOM call returned; empty when the call failed.
 template <class W, class I> W Wrapped(HRESULT result, ComPtr<I> &found) {
     return FAILED(result) ? W() : W(found.detach());
+}
+
+// Switches off what would make the parser reach beyond the bytes it is given: validation,
+// external entities, DTDs and (where the platform knows the limit) deep nesting. Properties an
+// older parser does not know are skipped: the byte check before every parse holds regardless.
+void Harden(IXMLDOMDocument *doc) {
+    doc->put_validateOnParse(VARIANT_FALSE);
+    doc->put_resolveExternals(VARIANT_FALSE);
+    ComPtr<IXMLDOMDocument2> doc2;
+    if (FAILED(doc->QueryInterface(kIidXmlDomDocument2, reinterpret_cast<void **>(doc2.put()))) || !doc2)
+        return;
+    struct Property {
+        const wchar_t *name;
+        VARTYPE type;
+        long value;
+    };
+    static const Property kProperties[] = {
+        {L"ProhibitDTD", VT_BOOL, VARIANT_TRUE},
+        {L"ResolveExternals", VT_BOOL, VARIANT_FALSE},
+        {L"AllowDocumentFunction", VT_BOOL, VARIANT_FALSE},
+        {L"AllowXsltScript", VT_BOOL, VARIANT_FALSE},
+        {L"MaxElementDepth", VT_I4, static_cast<long>(xmlguard::kMaxElementDepth)},
+    };
+    for (const Property &p : kProperties) {
+        PlatformString name(p.name);
+        VARIANT value;
+        VariantInit(&value);
+        V_VT(&value) = p.type;
+        if (p.type == VT_BOOL)
+            V_BOOL(&value) = static_cast<VARIANT_BOOL>(p.value);
+        else
+            V_I4(&value) = p.value;
+        doc2->setProperty(name.get(), value);
+    }
+}
+
+// Reads a whole file of at most kMaxDocumentBytes.
+bool ReadWholeFile(const std::wstring &path, std::string &bytes) {
+    KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size = {};
+    if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 ||
+        static_cast<unsigned long long>(size.QuadPart) > kMaxDocumentBytes)
+        return false;
+    bytes.resize(static_cast<std::size_t>(size.QuadPart));
+    DWORD got = 0;
+    return bytes.empty() ||
+           (ReadFile(file.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) &&
+            got == bytes.size());
 }
 
 } // namespace
@@ -102,6 +157,7 @@ bool KXMLDocument::create() {
                                   reinterpret_cast<void **>(&doc));
     if (FAILED(lastResult) || !doc)
         return false;
+    Harden(doc);
     attachTyped(doc);
     return true;
 }
@@ -114,18 +170,51 @@ bool KXMLDocument::setAsync(int) {
     return lastResult >= 0;
 }
 
-bool KXMLDocument::load(const std::wstring &source) {
+bool KXMLDocument::load(const std::wstring &path) {
+    if (!typedInterface())
+        return false;
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes)) {
+        lastResult = HRESULT_FROM_WIN32(GetLastError());
+        return false;
+    }
+    return loadBytes(bytes);
+}
+
+bool KXMLDocument::loadBytes(const std::string &bytes) {
     IXMLDOMDocument *doc = typedInterface();
     if (!doc)
         return false;
-    PlatformString text(source);
-    VARIANT where;
-    VariantInit(&where);
-    where.vt = VT_BSTR;
-    where.bstrVal = text.get(); // still owned by `text`
+    if (bytes.size() > kMaxDocumentBytes ||
+        xmlguard::checkDocument(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size()) !=
+            xmlguard::Verdict::kAccepted) {
+        lastResult = E_FAIL;
+        return false;
+    }
+    SafeArrayHandle array(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size())));
+    if (!array)
+        throw std::bad_alloc();
+    void *data = nullptr;
+    if (FAILED(SafeArrayAccessData(array.get(), &data)))
+        return false;
+    if (!bytes.empty())
+        std::memcpy(data, bytes.data(), bytes.size());
+    SafeArrayUnaccessData(array.get());
+    VARIANT source;
+    VariantInit(&source);
+    V_VT(&source) = VT_ARRAY | VT_UI1;
+    V_ARRAY(&source) = array.get(); // still owned by `array`
     VARIANT_BOOL loaded = VARIANT_FALSE;
-    lastResult = doc->load(where, &loaded);
-    return SUCCEEDED(lastResult) && loaded == VARIANT_TRUE;
+    lastResult = doc->load(source, &loaded);
+    if (FAILED(lastResult) || loaded != VARIANT_TRUE)
+        return false;
+    // A document type that got past the byte check is refused all the same.
+    ComPtr<IXMLDOMDocumentType> type;
+    if (SUCCEEDED(doc->get_doctype(type.put())) && type) {
+        lastResult = E_FAIL;
+        return false;
+    }
+    return true;
 }
 
 KXMLNode KXMLNodeList::item(long index) {

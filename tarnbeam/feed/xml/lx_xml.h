@@ -5,6 +5,11 @@
 // status is kept in `lastResult` of the wrapper it was called on. Operations on an empty wrapper
 // return the empty form without a platform call. The one failure that unwinds is running out of
 // memory while turning a string into a platform string (std::bad_alloc).
+//
+// Documents are parsed from bytes the program has read itself: the platform's own loader never
+// fetches anything. A document may not declare a document type (no DTD, so no entity of any
+// kind), nor nest elements deeper than xmlguard::kMaxElementDepth; such a document fails to load
+// as a malformed one does.
 #pragma once
 
 #include <windows.h>
@@ -17,6 +22,9 @@
 #include <string>
 
 namespace lx_xml {
+
+// The largest document read: far more than any configuration, version list or feed needs.
+const std::size_t kMaxDocumentBytes = 16 * 1024 * 1024;
 
 namespace internal {
 
@@ -93,12 +101,15 @@ class KXMLDocument : public internal::KXMLNodeBasedT<IXMLDOMDocument> {
   public:
     KXMLDocument() {}
 
-    // Creates the platform document (MSXML 3). COM must be initialised on this thread.
+    // Creates the platform document (MSXML 3) with validation, external resolution and document
+    // type declarations switched off. COM must be initialised on this thread.
     bool create();
     // Switches asynchronous loading off; the argument is ignored.
     bool setAsync(int ignored);
-    // Loads from a file path or URL; true only when the platform reports a successful load.
-    bool load(const std::wstring &source);
+    // Loads the file at `path` (at most kMaxDocumentBytes); true only when it parses.
+    bool load(const std::wstring &path);
+    // Parses a document held in memory, as it came from a file or the network.
+    bool loadBytes(const std::string &bytes);
 };
 
 class KXMLNodeList : public internal::KXMLDOMBaseT<IXMLDOMNodeList> {

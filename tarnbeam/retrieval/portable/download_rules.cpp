@@ -67,17 +67,21 @@ bool isPlainComponent(const std::wstring &name) {
     return !isReservedDeviceName(name);
 }
 
-bool isPlainRelativePath(const std::wstring &path) {
+bool downloadPathComponents(const std::wstring &path, std::vector<std::wstring> &components) {
+    components.clear();
     std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = path.find(L'\\', start);
-        if (!isPlainComponent(
-                path.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start)))
-            return false;
+    while (start <= path.size()) {
+        std::size_t end = path.find(L'\\', start);
         if (end == std::wstring::npos)
-            return true;
+            end = path.size();
+        if (end > start) {
+            components.push_back(path.substr(start, end - start));
+            if (!isPlainComponent(components.back()))
+                return false;
+        }
         start = end + 1;
     }
+    return !components.empty();
 }
 
 bool digestMatches(const std::wstring &computed, const std::wstring &published) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace download {
 
@@ -15,9 +16,9 @@ const std::size_t kMaxPathChars = 259;
 // name ("CON", "NUL", "COM1", "LPT1.txt", ...).
 bool isPlainComponent(const std::wstring &name);
 
-// True when `path` is one or more plain components joined by single backslashes, relative and
-// without a trailing backslash ("Maker\Downloads").
-bool isPlainRelativePath(const std::wstring &path);
+// The components of a configured download folder ("Maker\Downloads"): leading, trailing and
+// doubled backslashes are ignored. False when there is none, or one is not a plain component.
+bool downloadPathComponents(const std::wstring &path, std::vector<std::wstring> &components);
 
 // True when the digest text `computed` (lower-case hexadecimal) equals the published text,
 // without regard to letter case. A published text that is empty, of another length or not

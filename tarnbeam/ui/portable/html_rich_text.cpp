@@ -1161,7 +1161,9 @@ RichText convertHtml(std::u16string_view html, const TextStyle &style) {
     return out.finish();
 }
 
-bool isOpenableAddress(std::u16string_view address) {
+namespace {
+
+bool isWebAddress(std::u16string_view address, bool mailto) {
     if (address.empty() || address.size() > kMaxAddressLength)
         return false;
     for (std::size_t i = 0; i < address.size(); ++i) {
@@ -1173,7 +1175,7 @@ bool isOpenableAddress(std::u16string_view address) {
         else if (isHighSurrogate(c) || isLowSurrogate(c))
             return false;
     }
-    if (startsWithNoCase(address, "mailto:"))
+    if (mailto && startsWithNoCase(address, "mailto:"))
         return address.size() > 7;
     std::size_t rest = 0;
     if (startsWithNoCase(address, "http://"))
@@ -1185,6 +1187,16 @@ bool isOpenableAddress(std::u16string_view address) {
     // A host must follow the "//".
     return address.size() > rest && address[rest] != '/' && address[rest] != '\\' && address[rest] != '?' &&
            address[rest] != '#';
+}
+
+} // namespace
+
+bool isOpenableAddress(std::u16string_view address) {
+    return isWebAddress(address, true);
+}
+
+bool isInPlaceAddress(std::u16string_view address) {
+    return isWebAddress(address, false) || address == u"about:blank";
 }
 
 } // namespace htmltext

@@ -79,4 +79,8 @@ RichText convertHtml(std::u16string_view html, const TextStyle &style);
 // and more than kMaxAddressLength units.
 bool isOpenableAddress(std::u16string_view address);
 
+// True only for addresses the view may navigate to in its own window: those isOpenableAddress
+// accepts without mailto, and the view's own empty page "about:blank".
+bool isInPlaceAddress(std::u16string_view address);
+
 } // namespace htmltext

@@ -4,10 +4,11 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 using download::digestMatches;
+using download::downloadPathComponents;
 using download::isPlainComponent;
-using download::isPlainRelativePath;
 using download::progressPercent;
 
 TEST(DownloadRules, PlainComponentsAreAccepted) {
@@ -52,13 +53,17 @@ TEST(DownloadRules, NamesThatLeaveTheFolderOrNameSomethingElseAreRefused) {
         EXPECT_FALSE(isPlainComponent(name)) << std::wstring(name).size();
 }
 
-TEST(DownloadRules, RelativePathsAreCheckedComponentByComponent) {
-    EXPECT_TRUE(isPlainRelativePath(L"Ondrel"));
-    EXPECT_TRUE(isPlainRelativePath(L"Ondrel\\Update\\Downloads"));
+TEST(DownloadRules, DownloadPathsAreCheckedComponentByComponent) {
+    std::vector<std::wstring> parts;
+    const std::vector<std::wstring> expected = {L"Ondrel", L"Updates"};
     for (const wchar_t *path :
-         {L"", L"\\Ondrel", L"Ondrel\\", L"Ondrel\\\\Update", L"Ondrel\\..\\..\\Users", L"C:\\Ondrel",
-          L"Ondrel/Update", L"Ondrel\\NUL", L"Ondrel\\x.", L"\\\\?\\C:\\x"})
-        EXPECT_FALSE(isPlainRelativePath(path)) << std::wstring(path).size();
+         {L"Ondrel\\Updates", L"Ondrel\\Updates\\", L"\\Ondrel\\Updates", L"Ondrel\\\\Updates"}) {
+        EXPECT_TRUE(downloadPathComponents(path, parts)) << path;
+        EXPECT_EQ(parts, expected) << path;
+    }
+    for (const wchar_t *path : {L"", L"\\", L"Ondrel\\..\\..\\Users", L"C:\\Ondrel", L"Ondrel/Update",
+                                L"Ondrel\\NUL", L"Ondrel\\x.", L"\\\\?\\C:\\x"})
+        EXPECT_FALSE(downloadPathComponents(path, parts)) << std::wstring(path).size();
 }
 
 TEST(DownloadRules, DigestsCompareWithoutCaseAndNeverMatchMalformedText) {

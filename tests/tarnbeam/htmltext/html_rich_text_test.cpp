@@ -12,6 +12,7 @@
 namespace {
 
 using htmltext::convertHtml;
+using htmltext::isInPlaceAddress;
 using htmltext::isOpenableAddress;
 using htmltext::kLongParagraphLength;
 using htmltext::kMaxTextLength;
@@ -261,6 +262,18 @@ TEST(HtmlTextAddresses, OnlyWebAndMailAddressesOpen) {
         SCOPED_TRACE(std::string(c.address.begin(), c.address.end()));
         EXPECT_EQ(isOpenableAddress(c.address), c.openable);
     }
+}
+
+// The view itself shows web pages and its empty page only; mail addresses leave it.
+TEST(HtmlTextAddresses, OnlyWebPagesShowInPlace) {
+    for (const char16_t *address : {u"http://a.test/x", u"HTTPS://a.test", u"about:blank"})
+        EXPECT_TRUE(isInPlaceAddress(address));
+    for (const char16_t *address :
+         {u"mailto:a@b.test", u"about:config", u"file://server/share/x.exe",
+          u"C:\\Windows\\System32\\calc.exe", u"\\\\host\\share", u"javascript:x", u"vbscript:x",
+          u"res://ieframe.dll/x", u"ms-settings:", u"tbcustom:x", u"about:blank#x", u""})
+        EXPECT_FALSE(isInPlaceAddress(address))
+            << std::string(address, address + std::char_traits<char16_t>::length(address));
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 // Browser handler: wrong COM answers (interfaces, reference counting, the download-control
 // ambient property, the document-host table), events bound to the wrong handler or read in the
-// wrong argument order, Cancel not written back, new windows not sent to the system's handler,
-// the focus not handed back, and OnQuit leaving the connection open.
+// wrong argument order, Cancel not written back, new windows not sent to the system's handler or
+// sent there for addresses that are no web or mail address, navigation in place to anything but
+// web pages, the focus not handed back, and OnQuit leaving the connection open.
 #include "tarnbeam/ui/web_browser_handler.h"
 
 #include <exdisp.h>
@@ -11,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <string>
 #include <vector>
 
@@ -223,7 +223,7 @@ TEST_F(Handler, AmbientDownloadControlIsTheStoredFlags) {
     ASSERT_EQ(handler->SetClientSite(kHtmlViewDownloadControl), S_OK);
     VARIANT after = AmbientDownloadControl(handler.get());
     EXPECT_EQ(V_VT(&after), VT_I4);
-    EXPECT_EQ(static_cast<DWORD>(V_I4(&after)), 0x40004790u);
+    EXPECT_EQ(static_cast<DWORD>(V_I4(&after)), 0x6000C790u); // with no client pull and no behaviours
     ComPtr<IOleClientSite> site;
     ASSERT_EQ(browser.as<IOleObject>()->GetClientSite(site.put()), S_OK);
     EXPECT_EQ(site.get(), static_cast<IOleClientSite *>(handler.get()));
@@ -409,10 +409,34 @@ TEST_F(Handler, NewWindow2IsAcceptedAndIgnoredOtherIdsAreUnknown) {
     EXPECT_TRUE(handler->calls.empty());
 }
 
-// The address goes to the handler the system has for its scheme (here the recording program),
-// the browser's own window stays cancelled, also when the system has no handler.
-TEST_F(Handler, NewWindow3OpensTheAddressWithTheSystemHandler) {
-    RecorderScheme recorder(L"tbrecord");
+// Addresses a description may link to, and whether the view lets them leave it (new window) or
+// show in place (navigation).
+struct LinkCase {
+    const wchar_t *url;
+    bool leaves;
+    bool inPlace;
+};
+const LinkCase kLinkCases[] = {
+    {L"https://example.test/new?x=1", true, true},
+    {L"http://example.test/a", true, true},
+    {L"mailto:support@example.test", true, false},
+    {L"about:blank", false, true},
+    {L"file://server/share/x.exe", false, false},
+    {L"file:///C:/Windows/System32/calc.exe", false, false},
+    {L"C:\\Windows\\System32\\calc.exe", false, false},
+    {L"\\\\host\\share", false, false},
+    {L"javascript:alert(1)", false, false},
+    {L"vbscript:msgbox(1)", false, false},
+    {L"res://ieframe.dll/navcancl.htm", false, false},
+    {L"ms-settings:windowsupdate", false, false},
+    {L"tbrecord://example.test/new", false, false},
+    {L"about:config", false, false},
+};
+
+// Every new-window request is cancelled; only web and mail addresses reach the system's handler
+// (here the recording program, registered for every scheme of the list that can have one).
+TEST_F(Handler, NewWindowsLeaveTheViewOnlyForWebAndMailAddresses) {
+    RecorderScheme recorder({L"http", L"https", L"mailto", L"ms-settings", L"tbrecord", L"vbscript"});
     ASSERT_TRUE(recorder.ok());
     int destroyed = 0;
     ComPtr<CountedHandler> handler = Hold(new CountedHandler(&destroyed));
@@ -420,24 +444,39 @@ TEST_F(Handler, NewWindow3OpensTheAddressWithTheSystemHandler) {
         CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     handler->SetOwnerWindow(owner);
 
-    EventArgList args;
-    args.DispatchOut()
-        .BoolOut(VARIANT_FALSE)
-        .Number(2 /* NWMF_USERINITED */)
-        .Text(L"http://context.test/")
-        .Text(L"tbrecord://example.test/new?x=1");
-    ASSERT_EQ(args.InvokeOn(AsDispatch(handler.get()), 273), S_OK);
-    EXPECT_EQ(args.BoolAt(1), VARIANT_TRUE);
-    std::vector<std::string> lines = recorder.WaitForLines(1, 20000);
-    ASSERT_EQ(lines.size(), 1u);
-    const std::string tail = "\"tbrecord://example.test/new?x=1\"";
-    EXPECT_EQ(lines[0].substr(lines[0].size() - std::min(lines[0].size(), tail.size())), tail) << lines[0];
-
-    EventArgList unknown;
-    unknown.DispatchOut().BoolOut(VARIANT_FALSE).Number(0).Text(L"").Text(L"tbnohandler://example.test/");
-    EXPECT_EQ(unknown.InvokeOn(AsDispatch(handler.get()), 273), S_OK);
-    EXPECT_EQ(unknown.BoolAt(1), VARIANT_TRUE);
+    std::vector<std::string> expected;
+    for (const LinkCase &c : kLinkCases) {
+        EventArgList args;
+        args.DispatchOut()
+            .BoolOut(VARIANT_FALSE)
+            .Number(2 /* NWMF_USERINITED */)
+            .Text(L"http://context.test/")
+            .Text(c.url);
+        ASSERT_EQ(args.InvokeOn(AsDispatch(handler.get()), 273), S_OK);
+        EXPECT_EQ(args.BoolAt(1), VARIANT_TRUE) << c.url;
+        if (c.leaves)
+            expected.push_back(std::string(c.url, c.url + wcslen(c.url)));
+    }
+    std::vector<std::string> lines = recorder.WaitForLines(expected.size() + 1, 8000);
+    ASSERT_EQ(lines.size(), expected.size());
+    std::vector<std::string> opened;
+    for (const std::string &line : lines)
+        opened.push_back(line.substr(line.rfind(" \"") + 2, line.size() - line.rfind(" \"") - 3));
+    std::sort(opened.begin(), opened.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(opened, expected);
     DestroyWindow(owner);
+}
+
+TEST_F(Handler, OnlyWebPagesAndTheBlankPageNavigateInPlace) {
+    ComPtr<KMyWBHandler> handler = Hold(new KMyWBHandler);
+    for (const LinkCase &c : kLinkCases) {
+        EventArgList args;
+        args.Dispatch(nullptr).TextRef(c.url).NumberRef(0).TextRef(L"").TextRef(L"").TextRef(L"").BoolOut(
+            VARIANT_FALSE);
+        ASSERT_EQ(args.InvokeOn(AsDispatch(handler.get()), 250), S_OK);
+        EXPECT_EQ(args.BoolAt(6), c.inPlace ? VARIANT_FALSE : VARIANT_TRUE) << c.url;
+    }
 }
 
 TEST_F(Handler, PageEventsReturnTheFocusToTheNamedWindow) {

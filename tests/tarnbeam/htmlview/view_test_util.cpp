@@ -151,7 +151,7 @@ HRESULT EventArgList::InvokeOn(IDispatch *target, DISPID id) {
                           nullptr);
 }
 
-RecorderScheme::RecorderScheme(const wchar_t *scheme) : m_scheme(scheme) {
+RecorderScheme::RecorderScheme(std::vector<std::wstring> schemes) : m_schemes(std::move(schemes)) {
     wchar_t folder[MAX_PATH] = {};
     wchar_t file[MAX_PATH] = {};
     if (!GetTempPathW(MAX_PATH, folder) || !GetTempFileNameW(folder, L"url", 0, file))
@@ -159,23 +159,32 @@ RecorderScheme::RecorderScheme(const wchar_t *scheme) : m_scheme(scheme) {
     m_log = file;
     DeleteFileW(m_log.c_str());
     SetEnvironmentVariableW(L"TB_URLRECORDER_LOG", m_log.c_str());
-    std::wstring command = L"\"" + WindowsPath(TB_URLRECORDER_EXE) + L"\" \"%1\"";
-    HKEY key = nullptr;
-    std::wstring path = m_scheme + L"\\shell\\open\\command";
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
-        0)
-        return;
-    m_ok = RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE *>(command.c_str()),
-                          static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t))) == 0;
-    RegCloseKey(key);
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, m_scheme.c_str(), 0, KEY_WRITE, &key) == 0) {
-        RegSetValueExW(key, L"URL Protocol", 0, REG_SZ, reinterpret_cast<const BYTE *>(L""), sizeof(wchar_t));
+    const std::wstring command = L"\"" + WindowsPath(TB_URLRECORDER_EXE) + L"\" \"%1\"";
+    m_ok = !m_schemes.empty();
+    for (const std::wstring &scheme : m_schemes) {
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, scheme.c_str());
+        HKEY key = nullptr;
+        const std::wstring path = scheme + L"\\shell\\open\\command";
+        if (RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                            nullptr) != 0) {
+            m_ok = false;
+            continue;
+        }
+        m_ok = RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE *>(command.c_str()),
+                              static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t))) == 0 &&
+               m_ok;
         RegCloseKey(key);
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, scheme.c_str(), 0, KEY_WRITE, &key) == 0) {
+            RegSetValueExW(key, L"URL Protocol", 0, REG_SZ, reinterpret_cast<const BYTE *>(L""),
+                           sizeof(wchar_t));
+            RegCloseKey(key);
+        }
     }
 }
 
 RecorderScheme::~RecorderScheme() {
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, m_scheme.c_str());
+    for (const std::wstring &scheme : m_schemes)
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, scheme.c_str());
     SetEnvironmentVariableW(L"TB_URLRECORDER_LOG", nullptr);
     if (!m_log.empty())
         DeleteFileW(m_log.c_str());

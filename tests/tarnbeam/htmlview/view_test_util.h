@@ -51,11 +51,12 @@ class EventArgList {
     size_t m_count = 0;
 };
 
-// Registers urlrecorder.exe as the handler of the address scheme `scheme` (HKCR), logging to a
-// fresh file of its own; unregisters and deletes the log on destruction.
+// Registers urlrecorder.exe as the handler of the address schemes `schemes` (HKCR), logging to a
+// fresh file of its own; unregisters and deletes the log on destruction. Registering a scheme the
+// prefix has (http) replaces its handler: such tests run in a private prefix.
 class RecorderScheme {
   public:
-    explicit RecorderScheme(const wchar_t *scheme);
+    explicit RecorderScheme(std::vector<std::wstring> schemes);
     ~RecorderScheme();
     RecorderScheme(const RecorderScheme &) = delete;
     RecorderScheme &operator=(const RecorderScheme &) = delete;
@@ -65,7 +66,7 @@ class RecorderScheme {
     std::vector<std::string> WaitForLines(size_t count, DWORD timeoutMs) const;
 
   private:
-    std::wstring m_scheme;
+    std::vector<std::wstring> m_schemes;
     std::wstring m_log;
     bool m_ok = false;
 };

@@ -1,8 +1,9 @@
 // transfer_probe.exe: runs one UrlTransfer and prints what the sink saw as one JSON line.
 //
 //   transfer_probe.exe --url URL [--user NAME] [--password PW] [--agent TEXT]
-//                      [--stop-on N] [--out FILE]
+//                      [--stop-on N] [--out FILE] [--trusted-only 1] [--https-only 1] [--limit N]
 //
+// --trusted-only, --https-only and --limit set the transfer's rules (hosts, scheme, body size).
 // Without --agent the user agent is string 111 of this program's resources (the update
 // client's string table is built in). The sink writes the body to FILE when given and returns
 // 0 on its N-th call when --stop-on is given.
@@ -51,6 +52,7 @@ int wmain(int argc, wchar_t **argv) {
     std::wstring url, user, password, agent, outPath;
     bool haveUser = false, havePassword = false, haveAgent = false;
     SinkState state;
+    TransferRules rules;
     for (int i = 1; i + 1 < argc; i += 2) {
         std::wstring name = argv[i];
         const wchar_t *value = argv[i + 1];
@@ -67,6 +69,12 @@ int wmain(int argc, wchar_t **argv) {
             haveAgent = true;
         } else if (name == L"--stop-on") {
             state.stopOn = static_cast<unsigned>(wcstoul(value, nullptr, 10));
+        } else if (name == L"--trusted-only") {
+            rules.trustedHostsOnly = wcscmp(value, L"1") == 0;
+        } else if (name == L"--https-only") {
+            rules.httpsOnly = wcscmp(value, L"1") == 0;
+        } else if (name == L"--limit") {
+            rules.maxBytes = wcstoull(value, nullptr, 10);
         } else if (name == L"--out") {
             outPath = value;
         } else {
@@ -85,7 +93,7 @@ int wmain(int argc, wchar_t **argv) {
     }
 
     bool ok = UrlTransfer(agent.c_str(), url.c_str(), haveUser ? user.c_str() : nullptr,
-                          havePassword ? password.c_str() : nullptr, Sink, &state);
+                          havePassword ? password.c_str() : nullptr, Sink, &state, rules);
     if (state.out)
         fclose(state.out);
 
