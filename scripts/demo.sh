@@ -7,4 +7,4 @@ export BUILD_DIR=${BUILD_DIR:-$top/build}
 "$top/scripts/build.sh" windows
 export TB_BIN="$BUILD_DIR/windows" TB_SRC="$top" TB_WINE_BASE="$BUILD_DIR/windows/wine/base"
 "$top/scripts/wine-prefix.sh" "$TB_WINE_BASE"
-exec python3 "$top/scripts/demo.py"
+exec python3 "$top/scripts/demo.py" "$@"

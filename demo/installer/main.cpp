@@ -26,8 +26,8 @@ void NoteStart(const std::wstring &self) {
     const DWORD length = GetEnvironmentVariableW(L"TB_DEMO_LOG", log, kValueChars);
     if (length == 0 || length >= kValueChars)
         return;
-    HANDLE file = CreateFileW(log, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file = CreateFileW(log, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
     const std::wstring line = L"started " + self + L"\n";

@@ -155,7 +155,8 @@ class UpdateLaunch(SignedPrefixCase):
     def test_required_signer_and_swap(self):
         """A build with a required signer refuses a program signed by another trusted publisher
         (2006). With the download held at each stage, a second process tries to write, replace,
-        rename and delete the file while it is written, pinned and verified: every try fails,
+        rename and delete the file, and to rename its folder, while it is written, pinned and
+        verified: every try fails,
         and the program started is the one the server sent, signed by the required signer."""
         rep, log = self.run_update(self.files['other'], exe='tarnbeam_staged')
         self.assertIn('[Code=2006]', ' '.join(box_texts(rep)))
@@ -173,7 +174,8 @@ class UpdateLaunch(SignedPrefixCase):
         swapper.wait(60)
         results = (stages / 'swapper.log').read_text().split('\n')
         self.assertEqual([line for line in results if line],
-                         ['%s write=0 replace=0 rename=0 delete=0' % s for s in ('writing', 'pinned', 'verified')])
+                         ['%s write=0 replace=0 rename=0 delete=0 folder=0' % s
+                          for s in ('writing', 'pinned', 'verified')])
         lines = self.payload_lines(log)
         self.assertEqual(len(lines), 1, box_texts(rep))
         self.assertEqual(lines[0]['md5'], md5(data))

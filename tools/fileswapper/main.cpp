@@ -6,7 +6,8 @@
 //   replace  move a copy of <other file> over it (MoveFileEx, replace existing)
 //   rename   rename it to "<path>.moved"
 //   delete   delete it
-// appends "S write=N replace=N rename=N delete=N" (N: how many tries succeeded) to
+//   folder   rename the folder that holds it to "<folder>.moved"
+// appends "S write=N replace=N rename=N delete=N folder=N" (N: how many tries succeeded) to
 // <stage folder>\swapper.log, and creates <stage folder>\S.go. Exit code 0, or 1 when a stage
 // never came.
 
@@ -59,6 +60,11 @@ bool TryDelete(const std::wstring &path) {
     return DeleteFileW(path.c_str()) != FALSE;
 }
 
+bool TryRenameFolder(const std::wstring &path) {
+    const std::wstring folder = path.substr(0, path.find_last_of(L'\\'));
+    return MoveFileW(folder.c_str(), (folder + L".moved").c_str()) != FALSE;
+}
+
 void Append(const std::wstring &log, const std::string &line) {
     HANDLE file = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -94,17 +100,18 @@ int wmain(int argc, wchar_t **argv) {
             return 1;
         Sleep(20); // the path is written right after the file is made
         const std::wstring path = ReadPath(ready);
-        int write = 0, replace = 0, rename = 0, remove = 0;
+        int write = 0, replace = 0, rename = 0, remove = 0, moveFolder = 0;
         for (int i = 0; i < 5; ++i) {
             write += TryWrite(path);
             replace += TryReplace(path, other, folder);
             rename += TryRename(path);
             remove += TryDelete(path);
+            moveFolder += TryRenameFolder(path);
             Sleep(5);
         }
         char line[160];
-        std::snprintf(line, sizeof line, "%ls write=%d replace=%d rename=%d delete=%d\n", stage, write,
-                      replace, rename, remove);
+        std::snprintf(line, sizeof line, "%ls write=%d replace=%d rename=%d delete=%d folder=%d\n", stage, write,
+                      replace, rename, remove, moveFolder);
         Append(log, line);
         Touch(folder + L"\\" + stage + L".go");
     }
