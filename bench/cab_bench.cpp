@@ -25,6 +25,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -122,6 +123,15 @@ bool writeCabinet(const std::vector<Source> &files, const std::string &cab, std:
 
 // ---- Helpers ----
 
+std::string quote(const std::string &s);
+
+// wimlib-imagex over a copy of the corpus as plain files (it stores symbolic links as links).
+std::string wimCapture(const std::string &work, int level) {
+    return "rm -f " + quote(work + "/c.wim") + " && wimlib-imagex capture " + quote(work + "/wim-corpus") +
+           " " + quote(work + "/c.wim") + " --compress=LZX:" + std::to_string(level) +
+           " --chunk-size=2M --threads=1 >/dev/null";
+}
+
 double now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
@@ -191,6 +201,103 @@ struct Row {
     std::string verified;
 };
 
+// One run of a shell command as a child of its own: wall and CPU seconds and the largest resident
+// set of it and what it waited for.
+struct Run {
+    bool ok = false;
+    double seconds = 0, cpu = 0;
+    long maxRssKb = 0;
+};
+
+Run runCommand(const std::string &command) {
+    Run r;
+    const double t0 = now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    rusage u{};
+    if (pid < 0 || wait4(pid, &status, 0, &u) != pid)
+        return r;
+    r.seconds = now() - t0;
+    r.cpu = u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    r.maxRssKb = u.ru_maxrss;
+    r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return r;
+}
+
+// Links the corpus below `tree` as wine/<dll> and asio/<header>, `copies` times over (copy<k>/...
+// from the second copy on), for cabforge-cli --follow-symlinks.
+bool stageCorpus(const std::string &tree, int copies) {
+    std::string stage = "true";
+    for (int k = 0; k < copies; ++k) {
+        const std::string at = k ? tree + "/copy" + std::to_string(k) : tree;
+        stage += " && mkdir -p " + quote(at + "/wine") + " && ln -sfn " + quote(kHeaderRoot) + " " +
+                 quote(at + "/asio");
+        for (const char *dll : kDlls)
+            stage += " && ln -sf " + quote(std::string(kDllFolder) + dll) + " " + quote(at + "/wine/" + dll);
+    }
+    return std::system(stage.c_str()) == 0;
+}
+
+// cabforge-cli on every core: -j 1 against -j 2 (the same bytes, about half the time) on a corpus of
+// at least 100 MB, and folder sizes against one folder, side by side in one run.
+void cliScaling(const char *cli, const std::vector<Source> &corpus, std::uint64_t corpusBytes,
+                const std::string &work) {
+    const std::uint64_t kLargeCorpus = 100000000;
+    const int copies = static_cast<int>((kLargeCorpus + corpusBytes - 1) / corpusBytes);
+    const std::uint64_t total = corpusBytes * static_cast<std::uint64_t>(copies);
+    const std::string tree = work + "/cli-large";
+    if (!stageCorpus(tree, copies))
+        return;
+    std::vector<Source> files;
+    for (int k = 0; k < copies; ++k)
+        for (const Source &s : corpus)
+            files.push_back(
+                {s.path, (k ? "copy" + std::to_string(k) + "\\" : std::string()) + s.name, s.size});
+    struct Case {
+        std::string label, args, cab;
+        Run run;
+        std::uint64_t size;
+    };
+    std::vector<Case> cases = {{"-j 1", "-j 1", work + "/large-j1.cab", {}, 0},
+                               {"-j 2", "-j 2", work + "/large-j2.cab", {}, 0},
+                               {"one folder", "-j 1 --folder-size 2047M", work + "/large-one.cab", {}, 0}};
+    for (const char *size : {"4M", "16M", "32M"})
+        cases.push_back({std::string("-j 2, folders of ") + size,
+                         std::string("-j 2 --folder-size ") + size,
+                         work + "/large-" + size + ".cab",
+                         {},
+                         0});
+    std::printf("\ncabforge-cli lzx on %d copies of the corpus (%llu bytes), default folder size 8M:\n",
+                copies, static_cast<unsigned long long>(total));
+    std::printf("%-24s %12s %8s %8s %8s %9s  %s\n", "run", "bytes", "vs one", "wall s", "cpu s", "max RSS",
+                "check");
+    for (Case &c : cases) {
+        c.run = runCommand(quote(cli) + " --quiet --follow-symlinks " + c.args + " -o " + quote(c.cab) + " " +
+                           quote(tree));
+        c.size = c.run.ok ? fileSize(c.cab) : 0;
+    }
+    const std::uint64_t one = cases[2].size;
+    for (Case &c : cases) {
+        const bool ok = c.run.ok && verify(c.cab, files, work);
+        std::printf("%-24s %12llu %8.4f %8.2f %8.2f %6ld MB  %s\n", c.label.c_str(),
+                    static_cast<unsigned long long>(c.size), one ? double(c.size) / double(one) : 0.0,
+                    c.run.seconds, c.run.cpu, c.run.maxRssKb / 1024, ok ? "cabextract ok" : "FAILED");
+    }
+    std::printf("-j 2 / -j 1: wall time %.3f (goal <= 0.55), bytes %s; cores -j 2 had on average: %.2f "
+                "(below 2: the machine was busy)\n",
+                cases[1].run.seconds / cases[0].run.seconds,
+                sameBytes(cases[0].cab, cases[1].cab) ? "identical" : "DIFFERENT",
+                cases[1].run.cpu / cases[1].run.seconds);
+    std::printf("default folder size / one folder = %.4f in size (goal <= 1.005)\n",
+                one ? double(cases[0].size) / double(one) : 0.0);
+    for (const Case &c : cases)
+        std::remove(c.cab.c_str());
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -242,6 +349,12 @@ int main(int argc, char **argv) {
             l << s.path << "\n";
         }
     }
+    // A copy of the corpus as plain files for wimlib.
+    std::string copy = "mkdir -p " + quote(work + "/wim-corpus/wine") + " && cp -rL " + quote(kHeaderRoot) +
+                       " " + quote(work + "/wim-corpus/asio");
+    for (const char *dll : kDlls)
+        copy += " && cp " + quote(std::string(kDllFolder) + dll) + " " + quote(work + "/wim-corpus/wine/");
+    std::system(copy.c_str());
     // Warm the page cache so that the first engine pays no extra reads.
     std::system(("cat " + quote(concat) + " > /dev/null").c_str());
 
@@ -274,15 +387,17 @@ int main(int argc, char **argv) {
             stage +=
                 " && ln -sf " + quote(std::string(kDllFolder) + dll) + " " + quote(tree + "/wine/" + dll);
         const bool staged = std::system(stage.c_str()) == 0;
-        for (const char *method : {"lzx-fast", "lzx", "mszip"}) {
-            const std::string cab = work + "/cli.cab";
+        const std::string cores = std::to_string(sysconf(_SC_NPROCESSORS_ONLN));
+        const std::string jobs[][2] = {{"lzx-fast", "1"}, {"lzx", "1"}, {"mszip", "1"}, {"lzx", cores}};
+        for (const auto &job : jobs) {
+            const std::string cab = work + "/cli.cab", method = job[0];
             const std::string command = quote(cli) + " --quiet --follow-symlinks --compression " + method +
-                                        " -o " + quote(cab) + " " + quote(tree);
+                                        " -j " + job[1] + " -o " + quote(cab) + " " + quote(tree);
             const double t0 = now(), c0 = cpuSeconds(RUSAGE_CHILDREN);
             const bool ok = staged && std::system(command.c_str()) == 0;
             const double t1 = now(), c1 = cpuSeconds(RUSAGE_CHILDREN);
-            rows.push_back({std::string("cabforge-cli ") + method, ok ? fileSize(cab) : 0, t1 - t0, c1 - c0,
-                            ok && verify(cab, files, work) ? "cabextract ok" : "FAILED"});
+            rows.push_back({"cabforge-cli " + method + " -j " + job[1], ok ? fileSize(cab) : 0, t1 - t0,
+                            c1 - c0, ok && verify(cab, files, work) ? "cabextract ok" : "FAILED"});
         }
     } else {
         std::printf("(no cabforge-cli rows: CABFORGE_CLI names no program)\n");
@@ -306,6 +421,10 @@ int main(int argc, char **argv) {
         {"zstd -18 (2 MiB)",
          "zstd -18 -T1 -q --zstd=wlog=21 -c " + quote(concat) + " > " + quote(work + "/c.zst"),
          work + "/c.zst"},
+        // The other open LZX encoder, one thread, 2 MiB chunks.
+        {"wimlib LZX:20", wimCapture(work, 20), work + "/c.wim"},
+        {"wimlib LZX:50", wimCapture(work, 50), work + "/c.wim"},
+        {"wimlib LZX:100", wimCapture(work, 100), work + "/c.wim"},
     };
     for (const Tool &t : tools) {
         const double t0 = now(), c0 = cpuSeconds(RUSAGE_CHILDREN);
@@ -338,12 +457,16 @@ int main(int argc, char **argv) {
     std::printf("MSZIP / gcab -z = %.3f in size (goal <= 1), speed %.2f x gcab (goal >= 1)\n",
                 double(mszip.size) / double(gcab.size), gcab.cpu / mszip.cpu);
     std::printf("LZX default / xz -6 = %.3f (ambition <= 1.15)\n", double(lzx.size) / double(xz.size));
+    std::printf("wimlib's chunks are independent 2 MiB blocks, while a cabinet folder keeps its window from\n"
+                "one 32 KiB frame to the next.\n");
     if (cli && *cli) {
-        const Row &cliLzx = find("cabforge-cli lzx");
+        const Row &cliLzx = find("cabforge-cli lzx -j 1");
         std::printf("cabforge-cli lzx / gcab -z = %.3f in size, at %.1f MB/s (gcab -z: %.1f MB/s)\n",
                     double(cliLzx.size) / double(gcab.size), total / 1e6 / cliLzx.cpu,
                     total / 1e6 / gcab.cpu);
     }
+    if (cli && *cli)
+        cliScaling(cli, files, total, work);
     bool allVerified = true;
     for (const Row &r : rows)
         allVerified = allVerified && r.verified != "FAILED";

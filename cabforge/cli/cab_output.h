@@ -11,8 +11,14 @@
 namespace cfcli {
 
 struct OutputSettings {
-    Compression compression = Compression::Lzx;
-    bool showProgress = false; // a progress line on standard error
+    cabflow::Compression compression;
+    unsigned jobs = 1;
+    std::uint64_t folderSize = kDefaultFolderSize;
+    std::uint32_t reserve = 0;
+    bool reproducible = false; // dates no later than `epoch`, in UTC
+    std::time_t epoch = 0;
+    bool showProgress = false;   // a progress line on standard error
+    bool followSymlinks = false; // sources may be opened through a symbolic link
 };
 
 // Writes `output` from `files`. False with a one-line `message` naming the path at fault; nothing

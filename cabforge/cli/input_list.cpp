@@ -7,8 +7,10 @@
 #include <fcntl.h>
 #include <map>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "cabforge/cli/native_names.h"
+#include "cabforge/core/cab/archive_names.h"
 #include "cabforge/core/cab/cab_writer.h"
 #include "cabforge/core/cmdline/command_line.h"
 #include "cabforge/core/cmdline/pack_rules.h"
@@ -128,6 +130,7 @@ struct Candidate {
     std::string source;
     std::wstring name;     // the name in the archive
     std::wstring ownNames; // the part of the path the name was made from (for the backslash rule)
+    std::string origin;    // the manifest line it came from ("LIST:N"), for the messages
 };
 
 class InputChecker {
@@ -149,34 +152,39 @@ class InputChecker {
     }
 
     bool add(const Candidate &c) {
+        const std::string at = c.origin.empty() ? c.source : c.origin + ": " + c.source;
         if (c.ownNames.find(L'\\') != std::wstring::npos)
-            return fail(c.source,
-                        "a name with a backslash cannot be stored (it separates folders in a cabinet)");
+            return fail(at, "a name with a backslash cannot be stored (it separates folders in a cabinet)");
         if (!isValidText(c.name))
-            return fail(c.source, "name is not valid UTF-8");
+            return fail(at, "name is not valid UTF-8");
         InputFile file;
         file.source = c.source;
         file.name = encodeName(c.name);
         if (file.name.size() > cabw::kMaxNameBytes)
-            return fail(c.source, "its name in the cabinet, " + file.name + ", is " +
-                                      std::to_string(file.name.size()) + " bytes, more than the " +
-                                      std::to_string(cabw::kMaxNameBytes) + " a cabinet allows");
+            return fail(at, "its name in the cabinet, " + file.name + ", is " +
+                                std::to_string(file.name.size()) + " bytes, more than the " +
+                                std::to_string(cabw::kMaxNameBytes) + " a cabinet allows");
+        const cabw::NameProblem problem = cabw::nameProblem(file.name);
+        if (problem != cabw::NameProblem::None)
+            return fail(at, "its name in the cabinet, " + file.name +
+                                ", is not a safe name: " + cabw::describeNameProblem(problem));
         struct stat st;
-        if (!statSource(c.source, st))
+        if (!statSource(c.source, at, st))
             return false;
         if (m_outputExists && st.st_dev == m_outputDevice && st.st_ino == m_outputInode)
-            return fail(c.source, "is the output itself; write the cabinet elsewhere or exclude it");
+            return fail(at, "is the output itself; write the cabinet elsewhere or exclude it");
         if (static_cast<std::uint64_t>(st.st_size) > cabw::kMaxFolderBytes)
-            return fail(c.source, std::to_string(st.st_size) + " bytes, more than the " +
-                                      std::to_string(cabw::kMaxFolderBytes) + " a cabinet can hold");
+            return fail(at, std::to_string(st.st_size) + " bytes, more than the " +
+                                std::to_string(cabw::kMaxFolderBytes) + " a cabinet can hold");
         const auto known = m_sourceOfName.find(file.name);
         if (known != m_sourceOfName.end())
-            return fail(c.source, "has the same name in the cabinet, " + file.name + ", as " + known->second);
+            return fail(at, "has the same name in the cabinet, " + file.name + ", as " + known->second);
         m_sourceOfName[file.name] = c.source;
         file.size = static_cast<std::uint64_t>(st.st_size);
         file.modified = st.st_mtime;
         file.readOnly = (st.st_mode & kAnyWrite) == 0;
-        m_total += file.size;
+        file.device = static_cast<std::uint64_t>(st.st_dev);
+        file.inode = static_cast<std::uint64_t>(st.st_ino);
         m_files.push_back(file);
         return true;
     }
@@ -188,10 +196,6 @@ class InputChecker {
         if (m_files.size() > cabw::kMaxFiles)
             return fail(m_options.output, std::to_string(m_files.size()) + " files to pack, more than the " +
                                               std::to_string(cabw::kMaxFiles) + " a cabinet can hold");
-        if (m_total > cabw::kMaxFolderBytes)
-            return fail(m_options.output, "the files total " + std::to_string(m_total) +
-                                              " bytes, more than the " +
-                                              std::to_string(cabw::kMaxFolderBytes) + " a cabinet can hold");
         return true;
     }
 
@@ -202,17 +206,17 @@ class InputChecker {
 
   private:
     // A regular file, reached through a symbolic link only when links are followed.
-    bool statSource(const std::string &path, struct stat &st) {
+    bool statSource(const std::string &path, const std::string &at, struct stat &st) {
         if (lstat(path.c_str(), &st) != 0)
-            return fail(path, errno == ENOENT ? "no longer exists" : std::strerror(errno));
+            return fail(at, errno == ENOENT ? "no longer exists" : std::strerror(errno));
         if (S_ISLNK(st.st_mode)) {
             if (!m_options.followSymlinks)
-                return fail(path, "is a symbolic link (--follow-symlinks packs what it points to)");
+                return fail(at, "is a symbolic link (--follow-symlinks packs what it points to)");
             if (stat(path.c_str(), &st) != 0)
-                return fail(path, errno == ENOENT ? "symbolic link to nothing" : std::strerror(errno));
+                return fail(at, errno == ENOENT ? "symbolic link to nothing" : std::strerror(errno));
         }
         if (!S_ISREG(st.st_mode))
-            return fail(path, "not a regular file");
+            return fail(at, "not a regular file");
         return true;
     }
 
@@ -222,7 +226,6 @@ class InputChecker {
     bool m_outputExists = false;
     dev_t m_outputDevice = 0;
     ino_t m_outputInode = 0;
-    std::uint64_t m_total = 0;
     std::map<std::string, std::string> m_sourceOfName;
 };
 
@@ -243,7 +246,7 @@ bool candidatesOf(const std::string &path, const Options &options, std::vector<C
         // Symbolic links and other kinds are refused by the checks, unless excluded by name.
         const std::wstring name = decodeName(lastComponent(path));
         if (!cfcmd::matchesAny(name, options.exclusions, cfcmd::defaultCaseFold))
-            out.push_back({path, name, name});
+            out.push_back({path, name, name, std::string()});
         return true;
     }
     DirectoryLister lister(options.followSymlinks, message);
@@ -254,7 +257,72 @@ bool candidatesOf(const std::string &path, const Options &options, std::vector<C
         return false;
     for (const cfcmd::ScannedFile &f : scanned) {
         const std::wstring below = f.path.substr(std::min(f.path.size(), top.size()));
-        out.push_back({encodeName(f.path), f.archiveName, below});
+        out.push_back({encodeName(f.path), f.archiveName, below, std::string()});
+    }
+    return true;
+}
+
+// The whole of a manifest file, or of standard input for "-".
+bool readManifest(const std::string &path, std::string &text, std::string &message) {
+    const bool stdinList = path == "-";
+    const int fd = stdinList ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        message = describeErrno(path, errno);
+        return false;
+    }
+    char buffer[65536];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(n));
+    const int error = errno;
+    if (!stdinList)
+        ::close(fd);
+    if (n < 0) {
+        message = describeErrno(path, error);
+        return false;
+    }
+    return true;
+}
+
+// The files a manifest names: one a line, SOURCE or SOURCE<TAB>NAME (folders in NAME joined by '/'
+// or '\'); blank lines and lines beginning with '#' are passed over.
+bool manifestCandidates(const std::string &path, std::vector<Candidate> &out, std::string &message) {
+    std::string text;
+    if (!readManifest(path, text, message))
+        return false;
+    const std::string list = path == "-" ? "standard input" : path;
+    std::size_t number = 0;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        ++number;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty() || line[0] == '#')
+            continue;
+        const std::string origin = list + ":" + std::to_string(number);
+        const std::size_t tab = line.find('\t');
+        const std::string source = line.substr(0, tab);
+        if (source.empty()) {
+            message = origin + ": the line names no source";
+            return false;
+        }
+        if (tab == std::string::npos) {
+            const std::wstring name = decodeName(lastComponent(source));
+            out.push_back({source, name, name, origin});
+            continue;
+        }
+        std::wstring name = decodeName(line.substr(tab + 1));
+        if (name.empty()) {
+            message = origin + ": the line names no name in the archive after its tab";
+            return false;
+        }
+        for (wchar_t &c : name)
+            c = c == L'/' ? L'\\' : c;
+        out.push_back({source, name, std::wstring(), origin});
     }
     return true;
 }
@@ -266,9 +334,12 @@ bool collectInputs(const Options &options, std::vector<InputFile> &files, std::s
     InputChecker checker(options, files, message);
     if (!checker.checkOutput())
         return false;
-    for (const std::string &path : options.paths) {
+    for (const InputItem &item : options.inputs) {
         std::vector<Candidate> candidates;
-        if (!candidatesOf(path, options, candidates, message))
+        const bool listed = item.kind == InputItem::Kind::Manifest
+                                ? manifestCandidates(item.value, candidates, message)
+                                : candidatesOf(item.value, options, candidates, message);
+        if (!listed)
             return false;
         for (const Candidate &c : candidates) {
             if (!checker.add(c))

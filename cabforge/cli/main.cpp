@@ -1,7 +1,9 @@
 // cabforge-cli: the archive builder's cabinet writer as a native command-line program for build
 // servers. Packs files and folders into one cabinet with the same entry records as cabforge.exe.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -36,12 +38,21 @@ int main(int argc, char **argv) {
         std::printf("cabforge-cli %s\n", CABFORGE_VERSION);
         return kExitOk;
     }
+    if (!cfcli::parseSourceDateEpoch(std::getenv("SOURCE_DATE_EPOCH"), options, message))
+        return report(message, kExitUsage);
     std::vector<cfcli::InputFile> files;
     if (!cfcli::collectInputs(options, files, message))
         return report(message, kExitFailed);
     cfcli::OutputSettings settings;
     settings.compression = options.compression;
+    const unsigned processors = std::thread::hardware_concurrency();
+    settings.jobs = options.jobs ? options.jobs : processors ? processors : 1;
+    settings.folderSize = options.folderSize ? options.folderSize : cfcli::kDefaultFolderSize;
+    settings.reserve = options.reserve;
+    settings.reproducible = options.reproducible;
+    settings.epoch = options.epoch;
     settings.showProgress = !options.quiet && isatty(STDERR_FILENO);
+    settings.followSymlinks = options.followSymlinks;
     if (!cfcli::writeCabinet(options.output, files, settings, message))
         return report(message, kExitFailed);
     return kExitOk;

@@ -17,6 +17,14 @@ bool ChooseArchivePath(HWND owner, std::wstring &path) {
     return ChooseFileName(owner, true, IDS_ARCHIVE_FILTER, L"untitled", L"cab", path);
 }
 
+// The failure message with the line that says what failed; exit code 204.
+bool Failed(HWND owner, const std::wstring &line) {
+    if (!g_silent)
+        ShowResourceMessage(owner, IDS_CREATE_FAILED, MB_OK | MB_ICONERROR, line);
+    g_exitCode = kExitProjectBuildFailed;
+    return false;
+}
+
 } // namespace
 
 bool createArchiveFromTree(HWND owner, const std::wstring &target) {
@@ -26,7 +34,10 @@ bool createArchiveFromTree(HWND owner, const std::wstring &target) {
         g_exitCode = kExitProjectEmpty;
         return false;
     }
-    std::wstring path = target.substr(0, kPathChars - 1);
+    // A target that does not fit the path buffer is refused: a shorter one would be another file.
+    if (target.size() > kPathChars - 1)
+        return Failed(owner, FormatResource(IDS_FAIL_TARGET, target));
+    std::wstring path = target;
     if (target.empty() && !ChooseArchivePath(owner, path))
         return false;
 
@@ -57,14 +68,11 @@ bool createArchiveFromTree(HWND owner, const std::wstring &target) {
     }
     if (ProgressDialog::cancelled()) {
         if (!g_silent)
-            ShowResourceMessage(owner, IDS_ABORTED, MB_OK | MB_ICONWARNING);
+            ShowResourceMessage(owner, IDS_ABORTED, MB_OK | MB_ICONWARNING, builder.failureLine());
         g_exitCode = kExitProjectBuildCancelled;
         return false;
     }
-    if (!g_silent)
-        ShowResourceMessage(owner, IDS_CREATE_FAILED, MB_OK | MB_ICONERROR);
-    g_exitCode = kExitProjectBuildFailed;
-    return false;
+    return Failed(owner, builder.failureLine());
 }
 
 bool confirmDiscard(HWND owner) {

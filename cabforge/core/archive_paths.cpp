@@ -1,12 +1,16 @@
 #include "cabforge/core/archive_paths.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace archive_paths {
 
 namespace {
 
 const int kShowDefault = 10;
+
+// Types whose files carry their own icons.
+const std::wstring kOwnIconTypes[] = {L".exe", L".ico", L".lnk", L".cur", L".ani", L".url"};
 
 bool isSeparator(wchar_t c) {
     return c == L'\\' || c == L'/';
@@ -72,6 +76,19 @@ std::vector<std::wstring> splitComponents(const std::wstring &relative) {
         start = end + 1;
     }
     return parts;
+}
+
+bool asksOwnIcon(const std::wstring &path) {
+    if (path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1]))
+        return false;
+    const std::size_t dot = path.find_last_of(L"\\/.");
+    if (dot == std::wstring::npos || path[dot] != L'.')
+        return false;
+    std::wstring extension = path.substr(dot);
+    for (wchar_t &c : extension)
+        c = c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+    return std::find(std::begin(kOwnIconTypes), std::end(kOwnIconTypes), extension) !=
+           std::end(kOwnIconTypes);
 }
 
 int clampPanePosition(int requested, int clientWidth) {

@@ -25,6 +25,12 @@ std::wstring relativeBelow(const std::wstring &base, const std::wstring &path, c
 // The components of a relative path split at backslashes; empty components are dropped.
 std::vector<std::wstring> splitComponents(const std::wstring &relative);
 
+// Whether an item's icon is asked of the file itself: only for the types whose files carry their
+// own icons (.exe, .ico, .lnk, .cur, .ani, .url), and never for a path that begins with two
+// separators (a share on another computer, \\host\share\..., or a device, \\?\..., \\.\...),
+// since the shell would reach that host to open it. Every other item gets its type's icon.
+bool asksOwnIcon(const std::wstring &path);
+
 // Splitter positions: a pane keeps at least kMinPane pixels and the bar is kBarWidth thick.
 const int kBarWidth = 4;
 const int kMinPane = 100;

@@ -7,6 +7,7 @@
 
 #include "cabforge/core/app_state.h"
 #include "cabforge/core/archive_paths.h"
+#include "cabforge/core/cab/archive_names.h"
 #include "cabforge/core/cmdline/command_line.h"
 #include "cabforge/core/progress_dialog.h"
 #include "cabforge/core/win_handles.h"
@@ -18,10 +19,8 @@ ArchiveTree g_archiveTree;
 namespace {
 
 const int kTextChars = 260;
-
-// Types whose files carry their own icons; every other type shares one icon per extension, so a
-// drop of thousands of files does not ask the shell once per file.
-const wchar_t *const kOwnIconTypes[] = {L".exe", L".ico", L".lnk", L".cur", L".ani", L".url"};
+// Refused paths named in the message after an addition; the rest are counted.
+const std::size_t kRefusedShown = 10;
 
 int ShellIcon(const wchar_t *path, DWORD attributes, UINT flags) {
     SHFILEINFOW info = {};
@@ -61,10 +60,52 @@ std::vector<std::wstring> ListFolder(const std::wstring &folder) {
     return entries;
 }
 
+// The path made full and normal: no "." or ".." components, one separator between components.
+bool FullPath(const std::wstring &path, std::wstring &full) {
+    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0)
+        return false;
+    std::wstring buffer(needed, L'\0');
+    const DWORD n = GetFullPathNameW(path.c_str(), needed, &buffer[0], nullptr);
+    if (n == 0 || n >= needed)
+        return false;
+    buffer.resize(n);
+    full = buffer;
+    return true;
+}
+
+int CompareOrdinal(const std::wstring &a, const std::wstring &b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                TRUE);
+}
+
+// The refused paths as the message lists them: the first few, one a line, then how many more.
+std::wstring RefusedList(const std::vector<std::wstring> &refused) {
+    std::wstring list;
+    for (std::size_t i = 0; i < refused.size() && i < kRefusedShown; ++i)
+        list += (i ? L"\n" : L"") + refused[i];
+    if (refused.size() > kRefusedShown)
+        list += L"\n(+" + std::to_wstring(refused.size() - kRefusedShown) + L")";
+    return list;
+}
+
 } // namespace
+
+bool SameArchiveName(const std::wstring &a, const std::wstring &b) {
+    return CompareOrdinal(a, b) == CSTR_EQUAL;
+}
+
+bool IsArchiveComponent(const std::wstring &name) {
+    std::string utf8;
+    return Utf16ToUtf8(name, utf8) && cabw::componentProblem(utf8) == cabw::NameProblem::None;
+}
 
 bool ArchiveTree::NameLess::operator()(const std::wstring &a, const std::wstring &b) const {
     return lstrcmpiW(a.c_str(), b.c_str()) < 0;
+}
+
+bool ArchiveTree::OrdinalLess::operator()(const std::wstring &a, const std::wstring &b) const {
+    return CompareOrdinal(a, b) == CSTR_LESS_THAN;
 }
 
 ArchiveTree::ArchiveTree() = default;
@@ -177,18 +218,21 @@ ArchiveTree::Siblings *ArchiveTree::indexOf(HTREEITEM parent) {
     if (found != m_index.end())
         return &found->second;
     Siblings &siblings = m_index[parent];
-    for (HTREEITEM child = firstChildOf(parent); child; child = nextSiblingOf(child))
-        siblings.emplace(textOf(child), child);
+    for (HTREEITEM child = firstChildOf(parent); child; child = nextSiblingOf(child)) {
+        const std::wstring text = textOf(child);
+        siblings.sorted.emplace(text, child);
+        siblings.byName.emplace(text, child);
+    }
     return &siblings;
 }
 
 HTREEITEM ArchiveTree::findChild(HTREEITEM parent, const std::wstring &name) {
     if (Siblings *siblings = indexOf(parent)) {
-        auto found = siblings->find(name);
-        return found == siblings->end() ? nullptr : found->second;
+        auto found = siblings->byName.find(name);
+        return found == siblings->byName.end() ? nullptr : found->second;
     }
     for (HTREEITEM child = firstChildOf(parent); child; child = nextSiblingOf(child)) {
-        if (lstrcmpiW(textOf(child).c_str(), name.c_str()) == 0)
+        if (SameArchiveName(textOf(child), name))
             return child;
     }
     return nullptr;
@@ -205,8 +249,8 @@ HTREEITEM ArchiveTree::insertSorted(HTREEITEM parent, const std::wstring &name, 
     Siblings *siblings = indexOf(parent);
     if (siblings) {
         // After the last sibling that does not sort behind the new name.
-        auto behind = siblings->upper_bound(text);
-        insert.hInsertAfter = behind == siblings->begin() ? TVI_FIRST : std::prev(behind)->second;
+        auto behind = siblings->sorted.upper_bound(text);
+        insert.hInsertAfter = behind == siblings->sorted.begin() ? TVI_FIRST : std::prev(behind)->second;
     }
     insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM;
     insert.item.pszText = const_cast<LPWSTR>(text.c_str());
@@ -218,8 +262,10 @@ HTREEITEM ArchiveTree::insertSorted(HTREEITEM parent, const std::wstring &name, 
     if (!item)
         return nullptr;
     source.release(); // now owned by the item, freed on its delete notification
-    if (siblings)
-        siblings->emplace(text, item);
+    if (siblings) {
+        siblings->sorted.emplace(text, item);
+        siblings->byName.emplace(text, item);
+    }
     return item;
 }
 
@@ -234,9 +280,9 @@ HTREEITEM ArchiveTree::insertFolder(HTREEITEM parent, const std::wstring &name) 
 
 void ArchiveTree::fileIcons(const std::wstring &path, int &image, int &selected) {
     const std::wstring ext = LowerExtension(path);
-    const bool ownIcon = std::any_of(std::begin(kOwnIconTypes), std::end(kOwnIconTypes),
-                                     [&](const wchar_t *type) { return ext == type; });
-    if (ownIcon) {
+    // Every type but the few with icons of their own shares one icon per extension, so a drop of
+    // thousands of files does not ask the shell once per file.
+    if (archive_paths::asksOwnIcon(path)) {
         image = ShellIcon(path.c_str(), 0, 0);
         selected = ShellIcon(path.c_str(), 0, SHGFI_OPENICON);
         if (image >= 0)
@@ -268,17 +314,33 @@ void ArchiveTree::addPaths(HTREEITEM parent, const std::vector<std::wstring> &pa
     // Entries never go below a file item: its folder takes them.
     if (sourceOf(parent))
         parent = parentOf(parent);
-    const std::wstring firstBase = archive_paths::folderOf(paths.front());
-    if (!ProgressDialog::open(g_mainWindow, true))
-        return;
-    ProgressDialog::clearCancel();
-    beginBatch();
-    for (const std::wstring &path : paths)
-        addOne(archive_paths::baseFor(firstBase, path, ShellCaseFold), parent, path);
-    endBatch();
-    ProgressDialog::close();
-    expand(parent);
-    m_modified = true;
+    // Full and normal before they are cut: ".." never becomes an item.
+    std::vector<std::wstring> full;
+    m_refused.clear();
+    for (const std::wstring &path : paths) {
+        std::wstring normal;
+        if (FullPath(path, normal))
+            full.push_back(normal);
+        else
+            m_refused.push_back(path);
+    }
+    if (!full.empty()) {
+        const std::wstring firstBase = archive_paths::folderOf(full.front());
+        if (!g_silent && !ProgressDialog::open(g_mainWindow, true))
+            return;
+        ProgressDialog::clearCancel();
+        beginBatch();
+        for (const std::wstring &path : full)
+            addOne(archive_paths::baseFor(firstBase, path, ShellCaseFold), parent, path);
+        endBatch();
+        ProgressDialog::close();
+        expand(parent);
+        m_modified = true;
+    }
+    if (!m_refused.empty() && !g_silent)
+        MessageBoxW(g_mainWindow, FormatResource(IDS_NAMES_REFUSED, RefusedList(m_refused)).c_str(),
+                    LoadResourceString(IDS_CAPTION).c_str(), MB_OK | MB_ICONWARNING);
+    m_refused.clear();
 }
 
 void ArchiveTree::addOne(const std::wstring &base, HTREEITEM parent, const std::wstring &path) {
@@ -297,11 +359,18 @@ void ArchiveTree::addOne(const std::wstring &base, HTREEITEM parent, const std::
     std::wstring relative = archive_paths::relativeBelow(base, path, ShellCaseFold);
     if (relative.empty())
         relative = cfcmd::fileNamePart(path);
-    const std::vector<std::wstring> components = archive_paths::splitComponents(relative);
+    std::vector<std::wstring> components = archive_paths::splitComponents(relative);
+    for (std::wstring &component : components) {
+        component = component.substr(0, kTextChars - 1);
+        if (!IsArchiveComponent(component)) {
+            m_refused.push_back(path);
+            return;
+        }
+    }
     HTREEITEM cur = parent;
     for (std::size_t i = 0; i < components.size() && cur; ++i) {
         const bool last = i + 1 == components.size();
-        const std::wstring name = components[i].substr(0, kTextChars - 1);
+        const std::wstring &name = components[i];
         HTREEITEM existing = findChild(cur, name);
         if (existing) {
             if (last)

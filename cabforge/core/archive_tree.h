@@ -32,8 +32,10 @@ class ArchiveTree {
 
     // Deletes every item and inserts the root item.
     void reset();
-    // Adds files and whole folders below `parent` with the progress window; Cancel keeps what was
-    // added so far. A file item as `parent` stands for the folder it lies in.
+    // Adds files and whole folders below `parent` with the progress window (none when silent);
+    // Cancel keeps what was added so far. A file item as `parent` stands for the folder it lies in.
+    // Paths are made full and normal first; a file whose name in the archive would break the
+    // archive's name rule is not added, and the user is told which.
     void addPaths(HTREEITEM parent, const std::vector<std::wstring> &paths);
     // Deletes `item` with its subtree, unless it is the root or no item.
     void removeItem(HTREEITEM item);
@@ -64,10 +66,19 @@ class ArchiveTree {
     void endBatch();
 
   private:
+    // The tree's display order: alphabetical, ignoring case.
     struct NameLess {
         bool operator()(const std::wstring &a, const std::wstring &b) const;
     };
-    using Siblings = std::multimap<std::wstring, HTREEITEM, NameLess>;
+    // The merge's order: ordinal, ignoring case, so that names equal only to a linguistic
+    // comparison (strasse, straße) stay apart.
+    struct OrdinalLess {
+        bool operator()(const std::wstring &a, const std::wstring &b) const;
+    };
+    struct Siblings {
+        std::multimap<std::wstring, HTREEITEM, NameLess> sorted;
+        std::map<std::wstring, HTREEITEM, OrdinalLess> byName;
+    };
 
     void addOne(const std::wstring &base, HTREEITEM parent, const std::wstring &path);
     HTREEITEM findChild(HTREEITEM parent, const std::wstring &name);
@@ -84,7 +95,13 @@ class ArchiveTree {
     std::map<std::wstring, std::pair<int, int>> m_iconsByExtension;
     bool m_batch = false;
     std::map<HTREEITEM, Siblings> m_index;
+    std::vector<std::wstring> m_refused; // paths of the addition in progress whose names break the rule
 };
+
+// True when two names are one entry of the archive: equal ignoring case, compared ordinally.
+bool SameArchiveName(const std::wstring &a, const std::wstring &b);
+// True when the name may be one component of a name in the archive (archive_names.h).
+bool IsArchiveComponent(const std::wstring &name);
 
 // The one archive tree of the process.
 extern ArchiveTree g_archiveTree;

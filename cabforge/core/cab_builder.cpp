@@ -3,34 +3,20 @@
 #include <shlobj.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
 #include <sys/stat.h>
 
-#include "cabforge/core/cmdline/command_line.h"
-#include "cabforge/core/cmdline/pack_rules.h"
+#include "cabforge/core/cab/cab_flow.h"
 #include "cabforge/core/win_util.h"
+#include "cabforge/resources/resource.h"
 
 namespace {
 
 const std::size_t kPathChars = 260;
-const std::uint16_t kSetId = 12345;
 const wchar_t kTempPrefix[] = L"xx";
-// Attribute bits kept from the source file; the writer adds the UTF-8 name flag.
-const DWORD kKeptAttributes =
-    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
-
-// Copies UTF-8 text into a fixed writer field; false when it does not fit.
-bool CopyField(char *field, std::size_t fieldSize, const std::wstring &text) {
-    std::string utf8;
-    if (!Utf16ToUtf8(text, utf8) || utf8.size() + 1 > fieldSize)
-        return false;
-    std::memcpy(field, utf8.c_str(), utf8.size() + 1);
-    return true;
-}
 
 // The folder temporary files go to: TMP (quotes allowed) when it names a folder, else the root of
 // the current drive, else the current folder.
@@ -76,20 +62,185 @@ bool MakeTempName(std::wstring &name) {
     return false;
 }
 
-// The target's full path, its folder with a trailing backslash, and its file-name part.
-bool SplitTarget(const std::wstring &target, std::wstring &full, std::wstring &folder, std::wstring &name) {
+// The target's full path; false when it does not fit the path buffer, names no file, or its folder
+// or name do not fit the 255 bytes the platform's cabinet library takes for each.
+bool FullTarget(const std::wstring &target, std::wstring &full) {
+    const std::size_t kMaxFieldBytes = 255;
     wchar_t buffer[kPathChars];
     const DWORD n = GetFullPathNameW(target.c_str(), static_cast<DWORD>(kPathChars), buffer, nullptr);
     if (n == 0 || n >= kPathChars)
         return false;
     full = buffer;
     const std::size_t cut = full.find_last_of(L"\\/");
-    if (cut == std::wstring::npos || cut + 1 >= full.size())
-        return false;
-    folder = full.substr(0, cut) + L'\\';
-    name = full.substr(cut + 1);
-    return true;
+    std::string folder, name;
+    return cut != std::wstring::npos && cut + 1 < full.size() &&
+           Utf16ToUtf8(full.substr(0, cut + 1), folder) && Utf16ToUtf8(full.substr(cut + 1), name) &&
+           folder.size() <= kMaxFieldBytes && name.size() <= kMaxFieldBytes;
 }
+
+// A system error of opening a source as the C runtime would number it.
+int ErrnoOf(DWORD error) {
+    switch (error) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return EBUSY;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return ENOENT;
+    default:
+        return EACCES;
+    }
+}
+
+std::string ResourceUtf8(UINT id) {
+    std::string text;
+    Utf16ToUtf8(LoadResourceString(id), text);
+    return text;
+}
+
+std::string Reason(int err) {
+    switch (err) {
+    case EBUSY:
+        return ResourceUtf8(IDS_REASON_IN_USE);
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return ResourceUtf8(IDS_REASON_ACCESS);
+    case ENOENT:
+        return ResourceUtf8(IDS_REASON_NOT_FOUND);
+    case ENOSPC:
+        return ResourceUtf8(IDS_REASON_DISK_FULL);
+    default:
+        return cabflow::formatText(ResourceUtf8(IDS_REASON_OTHER), {std::to_string(err)});
+    }
+}
+
+cabflow::FailureTexts WindowsTexts() {
+    cabflow::FailureTexts t;
+    t.sourceGone = ResourceUtf8(IDS_FAIL_SOURCE_GONE);
+    t.sourceUnreadable = ResourceUtf8(IDS_FAIL_SOURCE_UNREADABLE);
+    t.tempUnwritable = ResourceUtf8(IDS_FAIL_TEMP);
+    t.cabinetUnwritable = ResourceUtf8(IDS_FAIL_CABINET);
+    t.outOfMemory = ResourceUtf8(IDS_FAIL_MEMORY);
+    t.cabinetTooLarge = ResourceUtf8(IDS_FAIL_CABINET_SIZE);
+    t.tooManyFiles = ResourceUtf8(IDS_FAIL_FILES);
+    t.folderTooLarge = ResourceUtf8(IDS_FAIL_FOLDER_SIZE);
+    t.nameTooLong = ResourceUtf8(IDS_FAIL_NAME_LONG);
+    t.nameNotUtf8 = ResourceUtf8(IDS_FAIL_NAME_ENCODING);
+    t.nameUnsafe = ResourceUtf8(IDS_FAIL_NAME_UNSAFE);
+    t.cancelled = ResourceUtf8(IDS_FAIL_CANCELLED);
+    t.nothingToPack = ResourceUtf8(IDS_FAIL_NOTHING);
+    t.writerFailed = ResourceUtf8(IDS_FAIL_WRITER);
+    t.reason = Reason;
+    return t;
+}
+
+std::wstring Wide(const std::string &utf8) {
+    std::wstring text;
+    Utf8ToUtf16(utf8.c_str(), text);
+    return text;
+}
+
+// The Windows file system as the cabinet build reaches it: the C runtime's descriptors, opened by
+// UTF-16 names.
+class WindowsFiles : public cabflow::FileAccess {
+  public:
+    WindowsFiles(const std::vector<std::wstring> &sources, const std::wstring &target,
+                 CabBuilder::Progress report, LPARAM user)
+        : m_sources(sources), m_target(target), m_progress(report), m_user(user) {}
+
+    bool probe(std::size_t index, std::uint64_t &size) override {
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        size = 0;
+        if (!GetFileAttributesExW(m_sources[index].c_str(), GetFileExInfoStandard, &data)) {
+            const DWORD error = GetLastError();
+            return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+        }
+        // A folder counts as an entry that cannot be read.
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            size = (std::uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        return true;
+    }
+
+    // Opened once for its record (shared reading, sequential scan), then again through the C
+    // runtime for its bytes.
+    std::intptr_t openSource(std::size_t index, cabflow::SourceInfo &info, int *err) override {
+        const std::wstring &path = m_sources[index];
+        KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!file.valid()) {
+            *err = ErrnoOf(GetLastError());
+            return -1;
+        }
+        BY_HANDLE_FILE_INFORMATION record = {};
+        FILETIME local = {};
+        SYSTEMTIME time = {};
+        if (GetFileInformationByHandle(file.get(), &record)) {
+            if (FileTimeToLocalFileTime(&record.ftLastWriteTime, &local) &&
+                FileTimeToSystemTime(&local, &time))
+                info.modified = {time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond};
+            info.readOnly = (record.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+            info.hidden = (record.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
+            info.system = (record.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0;
+            info.archive = (record.dwFileAttributes & FILE_ATTRIBUTE_ARCHIVE) != 0;
+        }
+        file.reset();
+        return OpenWide(path, _O_RDONLY | _O_BINARY, 0, err);
+    }
+
+    bool tempName(char *buffer, int bufferSize) override {
+        std::wstring name;
+        std::string utf8;
+        if (bufferSize <= 0 || !MakeTempName(name) || !Utf16ToUtf8(name, utf8) ||
+            utf8.size() + 1 > static_cast<std::size_t>(bufferSize))
+            return false;
+        std::memcpy(buffer, utf8.c_str(), utf8.size() + 1);
+        return true;
+    }
+
+    std::intptr_t openTemp(const char *name, int oflag, int pmode, int *err) override {
+        return OpenWide(Wide(name), oflag, pmode, err);
+    }
+
+    int removeTemp(const char *name, int *err) override { return Remove(Wide(name), err); }
+
+    std::intptr_t openCabinet(int oflag, int pmode, int *err) override {
+        return OpenWide(m_target, oflag, pmode, err);
+    }
+
+    int removeCabinet(int *err) override { return Remove(m_target, err); }
+
+    bool progress(std::size_t index, std::uint64_t done, std::uint64_t fileSize) override {
+        if (!m_progress || index >= m_sources.size())
+            return true;
+        return m_progress(m_sources[index], static_cast<unsigned long>(done & 0xFFFFFFFF),
+                          static_cast<unsigned long>(fileSize & 0xFFFFFFFF), m_user);
+    }
+
+  private:
+    // No sharing denial: the writer and other programs may read what is open.
+    static std::intptr_t OpenWide(const std::wstring &path, int oflag, int pmode, int *err) {
+        int fd = -1;
+        const errno_t e = _wsopen_s(&fd, path.c_str(), oflag, _SH_DENYNO, pmode);
+        if (e != 0 || fd == -1) {
+            *err = e ? e : errno;
+            return -1;
+        }
+        return fd;
+    }
+
+    static int Remove(const std::wstring &path, int *err) {
+        const int r = _wremove(path.c_str());
+        if (r != 0)
+            *err = errno;
+        return r;
+    }
+
+    const std::vector<std::wstring> &m_sources;
+    std::wstring m_target;
+    CabBuilder::Progress m_progress;
+    LPARAM m_user;
+};
 
 } // namespace
 
@@ -99,222 +250,28 @@ void CabBuilder::addFile(const std::wstring &source, const std::wstring &name) {
 }
 
 bool CabBuilder::build(const std::wstring &target, Progress progress, LPARAM user) {
-    std::wstring full, folder, name;
-    if (!SplitTarget(target, full, folder, name))
+    m_failureLine.clear();
+    std::wstring full;
+    if (!FullTarget(target, full)) {
+        m_failureLine = FormatResource(IDS_FAIL_TARGET, target);
         return false;
-    m_compressedBytes = 0;
-    m_uncompressedBytes = 0;
-    m_currentFile.clear();
-    m_currentSize = 0;
-    m_progress = progress;
-    m_user = user;
-    m_error = cabw::ErrorRecord();
-
-    cabw::CabinetParams params;
-    params.maxCabinetSize = 0xFFFFFFFF;
-    params.folderThreshold = 0xFFFFFFFF;
-    params.reserveHeader = 0;
-    params.reserveFolder = 0;
-    params.reserveData = 0;
-    params.cabinetNumber = 1;
-    params.diskNumber = 0;
-    params.failOnIncompressible = false;
-    params.setId = kSetId;
-    params.diskName[0] = '\0';
-    if (!CopyField(params.cabinetName, sizeof params.cabinetName, name) ||
-        !CopyField(params.cabinetPath, sizeof params.cabinetPath, folder))
-        return false;
-
-    cabw::Callbacks callbacks = {};
-    callbacks.alloc = Alloc;
-    callbacks.free = Free;
-    callbacks.open = Open;
-    callbacks.read = Read;
-    callbacks.write = Write;
-    callbacks.close = Close;
-    callbacks.seek = Seek;
-    callbacks.deleteFile = Delete;
-    callbacks.getTempFile = GetTempFile;
-    callbacks.filePlaced = FilePlaced;
-
-    cabw::Handle writer = cabw::create(&m_error, callbacks, params, this);
-    if (!writer)
-        return false;
-
-    bool ok = true;
-    std::size_t added = 0;
-    for (std::size_t i = 0; ok && i < m_sources.size(); ++i) {
-        if (i == 0 && !cabw::flushFolder(writer, GetNextCabinet, Status)) {
-            ok = false;
-            break;
-        }
-        WIN32_FILE_ATTRIBUTE_DATA data = {};
-        if (!GetFileAttributesExW(m_sources[i].c_str(), GetFileExInfoStandard, &data)) {
-            const DWORD error = GetLastError();
-            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-                continue; // gone since it was listed: the archive is written without it
-        }
-        const std::uint64_t size = (std::uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-        const std::uint16_t type = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                                       ? cabw::kCompressLzx21
-                                       : cfcmd::entryCompressionType(m_sources.size(), size);
-        std::string source, entryName;
-        if (!Utf16ToUtf8(m_sources[i], source) || !Utf16ToUtf8(m_names[i], entryName)) {
-            ok = false;
-            break;
-        }
-        ok = cabw::addFile(writer, source.c_str(), entryName.c_str(), false, GetNextCabinet, Status,
-                           GetOpenInfo, type);
-        if (ok)
-            ++added;
     }
-    // With nothing added the writer would write no cabinet at all: report that as a failure rather
-    // than claim an archive that does not exist.
-    if (ok && added == 0)
-        ok = false;
-    if (ok)
-        ok = cabw::flushCabinet(writer, true, GetNextCabinet, Status);
-    if (!cabw::destroy(writer))
-        ok = false;
-    if (!ok)
+    std::vector<cabflow::Entry> entries(m_sources.size());
+    for (std::size_t i = 0; i < m_sources.size(); ++i) {
+        if (!Utf16ToUtf8(m_sources[i], entries[i].source) || !Utf16ToUtf8(m_names[i], entries[i].name)) {
+            m_failureLine = FormatResource(IDS_FAIL_NAME_ENCODING, m_sources[i]);
+            return false;
+        }
+    }
+    WindowsFiles files(m_sources, full, progress, user);
+    cabflow::Failure failure;
+    if (!cabflow::build(entries, cabflow::Settings(), files, failure)) {
+        cabflow::FailurePaths paths;
+        Utf16ToUtf8(full, paths.cabinet);
+        Utf16ToUtf8(TempFolder(), paths.tempFolder);
+        m_failureLine = Wide(cabflow::describeFailure(failure, entries, paths, WindowsTexts()));
         return false;
+    }
     SHChangeNotify(SHCNE_CREATE, SHCNF_PATHW, full.c_str(), nullptr);
     return true;
-}
-
-// ---- Writer callbacks ----
-
-void *CabBuilder::Alloc(std::size_t size, void *) {
-    return std::calloc(1, size ? size : 1);
-}
-
-void CabBuilder::Free(void *block, void *) {
-    std::free(block);
-}
-
-std::intptr_t CabBuilder::Open(const char *name, int oflag, int pmode, int *err, void *) {
-    std::wstring path;
-    if (!Utf8ToUtf16(name, path)) {
-        *err = EINVAL;
-        return -1;
-    }
-    int fd = -1;
-    const errno_t e = _wsopen_s(&fd, path.c_str(), oflag, _SH_DENYNO, pmode);
-    if (e != 0 || fd == -1) {
-        *err = e ? e : errno;
-        return -1;
-    }
-    return fd;
-}
-
-int CabBuilder::Read(std::intptr_t fd, void *buffer, unsigned count, int *err, void *) {
-    const int n = _read(static_cast<int>(fd), buffer, count);
-    if (n < 0)
-        *err = errno;
-    return n;
-}
-
-int CabBuilder::Write(std::intptr_t fd, const void *buffer, unsigned count, int *err, void *) {
-    const int n = _write(static_cast<int>(fd), buffer, count);
-    if (n < 0 || static_cast<unsigned>(n) != count)
-        *err = n < 0 ? errno : ENOSPC;
-    return n;
-}
-
-int CabBuilder::Close(std::intptr_t fd, int *err, void *) {
-    const int r = _close(static_cast<int>(fd));
-    if (r != 0)
-        *err = errno;
-    return r;
-}
-
-long CabBuilder::Seek(std::intptr_t fd, long offset, int origin, int *err, void *) {
-    const long r = _lseek(static_cast<int>(fd), offset, origin);
-    if (r == -1)
-        *err = errno;
-    return r;
-}
-
-int CabBuilder::Delete(const char *name, int *err, void *) {
-    std::wstring path;
-    if (!Utf8ToUtf16(name, path)) {
-        *err = EINVAL;
-        return -1;
-    }
-    const int r = _wremove(path.c_str());
-    if (r != 0)
-        *err = errno;
-    return r;
-}
-
-bool CabBuilder::GetTempFile(char *buffer, int bufferSize, void *) {
-    std::wstring name;
-    std::string utf8;
-    if (bufferSize <= 0 || !MakeTempName(name) || !Utf16ToUtf8(name, utf8) ||
-        utf8.size() + 1 > static_cast<std::size_t>(bufferSize))
-        return false;
-    std::memcpy(buffer, utf8.c_str(), utf8.size() + 1);
-    return true;
-}
-
-int CabBuilder::FilePlaced(const cabw::CabinetParams *, const char *, long, bool, void *) {
-    return 0;
-}
-
-bool CabBuilder::GetNextCabinet(cabw::CabinetParams *params, unsigned long, void *context) {
-    // Only one cabinet is ever written; the next one would carry the same name.
-    (void)context;
-    return params != nullptr;
-}
-
-long CabBuilder::Status(unsigned typeStatus, unsigned long cb1, unsigned long cb2, void *context) {
-    CabBuilder *self = static_cast<CabBuilder *>(context);
-    if (typeStatus != cabw::kStatusFile)
-        return 0;
-    self->m_compressedBytes += static_cast<std::uint32_t>(cb1);
-    self->m_uncompressedBytes += static_cast<std::uint32_t>(cb2);
-    if (self->m_progress &&
-        !self->m_progress(self->m_currentFile, self->m_uncompressedBytes, self->m_currentSize, self->m_user))
-        return -1;
-    return 0;
-}
-
-std::intptr_t CabBuilder::GetOpenInfo(const char *source, std::uint16_t *date, std::uint16_t *time,
-                                      std::uint16_t *attribs, int *err, void *context) {
-    CabBuilder *self = static_cast<CabBuilder *>(context);
-    std::wstring path;
-    if (!Utf8ToUtf16(source, path)) {
-        *err = EINVAL;
-        return -1;
-    }
-    self->m_currentFile = path;
-
-    KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file.valid()) {
-        *err = EACCES;
-        return -1;
-    }
-    BY_HANDLE_FILE_INFORMATION info = {};
-    FILETIME local = {};
-    WORD dosDate = 0, dosTime = 0;
-    if (GetFileInformationByHandle(file.get(), &info) &&
-        FileTimeToLocalFileTime(&info.ftLastWriteTime, &local))
-        FileTimeToDosDateTime(&local, &dosDate, &dosTime);
-    *date = dosDate;
-    *time = dosTime;
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    *attribs = static_cast<std::uint16_t>(
-        (attributes == INVALID_FILE_ATTRIBUTES ? 0 : (attributes & kKeptAttributes)) |
-        cabw::kAttribNameIsUtf);
-    self->m_currentSize = info.nFileSizeLow;
-    file.reset();
-
-    int fd = -1;
-    const errno_t e = _wsopen_s(&fd, path.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYNO, 0);
-    if (e != 0 || fd == -1) {
-        *err = e ? e : errno;
-        return -1;
-    }
-    return fd;
 }

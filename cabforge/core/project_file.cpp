@@ -47,6 +47,15 @@ std::wstring TextOf(const BstrHandle &text) {
     return text ? std::wstring(text.get(), SysStringLen(text.get())) : std::wstring();
 }
 
+// One item a project describes, in document order; `parent` indexes an earlier item, or is -1 for
+// the root.
+struct ProjectItem {
+    int parent;
+    bool folder;
+    std::wstring name;
+    std::wstring path; // files only
+};
+
 // The `Name` attribute of a Folder element; empty when it has none.
 std::wstring FolderName(IXMLDOMNode *node) {
     ComPtr<IXMLDOMElement> element;
@@ -60,44 +69,71 @@ std::wstring FolderName(IXMLDOMNode *node) {
     return std::wstring(value.get().bstrVal, SysStringLen(value.get().bstrVal));
 }
 
-// Reads the child nodes of `element` into `parent`, and theirs below the items made, in document
-// order. An explicit stack instead of recursion: the depth of a file's nesting is the file's choice.
-void ReadChildren(IXMLDOMNode *element, HTREEITEM parent) {
+// Reads the child nodes of `element`, and theirs, into `items` in document order. A Folder without
+// a name adds no level: what it holds belongs to its parent. False as soon as a name breaks the
+// archive's name rule (a project from elsewhere may name "..", "C:" or a share), so that such a
+// project changes nothing. An explicit stack instead of recursion: the depth of a file's nesting
+// is the file's choice.
+bool ReadItems(IXMLDOMNode *element, std::vector<ProjectItem> &items) {
     struct Level {
         ComPtr<IXMLDOMNodeList> children;
-        HTREEITEM item;
+        int item;
     };
     std::vector<Level> levels;
     ComPtr<IXMLDOMNodeList> first;
     if (FAILED(element->get_childNodes(first.put())) || !first)
-        return;
-    levels.push_back({first, parent});
+        return true;
+    levels.push_back({first, -1});
     while (!levels.empty()) {
         ComPtr<IXMLDOMNode> node;
         if (levels.back().children->nextNode(node.put()) != S_OK || !node) {
             levels.pop_back();
             continue;
         }
-        const HTREEITEM at = levels.back().item;
+        const int at = levels.back().item;
         BstrHandle nodeName;
         if (FAILED(node->get_nodeName(nodeName.put())))
             continue;
         const std::wstring kind = TextOf(nodeName);
-        HTREEITEM item = nullptr;
+        int item = at;
         if (kind == kFolderElement) {
-            item = g_archiveTree.insertFolder(at, FolderName(node.get()).substr(0, kNameChars));
+            const std::wstring name = FolderName(node.get()).substr(0, kNameChars);
+            if (!name.empty()) {
+                if (!IsArchiveComponent(name))
+                    return false;
+                items.push_back({at, true, name, std::wstring()});
+                item = static_cast<int>(items.size()) - 1;
+            }
         } else if (kind == kFileElement) {
             BstrHandle text;
             if (FAILED(node->get_text(text.put())))
                 continue;
             const std::wstring path = TextOf(text);
-            item = g_archiveTree.insertFile(at, cfcmd::fileNamePart(path).substr(0, kNameChars), path);
-        }
-        if (!item)
+            const std::wstring name = cfcmd::fileNamePart(path).substr(0, kNameChars);
+            if (!IsArchiveComponent(name))
+                return false;
+            items.push_back({at, false, name, path});
+            item = static_cast<int>(items.size()) - 1;
+        } else {
             continue;
+        }
         ComPtr<IXMLDOMNodeList> children;
         if (SUCCEEDED(node->get_childNodes(children.put())) && children)
             levels.push_back({children, item});
+    }
+    return true;
+}
+
+// Inserts the items below the root, each at its sorted place.
+void InsertItems(const std::vector<ProjectItem> &items) {
+    std::vector<HTREEITEM> made(items.size(), nullptr);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const ProjectItem &p = items[i];
+        HTREEITEM parent = p.parent < 0 ? g_archiveTree.root() : made[static_cast<std::size_t>(p.parent)];
+        if (!parent)
+            continue;
+        made[i] = p.folder ? g_archiveTree.insertFolder(parent, p.name)
+                           : g_archiveTree.insertFile(parent, p.name, p.path);
     }
 }
 
@@ -222,19 +258,25 @@ bool load(HWND owner, const std::wstring &path) {
         g_exitCode = kExitProjectUnreadable;
         return false;
     }
+    ComPtr<IXMLDOMNode> rootElement;
+    BstrHandle query = MakeBstr(std::wstring(L"/") + kRootElement);
+    const bool isProject =
+        query && document->selectSingleNode(query.get(), rootElement.put()) == S_OK && rootElement;
+    std::vector<ProjectItem> items;
+    if (isProject && !ReadItems(rootElement.get(), items)) {
+        // A name that breaks the rule: a malformed project, and the tree stays as it was.
+        g_exitCode = kExitProjectUnreadable;
+        return false;
+    }
     if (!g_silent) {
         if (!ProgressDialog::open(owner, false))
             return false;
         ProgressDialog::setDetail(LoadResourceString(IDS_CREATING_TREE));
     }
     g_archiveTree.reset();
-    ComPtr<IXMLDOMNode> rootElement;
-    BstrHandle query = MakeBstr(std::wstring(L"/") + kRootElement);
-    const bool isProject =
-        query && document->selectSingleNode(query.get(), rootElement.put()) == S_OK && rootElement;
     if (isProject) {
         g_archiveTree.beginBatch();
-        ReadChildren(rootElement.get(), g_archiveTree.root());
+        InsertItems(items);
         g_archiveTree.endBatch();
         g_archiveTree.expand(g_archiveTree.root());
     }

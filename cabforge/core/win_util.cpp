@@ -40,9 +40,20 @@ bool IsExistingFolder(const std::wstring &path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-int ShowResourceMessage(HWND owner, UINT text, UINT style) {
-    return MessageBoxW(owner, LoadResourceString(text).c_str(), LoadResourceString(IDS_CAPTION).c_str(),
-                       style);
+std::wstring FormatResource(UINT id, const std::wstring &value) {
+    const wchar_t kPlaceholder[] = L"%1%";
+    std::wstring text = LoadResourceString(id);
+    const std::size_t at = text.find(kPlaceholder);
+    if (at != std::wstring::npos)
+        text.replace(at, wcslen(kPlaceholder), value);
+    return text;
+}
+
+int ShowResourceMessage(HWND owner, UINT text, UINT style, const std::wstring &detail) {
+    std::wstring message = LoadResourceString(text);
+    if (!detail.empty())
+        message += L"\n\n" + detail;
+    return MessageBoxW(owner, message.c_str(), LoadResourceString(IDS_CAPTION).c_str(), style);
 }
 
 bool ChooseFileName(HWND owner, bool saving, UINT filter, const wchar_t *initial, const wchar_t *extension,

@@ -18,8 +18,12 @@ bool IsExistingFolder(const std::wstring &path);
 // A string-table text of the builder's module, in the language the system picks.
 std::wstring LoadResourceString(UINT id);
 
-// A message box with string `text` under the program's caption; returns the button pressed.
-int ShowResourceMessage(HWND owner, UINT text, UINT style);
+// String `id` with `value` in place of its "%1%".
+std::wstring FormatResource(UINT id, const std::wstring &value);
+
+// A message box with string `text` under the program's caption, and `detail` as a paragraph of its
+// own below it when given; returns the button pressed.
+int ShowResourceMessage(HWND owner, UINT text, UINT style, const std::wstring &detail = std::wstring());
 
 // Asks for a file name with the common file dialog: `filter` is a string whose parts are
 // separated by '|', `initial` the name first shown, `extension` the one added to a bare name.

@@ -14,7 +14,7 @@ from harness import Prefix, SRC, native_program
 
 sys.path.insert(0, str(SRC / 'tests' / 'cabforge' / 'app'))
 import cabcheck  # noqa: E402
-from test_cabforge_cli import archive_view, edge_tree, make_tree  # noqa: E402
+from test_cabforge_cli import archive_view, edge_tree, make_tree, osslsigncode_cert, release_tree  # noqa: E402
 
 CLI = native_program('cabforge-cli')
 UTC = datetime.timezone.utc
@@ -130,6 +130,33 @@ class SameCabinets(unittest.TestCase):
                 # Only a lone 7-9 byte entry gets MSZIP.
                 want = cabcheck.COMPRESS_MSZIP if names == ['s8'] else cabcheck.COMPRESS_LZX21
                 self.assertEqual([f['compress'] for f in c['folders']], [want])
+
+    def test_extrac32_reads_release_cabinets(self):
+        # What cabforge-cli writes for build servers: several folders, every LZX window, a header
+        # reserve, manifest names, an Authenticode signature.
+        files = release_tree()
+        stage = self.p.hostpath(self.p.app_dir(self.base + '/stage'))
+        make_tree(stage, files)
+        work = stage.parent
+        (work / 'list.txt').write_text('%s\tprogram/tool.exe\n%s\n' % (stage / 'bin/tool.exe', stage / 'doc/notes.txt'))
+        runs = {'folders': ['--folder-size', '64K', '-j', '2'], 'reserve': ['--reserve', '6144'],
+                'manifest': ['--files-from', work / 'list.txt']}
+        runs.update({'lzx%d' % w: ['-c', 'lzx:%d' % w] for w in range(15, 22)})
+        key, cert = osslsigncode_cert(work)
+        for name, args in runs.items():
+            with self.subTest(cabinet=name):
+                cab = work / (name + '.cab')
+                inputs = [] if name == 'manifest' else [stage]
+                r = subprocess.run([str(CLI), '-q', '-o', str(cab)] + [str(a) for a in args + inputs],
+                                   capture_output=True, timeout=300)
+                self.assertEqual((r.returncode, r.stderr), (0, b''))
+                expected = ({'program\\tool.exe': files['bin/tool.exe'], 'notes.txt': b'notes\n'}
+                            if name == 'manifest' else archive_view(files))
+                self.assertEqual(cabcheck.extract_wine(self.p, cab), expected)
+        signed = work / 'signed.cab'
+        subprocess.run(['osslsigncode', 'sign', '-certs', cert, '-key', key, '-h', 'sha256', '-in', work / 'lzx21.cab',
+                        '-out', signed], check=True, capture_output=True)
+        self.assertEqual(cabcheck.extract_wine(self.p, signed), archive_view(files))
 
 
 if __name__ == '__main__':

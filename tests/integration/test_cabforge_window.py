@@ -99,12 +99,13 @@ class Session:
     """cabforge.exe run by the host test program on a thread of this test, with its dialog rules;
     the test drives the window meanwhile with cfprobe."""
 
-    def __init__(self, case, args=(), rules=(), locale='en', timeout=180, answer_no=True):
+    def __init__(self, case, args=(), rules=(), locale='en', timeout=180, answer_no=True, snapshot_all=False):
         # answer_no: any question left over (such as "Save an archive file?" when the window is
-        # closed at the end) is answered No.
+        # closed at the end) is answered No. snapshot_all: every window the builder shows is
+        # recorded.
         self.case, self.args = case, list(args)
         self.rules = list(rules) + ([Rule(CAPTION, cls=DIALOG, press='No')] if answer_no else [])
-        self.locale, self.timeout = locale, timeout
+        self.locale, self.timeout, self.snapshot_all = locale, timeout, snapshot_all
         self.report = None
         self.error = None
         self.thread = threading.Thread(target=self._run, daemon=True)
@@ -112,7 +113,7 @@ class Session:
     def _run(self):
         try:
             self.report = self.case.p.run_host('cabforge', self.args, rules=self.rules, timeout=self.timeout,
-                                               locale=self.locale)
+                                               locale=self.locale, snapshot_all=self.snapshot_all)
         except Exception as e:  # reported by finish()
             self.error = e
 
@@ -145,14 +146,25 @@ class Session:
 
 
 def message_boxes(report, text=None):
-    """The builder's message boxes (one snapshot per window: several rules may snapshot one)."""
+    """The builder's message boxes (one snapshot per window: several rules may snapshot one) whose
+    message is `text`, or begins with it and a paragraph under it."""
     out, seen = [], set()
     for w in find_windows(report, caption=CAPTION, cls=DIALOG):
-        shown = [c['text'] for c in w['controls'] if c['class'].lower() == 'static' and c['text']]
-        if w['hwnd'] not in seen and control(w, id=1007) is None and (text is None or text in shown):
+        shown = [c['text'].replace('\r\n', '\n') for c in w['controls'] if c['class'].lower() == 'static' and c['text']]
+        said = any(t == text or t.startswith(text + '\n\n') for t in shown) if text is not None else True
+        if w['hwnd'] not in seen and control(w, id=1007) is None and said:
             seen.add(w['hwnd'])
             out.append(w)
     return out
+
+
+def message_text(window):
+    texts = [c['text'] for c in window['controls'] if c['class'].lower() == 'static' and c['text']]
+    return '\n'.join(texts).replace('\r\n', '\n')
+
+
+def progress_windows(report):
+    return [w for w in find_windows(report, caption=CAPTION, cls=DIALOG) if control(w, id=1007)]
 
 
 class ProjectBuild(BuilderCase):
@@ -218,6 +230,53 @@ class ProjectBuild(BuilderCase):
         self.assertEqual(rep['exitCode'], 104)
         self.assertEqual(len(message_boxes(rep, 'Contains no files.')), 1)
 
+    def test_names_that_leave_the_folder_are_refused(self):
+        s = self.sources()
+        alpha = file_(s + r'\alpha.txt')
+        files = {'bad%d.pkp' % i: project(folder(name, alpha)) for i, name in enumerate(
+            ['..\\..\\Windows', 'C:', '\\\\srv\\share', '.', 'a/b', 'a:b', 'con', 'x ', 'tab&#9;here'])}
+        files['mixed.pkp'] = project(folder('..\\..\\Windows', alpha), folder('C:', file_(s + r'\Zeta.txt')),
+                                     folder('\\\\srv\\share', file_(s + r'\docs\readme.txt')),
+                                     b'<Folder>' + file_(s + r'\one\dup.txt') + b'</Folder>')
+        files['file.pkp'] = project(file_(s + '\\..'))
+        # A folder without a name adds no level: its files belong to its parent.
+        files['nameless.pkp'] = project(b'<Folder>' + file_(s + r'\docs\readme.txt') + b'</Folder>',
+                                        folder('docs', b'<Folder>' + alpha + b'</Folder>'))
+        proj = self.dir('proj', files)
+        for name in sorted(files):
+            if name == 'nameless.pkp':
+                continue
+            with self.subTest(project=name):
+                code = self.p.run('cabforge', ['/compress', '/silent', proj + '\\' + name]).code
+                self.assertEqual(code, 103)
+                self.assertFalse(self.p.hostpath(proj + '\\' + name[:-4] + '.cab').exists())
+        self.assertEqual(self.p.run('cabforge', ['/compress', '/silent', proj + r'\nameless.pkp']).code, 0)
+        self.assertEqual(self.names(proj + r'\nameless.cab'), ['docs\\alpha.txt', 'readme.txt'])
+        # Loaded in the window, a refused project leaves the tree as it was.
+        with Session(self, [proj + r'\nameless.pkp'],
+                     rules=[Rule('Open', cls=DIALOG, set_text={1148: proj + r'\mixed.pkp'}, press='Open')]):
+            before = self.tree()
+            self.probe('command', LOAD)
+            time.sleep(4)
+            self.assertEqual(self.tree(), before)
+        self.assertEqual(before, [(0, 'Archive File'), (1, 'docs'), (2, 'alpha.txt'), (1, 'readme.txt')])
+
+    def test_target_that_does_not_fit_is_refused(self):
+        s = self.sources()
+        proj = self.dir('proj', {'p.pkp': project(file_(s + r'\alpha.txt'))})
+        # The first 259 characters would name a file that can be written: the whole is refused.
+        fitting = proj + '\\' + 'n' * (254 - len(proj)) + '.cab'
+        self.assertEqual(len(fitting), 259)
+        target = fitting + 'x' * 37 + '.cab'
+        self.assertEqual(self.p.run('cabforge', ['/compress', '/silent', proj + r'\p.pkp', target]).code, 204)
+        rep = self.p.run_host('cabforge', ['/compress', proj + r'\p.pkp', target],
+                              rules=[Rule(CAPTION, cls=DIALOG, press='OK')], timeout=120)
+        self.assertEqual(rep['exitCode'], 204)
+        shown = message_text(message_boxes(rep)[0])
+        self.assertIn('Failed to create archive file.', shown)
+        self.assertIn(target + ': the path of the archive file is too long.', shown)
+        self.assertEqual(list(self.p.hostpath(proj).glob('*.cab')), [])
+
     def test_locked_source_fails_with_204(self):
         s = self.sources()
         proj = self.dir('proj', {'p.pkp': project(file_(s + r'\alpha.txt'), file_(s + r'\Zeta.txt'))})
@@ -230,11 +289,34 @@ class ProjectBuild(BuilderCase):
                                   rules=[Rule(CAPTION, cls=DIALOG, press='OK')], timeout=120)
             self.assertEqual(rep['exitCode'], 204)
             self.assertEqual(len(message_boxes(rep)), 1)
-            self.assertIn('Failed to create archive file.', ' '.join(c['text'] for c in message_boxes(rep)[0]['controls']))
+            # The message as it was, and below it the file at fault and why.
+            first, _, second = message_text(message_boxes(rep)[0]).partition('\n\n')
+            self.assertIn('Failed to create archive file.', first)
+            self.assertEqual(second.strip(), s + r'\Zeta.txt: the file cannot be read: it is in use by another program.')
         finally:
             lock.kill()
             lock.wait()
             lock.stdout.close()
+
+    def test_source_removed_during_the_build_is_named(self):
+        s = self.dir('src', {'big.bin': os.urandom(12000000), 'later.txt': 'later'})
+        proj = self.dir('proj', {'p.pkp': project(file_(s + r'\big.bin'), file_(s + r'\later.txt'))})
+        result = {}
+        run = threading.Thread(target=lambda: result.update(self.p.run_host(
+            'cabforge', ['/compress', proj + r'\p.pkp'], rules=[Rule(CAPTION, cls=DIALOG, press='OK')],
+            timeout=180)))
+        run.start()
+        # Once big.bin is being packed, later.txt goes.
+        self.wait_for(lambda: 'big.bin' in (self.probe('text', CAPTION, 1008)[1] or {}).get('held', ''), 60,
+                      'big.bin in the progress window')
+        self.p.hostpath(s + r'\later.txt').unlink()
+        run.join(240)
+        self.assertEqual(result['exitCode'], 204)
+        shown = message_text(message_boxes(result)[0])
+        self.assertIn('Failed to create archive file.', shown)
+        self.assertIn(s + r'\later.txt: the file no longer exists (it was removed while the archive was being '
+                      'written).', shown)
+        self.assertFalse(self.p.hostpath(proj + r'\p.cab').exists())
 
     def test_extreme_projects(self):
         s = self.sources()
@@ -308,8 +390,9 @@ class ProjectFiles(BuilderCase):
             folder('same', file_(r'C:\one\notes.txt'), file_(r'C:\two\notes.txt')))})
         with Session(self, [proj + r'\p.pkp']):
             tree = self.tree()
-        self.assertEqual(tree, [(0, 'Archive File'), (1, ''), (2, 'x.txt'), (1, 'N' * 259), (1, 'same'),
-                                (2, 'notes.txt'), (2, 'notes.txt')])
+        # The folder without a name adds no level: x.txt lies below the root.
+        self.assertEqual(tree, [(0, 'Archive File'), (1, 'N' * 259), (1, 'same'), (2, 'notes.txt'),
+                                (2, 'notes.txt'), (1, 'x.txt')])
 
     def test_saving_an_empty_tree_says_so(self):
         with Session(self, [], rules=[Rule(CAPTION, cls=DIALOG, press='OK')]) as ses:
@@ -351,6 +434,52 @@ class DropOntoTheTree(BuilderCase):
             # Onto the folder sub (item 6); a path from another folder comes by its own name.
             self.drop('item:6', d + r'\a.txt', d + r'\other')
             self.assertEqual(self.tree()[6:], [(2, 'sub'), (3, 'a.txt'), (3, 'b.txt'), (3, 'other'), (4, 'o.txt')])
+
+    def test_paths_are_made_normal_and_names_compared_ordinally(self):
+        d = self.dir('x', {'src\\a.txt': 'a', 'other\\w.ini': 'w', 'pair\\strasse.txt': 'double s',
+                           'pair\\straße.txt': 'sharp s', 'pair\\Ä.txt': 'upper', 'pair\\ä.txt': 'lower'})
+        out = self.dir('out') + r'\pair.cab'
+        with Session(self, [], rules=[save_dialog(out)]) as ses:
+            self.drop('root', d + r'\src\a.txt', d + r'\src\..\other\.\w.ini')
+            self.assertEqual(self.tree(), [(0, 'Archive File'), (1, 'a.txt'), (1, 'w.ini')])
+            self.drop('root', d + r'\pair')
+            self.probe('command', CREATE_AS)
+            self.wait_for(lambda: self.p.hostpath(out).exists() and self.names(out), what='the archive')
+            tree = self.tree()
+            ses.finish(close=True)
+        # Names that differ in a letter stay two entries; names equal but for case are one.
+        self.assertEqual(sorted(t for depth, t in tree if depth == 1), ['a.txt', 'pair', 'w.ini'])
+        pair = sorted(t for depth, t in tree if depth == 2)
+        self.assertIn(pair, (['strasse.txt', 'straße.txt', 'Ä.txt'], ['strasse.txt', 'straße.txt', 'ä.txt']))
+        for extract in (cabcheck.extract_cabextract, cabcheck.extract_7z):
+            got = extract(self.p.hostpath(out))
+            umlaut = {k: v for k, v in got.items() if k in ('pair\\Ä.txt', 'pair\\ä.txt')}
+            self.assertIn(umlaut, ({'pair\\Ä.txt': b'upper'}, {'pair\\ä.txt': b'lower'}))
+            self.assertEqual({k: v for k, v in got.items() if k not in umlaut},
+                             {'a.txt': b'a', 'w.ini': b'w', 'pair\\strasse.txt': b'double s',
+                              'pair\\straße.txt': b'sharp s'})
+
+    def test_names_the_archive_cannot_hold_are_not_added(self):
+        d = self.dir('x', {'mixed\\ok.txt': 'ok'})
+        # Names a Linux folder may hold and an archive may not: the rest of the drop is added.
+        for name in ('x.', 'trail ', 'con'):
+            (self.p.hostpath(d) / 'mixed' / name).write_text('unsafe')
+        with Session(self, [], rules=[Rule(CAPTION, cls=DIALOG, press='OK')]) as ses:
+            self.drop('root', d + r'\mixed')
+            self.assertEqual(self.tree(), [(0, 'Archive File'), (1, 'mixed'), (2, 'ok.txt')])
+            rep = ses.finish(close=True)
+        told = message_boxes(rep, 'These files were not added: their names cannot be stored in an archive.')
+        self.assertEqual(len(told), 1)
+        named = message_text(told[0]).split('\n\n', 1)[1].split('\n')
+        self.assertEqual(sorted(named), sorted(d + '\\mixed\\' + n for n in ('x.', 'trail ', 'con')))
+
+    def test_silent_adds_without_a_progress_window(self):
+        d = self.dir('x', {'many\\f%04d.txt' % i: 'x' for i in range(3000)})
+        with Session(self, ['/silent'], snapshot_all=True) as ses:
+            self.drop('root', d + r'\many')
+            self.assertEqual(len(self.tree()), 3002)
+            rep = ses.finish(close=True)
+        self.assertEqual(progress_windows(rep), [])
 
     def test_cancel_during_a_large_drop_keeps_what_was_added(self):
         d = self.dir('x', {'many\\f%05d.txt' % i: 'x' for i in range(20000)})
@@ -466,7 +595,10 @@ class Commands(BuilderCase):
             time.sleep(8)
             self.probe('command', EXIT)  # still modified after the cancelled creation: asked, No
             rep = ses.finish()
-        self.assertEqual(len(message_boxes(rep, 'The process was aborted.')), 1)
+        aborted = message_boxes(rep, 'The process was aborted.')
+        self.assertEqual(len(aborted), 1)
+        self.assertTrue(message_text(aborted[0]).endswith(
+            '\n\n' + s + r'\big.bin: stopped while this file was being packed.'), message_text(aborted[0]))
         self.assertEqual(len(message_boxes(rep, 'Save an archive file?')), 1)
         progress = [w for w in find_windows(rep, caption=CAPTION, cls=DIALOG) if control(w, id=1007)]
         self.assertEqual(control(progress[0], id=1007)['text'], 'Creating archive file ...')

@@ -5,6 +5,7 @@
 // written last, so an interrupted cabinet never looks like a cabinet.
 #include "cabforge/core/cab/cab_writer.h"
 
+#include "cabforge/core/cab/archive_names.h"
 #include "cabforge/core/cab/cab_format.h"
 #include "cabforge/core/cab/mszip.h"
 
@@ -184,19 +185,6 @@ bool parseCompressionType(std::uint16_t type, Method *method, unsigned *windowBi
     return false;
 }
 
-int encoderLevel(int lzxLevel) {
-    switch (lzxLevel) {
-    case kLzxLevelFast:
-        return 0;
-    case kLzxLevelNormal:
-        return 1;
-    case kLzxLevelBest:
-        return 2;
-    default:
-        return lzx::EncoderOptions().level;
-    }
-}
-
 // ---- Spill files ----
 
 bool spillOpen(Writer *w, SpillFile *f) {
@@ -340,20 +328,29 @@ bool emitBlock(Writer *w) {
 
 // ---- Folders ----
 
+// Room for `count` folder records.
+bool reserveFolders(Writer *w, std::uint32_t count) {
+    std::uint32_t capacity = w->folderCapacity ? w->folderCapacity : 16;
+    while (capacity < count)
+        capacity *= 2;
+    if (capacity == w->folderCapacity)
+        return true;
+    auto *grown = static_cast<FolderRecord *>(allocate(w, capacity * sizeof(FolderRecord)));
+    if (!grown)
+        return fail(w, kErrOutOfMemory);
+    if (w->folderCount)
+        std::memcpy(grown, w->folders, w->folderCount * sizeof(FolderRecord));
+    release(w, w->folders);
+    w->folders = grown;
+    w->folderCapacity = capacity;
+    return true;
+}
+
 bool openFolder(Writer *w, std::uint16_t type, Method method, unsigned windowBits) {
     if (w->folderCount >= kMaxFolders)
         return fail(w, kErrFormatLimit);
-    if (w->folderCount == w->folderCapacity) {
-        const std::uint32_t capacity = w->folderCapacity ? w->folderCapacity * 2 : 16;
-        auto *grown = static_cast<FolderRecord *>(allocate(w, capacity * sizeof(FolderRecord)));
-        if (!grown)
-            return fail(w, kErrOutOfMemory);
-        if (w->folderCount)
-            std::memcpy(grown, w->folders, w->folderCount * sizeof(FolderRecord));
-        release(w, w->folders);
-        w->folders = grown;
-        w->folderCapacity = capacity;
-    }
+    if (!reserveFolders(w, w->folderCount + 1))
+        return false;
     if (method == Method::Mszip) {
         if (!w->mszip)
             w->mszip = mszipCreate(kMszipLevel, w->cb.alloc, w->cb.free, w->context);
@@ -364,7 +361,7 @@ bool openFolder(Writer *w, std::uint16_t type, Method method, unsigned windowBit
     } else if (method == Method::Lzx) {
         lzx::EncoderOptions options;
         options.windowBits = windowBits;
-        options.level = encoderLevel(w->params.lzxLevel);
+        options.level = w->params.lzxLevel;
         options.e8Translation = !w->params.lzxNoE8;
         w->lzx = lzx::createEncoder(options);
         if (!w->lzx)
@@ -525,7 +522,8 @@ Handle create(ErrorRecord *error, const Callbacks &callbacks, const CabinetParam
         return nullptr;
     }
     if (params.reserveHeader > kMaxHeaderReserve || params.reserveFolder > kMaxFolderReserve ||
-        params.reserveData > kMaxDataReserve ||
+        params.reserveData > kMaxDataReserve || params.lzxLevel < kLzxLevelFast ||
+        params.lzxLevel > kLzxLevelDefault ||
         !std::memchr(params.cabinetName, 0, sizeof params.cabinetName) ||
         !std::memchr(params.cabinetPath, 0, sizeof params.cabinetPath) ||
         !std::memchr(params.diskName, 0, sizeof params.diskName)) {
@@ -579,7 +577,8 @@ bool addFile(Handle w, const char *source, const char *name, bool execute, GetNe
 
     const std::size_t nameLength = std::strlen(name);
     if (nameLength == 0 || nameLength > kMaxNameBytes ||
-        !isValidUtf8(reinterpret_cast<const unsigned char *>(name), nameLength))
+        !isValidUtf8(reinterpret_cast<const unsigned char *>(name), nameLength) ||
+        nameProblem(name, nameLength) != NameProblem::None)
         return fail(w, kErrBadName);
     Method method;
     unsigned windowBits = 0;
@@ -714,6 +713,71 @@ bool flushCabinet(Handle w, bool getNextCabinetRequested, GetNextCabinetFn getNe
     if (getNextCabinetRequested && getNextCabinet)
         w->params = next;
     return true;
+}
+
+bool appendFolders(Handle into, Handle part) {
+    // Offset of the folder index in a file entry.
+    const std::size_t kEntryFolder = 8;
+    if (!into || !part || into == part)
+        return false;
+    if (!checkUsable(into) || !checkUsable(part))
+        return false;
+    if (part->folderOpen || part->params.reserveFolder != into->params.reserveFolder ||
+        part->params.reserveData != into->params.reserveData)
+        return fail(into, kErrBadParameter);
+    if (part->fileCount == 0)
+        return true;
+    if (into->fileCount + part->fileCount > kMaxFiles || into->folderCount + part->folderCount > kMaxFolders)
+        return fail(into, kErrFormatLimit);
+    if (!closeFolder(into) || !spillOpen(into, &into->data) || !spillOpen(into, &into->table))
+        return false;
+    if (!reserveFolders(into, into->folderCount + part->folderCount))
+        return false;
+    auto *table = static_cast<unsigned char *>(allocate(into, part->table.size ? part->table.size : 1));
+    if (!table)
+        return fail(into, kErrOutOfMemory);
+    int err = 0;
+    bool ok = part->cb.seek(part->table.fd, 0, kSeekSet, &err, part->context) == 0 &&
+              part->cb.read(part->table.fd, table, part->table.size, &err, part->context) ==
+                  static_cast<int>(part->table.size);
+    if (!ok)
+        ok = breakWriter(into, kErrTempFile, err);
+    // Each entry names its folder by index: shifted past the folders `into` already has.
+    for (std::uint32_t at = 0; ok && at < part->table.size;) {
+        unsigned char *entry = table + at;
+        const std::uint32_t folder =
+            std::uint32_t(entry[kEntryFolder]) | std::uint32_t(entry[kEntryFolder + 1]) << 8;
+        format::put16(entry + kEntryFolder, folder + into->folderCount);
+        at += static_cast<std::uint32_t>(
+            format::kFileSize + std::strlen(reinterpret_cast<char *>(entry) + format::kFileSize) + 1);
+    }
+    const std::uint32_t dataBase = into->data.size;
+    ok = ok && spillWrite(into, &into->table, table, part->table.size);
+    release(into, table);
+    // The compressed data, in chunks through `part`'s buffer.
+    err = 0;
+    if (ok && part->data.size && part->cb.seek(part->data.fd, 0, kSeekSet, &err, part->context) != 0)
+        ok = breakWriter(into, kErrTempFile, err);
+    for (std::uint32_t left = part->data.size; ok && left > 0;) {
+        const unsigned chunk = left < kCopyChunk ? left : kCopyChunk;
+        err = 0;
+        if (part->cb.read(part->data.fd, part->out, chunk, &err, part->context) != static_cast<int>(chunk))
+            ok = breakWriter(into, kErrTempFile, err);
+        else
+            ok = spillWrite(into, &into->data, part->out, chunk);
+        left -= chunk;
+    }
+    if (!ok)
+        return false;
+    for (std::uint32_t i = 0; i < part->folderCount; ++i) {
+        FolderRecord f = part->folders[i];
+        f.dataOffset += dataBase;
+        into->folders[into->folderCount++] = f;
+    }
+    into->fileCount += part->fileCount;
+    if (minimumCabinetSize(into) - format::kFolderSize > cabinetLimit(into))
+        return breakWriter(into, kErrFormatLimit);
+    return resetCabinet(part);
 }
 
 bool destroy(Handle w) {

@@ -38,16 +38,18 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "cabforge/core/lzx/lzx_encoder.h"
+
 namespace cabw {
 
 // ---- Compression types (the folder's typeCompress value) ----
 constexpr std::uint16_t kCompressNone = 0x0000;
 constexpr std::uint16_t kCompressMszip = 0x0001;
-constexpr std::uint16_t kCompressLzx21 = 0x1503; // LZX with a 2^21-byte window
 // LZX with a window of 2^windowBits bytes, windowBits 15..21.
 constexpr std::uint16_t compressLzx(unsigned windowBits) {
     return static_cast<std::uint16_t>(0x0003u | (windowBits << 8));
 }
+constexpr std::uint16_t kCompressLzx21 = compressLzx(21); // 0x1503
 
 // ---- Attribute bits of a file entry (what getOpenInfo returns in *attribs) ----
 constexpr std::uint16_t kAttribReadOnly = 0x01;
@@ -91,16 +93,16 @@ constexpr unsigned kStatusFile = 0;
 constexpr unsigned kStatusFolder = 1;
 constexpr unsigned kStatusCabinet = 2;
 
-// ---- LZX level (CabinetParams::lzxLevel) ----
-constexpr int kLzxLevelDefault = 0; // the encoder's default level
-constexpr int kLzxLevelFast = 1;
-constexpr int kLzxLevelNormal = 2;
-constexpr int kLzxLevelBest = 3;
+// ---- LZX level (CabinetParams::lzxLevel): the encoder's levels ----
+constexpr int kLzxLevelFast = lzx::kLevelFast;
+constexpr int kLzxLevelNormal = lzx::kLevelNormal;
+constexpr int kLzxLevelDefault = lzx::kLevelDefault;
 
 // ---- Format limits the writer enforces (as kFormatLimit failures) ----
-constexpr std::uint32_t kMaxFiles = 65535;            // files per cabinet
-constexpr std::uint32_t kMaxFolders = 65535;          // folders per cabinet
-constexpr std::uint32_t kMaxFolderBytes = 0x7FFF8000; // uncompressed bytes per folder (65535 blocks)
+constexpr std::uint32_t kMaxFiles = 65535;   // files per cabinet
+constexpr std::uint32_t kMaxFolders = 65535; // folders per cabinet
+constexpr std::uint32_t kMaxFolderBytes =
+    lzx::kMaxStreamBytes; // uncompressed bytes per folder (65535 blocks)
 constexpr std::uint32_t kMaxCabinetBytes = 0x7FFFFFFF;
 constexpr std::size_t kMaxNameBytes = 255; // name bytes, not counting the terminating NUL
 constexpr std::size_t kMaxHeaderReserve = 60000;
@@ -119,8 +121,8 @@ enum ErrorCode : int {
     kErrUserAbort = 7,          // status returned -1, filePlaced returned -1 or getNextCabinet false
     kErrCompressor = 8,         // a compressor failed, or failOnIncompressible hit a block that grew
     kErrFormatLimit = 9,        // a limit of the format or of maxCabinetSize would be exceeded
-    kErrBadName = 10,           // empty name, longer than kMaxNameBytes, or not valid UTF-8
-    kErrBadParameter = 11,      // null handle or callback, bad reserve sizes, broken handle misuse
+    kErrBadName = 10,           // empty, longer than kMaxNameBytes, not UTF-8, or unsafe (archive_names.h)
+    kErrBadParameter = 11,      // null handle or callback, bad reserve sizes or level, broken handle misuse
 };
 
 struct ErrorRecord {
@@ -131,7 +133,8 @@ struct ErrorRecord {
 
 // ---- Cabinet parameters ----
 // The char arrays hold NUL-terminated UTF-8. A value-initialised struct (CabinetParams p{}) gives
-// the defaults below; a zero-filled one gives the same except that the sizes become 0.
+// the defaults below; a zero-filled one gives the same except that the sizes become 0 and the LZX
+// level the fast one.
 struct CabinetParams {
     // The writer produces one cabinet; a cabinet that would grow beyond this size fails with
     // kErrFormatLimit instead of being split.
@@ -206,9 +209,9 @@ Handle create(ErrorRecord *error, const Callbacks &callbacks, const CabinetParam
 bool flushFolder(Handle handle, GetNextCabinetFn getNextCabinet, StatusFn status);
 
 // Adds one file. `source` is handed to getOpenInfo; `name` (UTF-8, 1..255 bytes, backslash as the
-// folder separator) is stored as the entry's name. `execute` sets kAttribExecute. The data is
-// read through the callbacks and compressed with `compressionType` (kCompress*, compressLzx(n)).
-// status is called for every compressed block; getOpenInfo must not be null.
+// folder separator, keeping the rule of archive_names.h) is stored as the entry's name. `execute` sets
+// kAttribExecute. The data is read through the callbacks and compressed with `compressionType` (kCompress*,
+// compressLzx(n)). status is called for every compressed block; getOpenInfo must not be null.
 bool addFile(Handle handle, const char *source, const char *name, bool execute,
              GetNextCabinetFn getNextCabinet, StatusFn status, GetOpenInfoFn getOpenInfo,
              std::uint16_t compressionType);
@@ -220,6 +223,16 @@ bool addFile(Handle handle, const char *source, const char *name, bool execute,
 // was added since the last cabinet, no cabinet file is written and the call succeeds.
 bool flushCabinet(Handle handle, bool getNextCabinetRequested, GetNextCabinetFn getNextCabinet,
                   StatusFn status);
+
+// Moves every folder and file of `part` to the end of the cabinet `into` is building, as if they
+// had been added to `into` itself: the folders' compressed data and the entries are copied from
+// `part`'s temporary files (through `part`'s callbacks) into `into`'s (through its own), so folders
+// compressed by separate writers, at the same time, make one cabinet whose bytes do not depend on
+// which writer compressed what. `part` must have no folder open (flushFolder) and must share
+// `into`'s folder and data reserve sizes; afterwards it holds no file and may be destroyed. Both
+// open folders of `into` and a failure copying break `into`; a limit or parameter failure leaves
+// both usable.
+bool appendFolders(Handle into, Handle part);
 
 // Releases the writer and deletes its temporary files. Accepts nullptr. Returns false only when a
 // temporary file could not be closed or deleted.

@@ -2,7 +2,6 @@
 
 #include <cwchar>
 
-#include "cabforge/core/cab/cab_writer.h"
 #include "cabforge/core/cmdline/command_line.h"
 
 namespace cfcmd {
@@ -61,10 +60,6 @@ bool scanFolder(const std::wstring &folder, const std::vector<std::wstring> &exc
                 const ScanSettings &settings, FolderLister &lister, std::vector<ScannedFile> &files) {
     Scan scan{exclusions, settings, lister, folder, files};
     return scanInto(scan, folder);
-}
-
-std::uint16_t entryCompressionType(std::size_t entryCount, std::uint64_t fileSize) {
-    return entryCount == 1 && fileSize >= 7 && fileSize <= 9 ? cabw::kCompressMszip : cabw::kCompressLzx21;
 }
 
 } // namespace cfcmd

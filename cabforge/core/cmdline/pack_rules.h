@@ -1,6 +1,6 @@
 // What the archive builder packs, shared by cabforge.exe and the native cabforge-cli: the depth-first
-// folder scan with its exclusions, the names scanned files get in the archive, and the compression
-// type of an entry. Portable: no platform header; the file system comes in through `FolderLister`.
+// folder scan with its exclusions and the names scanned files get in the archive. Portable: no
+// platform header; the file system comes in through `FolderLister`.
 #pragma once
 
 #include <cstddef>
@@ -55,9 +55,5 @@ struct ScanSettings {
 // paths. Returns false when the lister stopped the scan (`files` is then incomplete).
 bool scanFolder(const std::wstring &folder, const std::vector<std::wstring> &exclusions,
                 const ScanSettings &settings, FolderLister &lister, std::vector<ScannedFile> &files);
-
-// The compression type of an entry of `fileSize` bytes in a build list of `entryCount` entries:
-// LZX with a 2^21-byte window, except a lone entry of 7, 8 or 9 bytes, which gets MSZIP.
-std::uint16_t entryCompressionType(std::size_t entryCount, std::uint64_t fileSize);
 
 } // namespace cfcmd

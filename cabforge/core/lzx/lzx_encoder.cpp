@@ -79,8 +79,6 @@ constexpr unsigned kDefaultLengthSymbolCost = 6;
 // into the binary trees only with the next frame, and their matches reach a window back from there.
 constexpr std::uint32_t kHistoryMargin = 1024;
 
-constexpr std::uint32_t kMaxFolderBytes = 0x7FFF8000u; // 65,535 frames of 32 KiB
-
 constexpr std::uint32_t kInfiniteCost = 0xFFFFFFFFu;
 
 // ---------------------------------------------------------------------------------------------
@@ -1021,7 +1019,7 @@ void destroyEncoder(Encoder *encoder) {
 
 bool putFrame(Encoder *enc, const unsigned char *data, std::size_t size) {
     if (enc == nullptr || data == nullptr || size == 0 || size > kFrameSize || enc->finished || enc->failed ||
-        enc->readyCount != 0 || kMaxFolderBytes - enc->streamPos < size)
+        enc->readyCount != 0 || kMaxStreamBytes - enc->streamPos < size)
         return false;
 
     // Append the frame to the history, sliding the last window (plus the margin that positions inserted

@@ -1,4 +1,4 @@
-// LZX encoder for cabinet folders (typeCompress 0x0003 | windowBits << 8).
+// LZX encoder for cabinet folders (typeCompress cabw::compressLzx(windowBits)).
 //
 // One Encoder compresses one folder: a single continuous LZX stream cut into frames of 32768
 // uncompressed bytes, each frame becoming one CFDATA payload. History, the repeated-offset queue
@@ -9,16 +9,25 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace lzx {
+
+// Levels (EncoderOptions::level), the one numbering the cabinet writer's levels use too.
+// Fast: lazy parsing over short hash chains.
+constexpr int kLevelFast = 0;
+// Normal: near-optimal parsing over shallow binary-tree match searches.
+constexpr int kLevelNormal = 1;
+// Default: near-optimal parsing over deeper searches and longer matches (the best ratio).
+constexpr int kLevelDefault = 2;
+
+// The most uncompressed bytes one stream (one cabinet folder) holds: 65,535 frames of 32 KiB.
+constexpr std::uint32_t kMaxStreamBytes = 0x7FFF8000u;
 
 struct EncoderOptions {
     // Window size as a power of two, 15..21. The folder's typeCompress must declare the same value.
     unsigned windowBits = 21;
-    // 0 = fast: lazy parsing over short hash chains.
-    // 1 = normal: near-optimal parsing over shallow binary-tree match searches.
-    // 2 = default: near-optimal parsing over deeper searches and longer matches (the best ratio).
-    int level = 2;
+    int level = kLevelDefault; // kLevel*
     // x86 call (E8) translation, with translation size 12,000,000. Pays on Windows programs and costs
     // next to nothing elsewhere.
     bool e8Translation = true;
@@ -28,11 +37,6 @@ struct EncoderOptions {
 constexpr std::size_t kMaxFrameOutput = 32768 + 6144;
 // Uncompressed bytes in every frame of a folder but the last.
 constexpr std::size_t kFrameSize = 32768;
-
-// The typeCompress value a folder written with these options declares.
-inline unsigned short folderCompressionType(unsigned windowBits) {
-    return static_cast<unsigned short>(0x0003u | (windowBits << 8));
-}
 
 class Encoder; // opaque, one per cabinet folder (one continuous stream)
 

@@ -25,6 +25,18 @@ TEST(RelativeBelow, IgnoresCaseAndNeedsASeparator) {
     EXPECT_EQ(relativeBelow(L"C:\\x", L"C:\\x", cfcmd::defaultCaseFold), L"");
 }
 
+TEST(AsksOwnIcon, OnlyLocalFilesOfTheTypesWithIcons) {
+    EXPECT_TRUE(asksOwnIcon(L"C:\\x\\setup.EXE"));
+    EXPECT_TRUE(asksOwnIcon(L"C:\\x\\link.lnk"));
+    EXPECT_FALSE(asksOwnIcon(L"C:\\x\\notes.txt"));
+    EXPECT_FALSE(asksOwnIcon(L"C:\\x.lnk\\readme"));
+    // Asking about these would reach the host or the device.
+    EXPECT_FALSE(asksOwnIcon(L"\\\\host\\share\\x.lnk"));
+    EXPECT_FALSE(asksOwnIcon(L"//host/share/app.exe"));
+    EXPECT_FALSE(asksOwnIcon(L"\\\\?\\C:\\x.exe"));
+    EXPECT_FALSE(asksOwnIcon(L"\\\\.\\pipe\\x.ico"));
+}
+
 TEST(BaseFor, PathsFromAnotherFolderComeByTheirOwnName) {
     const std::wstring first = L"C:\\x";
     EXPECT_EQ(baseFor(first, L"C:\\x\\b.txt", cfcmd::defaultCaseFold), L"C:\\x");

@@ -1,7 +1,10 @@
 """Cabinet checks for the archive builder's end-to-end tests: a direct reading of the cabinet
-records, and extraction by the independent readers (cabextract, 7z, gcab, Wine's extrac32)."""
+records, which also holds every raw entry name to the archive's name rule (readers clean names as
+they extract, so only the raw bytes show an unsafe one), and extraction by the independent readers
+(cabextract, 7z, gcab, Wine's extrac32)."""
 
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -13,18 +16,49 @@ COMPRESS_LZX21 = 0x1503
 ATTRIB_NAME_IS_UTF = 0x80
 
 
-def parse_cab(data):
-    """Header, folders and file entries of a single cabinet (raises ValueError when malformed)."""
+# Windows' device names, which open a device in any folder, with or without an extension.
+_DEVICE = re.compile(r'(con|prn|aux|nul|com[1-9]|lpt[1-9]) *(\..*)?', re.I)
+
+
+def unsafe_name(raw, utf8=True):
+    """Why the raw entry name could make a reader that takes it as it is write outside its target
+    folder (or into another file than named), or None: components joined by backslashes, each
+    non-empty, not "." or "..", without "/", ":" or control characters, not ending in a dot or a
+    space, not a device name."""
+    try:
+        name = raw.decode('utf-8' if utf8 else 'latin-1')
+    except UnicodeDecodeError:
+        return 'not UTF-8'
+    for part in name.split('\\'):
+        if part in ('', '.', '..'):
+            return 'component %r' % part
+        if any(c in '/:' or ord(c) < 0x20 or 0x7F <= ord(c) <= 0x9F for c in part):
+            return 'character in %r' % part
+        if part[-1] in '. ':
+            return 'trailing dot or space in %r' % part
+        if _DEVICE.fullmatch(part):
+            return 'device name %r' % part
+    return None
+
+
+def parse_cab(data, names=True):
+    """Header, folders and file entries of a single cabinet (raises ValueError when malformed, or
+    when a raw entry name is not safe, unless names is False)."""
     if data[:4] != b'MSCF':
         raise ValueError('no MSCF signature')
     (_, cb_cabinet, _, coff_files, _, minor, major, n_folders, n_files, flags, set_id,
      i_cabinet) = struct.unpack_from('<IIIIIBBHHHHH', data, 4)
-    if cb_cabinet != len(data):
-        raise ValueError('cabinet size field %d, file %d' % (cb_cabinet, len(data)))
     pos = 36
+    signature = None
     if flags & 0x0004:
         cb_header, cb_folder, cb_data = struct.unpack_from('<HBB', data, pos)
+        # An Authenticode signature: a 20-byte header reserve that points to the signature appended
+        # after the cabinet.
+        if cb_header == 20 and data[40:44] == b'\0\0\x10\0':
+            signature = struct.unpack_from('<II', data, 44)
         pos += 4 + cb_header
+    if cb_cabinet != len(data) and not (signature and signature[0] == cb_cabinet and sum(signature) == len(data)):
+        raise ValueError('cabinet size field %d, file %d' % (cb_cabinet, len(data)))
     if flags & 0x0001 or flags & 0x0002:
         raise ValueError('cabinet refers to another cabinet')
     folders = []
@@ -42,6 +76,9 @@ def parse_cab(data):
                       'attribs': attribs, 'raw_name': raw,
                       'name': raw.decode('utf-8' if attribs & ATTRIB_NAME_IS_UTF else 'latin-1')})
         pos = end + 1
+        problem = unsafe_name(raw, attribs & ATTRIB_NAME_IS_UTF) if names else None
+        if problem:
+            raise ValueError('unsafe entry name %r: %s' % (raw, problem))
     return {'version': (major, minor), 'set_id': set_id, 'index': i_cabinet, 'flags': flags,
             'folders': folders, 'files': files}
 
@@ -63,7 +100,9 @@ def _collect(folder):
 
 
 def _extract(tool, argv, cab, message='stderr'):
-    """Files {name with backslashes: bytes} that `argv(folder) + [cab]` extracts into a fresh folder."""
+    """Files {name with backslashes: bytes} that `argv(folder) + [cab]` extracts into a fresh folder;
+    the cabinet's raw names are checked first, since the readers clean what they extract."""
+    parse_cab(Path(cab).read_bytes())
     with tempfile.TemporaryDirectory() as d:
         r = subprocess.run(argv(d) + [str(cab)], capture_output=True, timeout=120)
         if r.returncode != 0:
@@ -84,7 +123,9 @@ def extract_gcab(cab):
 
 
 def _ascii_copy(prefix, cab):
-    """extrac32 opens cabinets through the ANSI code page: give it a plain-ASCII path."""
+    """extrac32 opens cabinets through the ANSI code page: give it a plain-ASCII path (after the
+    raw names are checked, as for the other readers)."""
+    parse_cab(Path(cab).read_bytes())
     copy = prefix.scratch('.cab')
     shutil.copyfile(str(cab), str(copy))
     return copy

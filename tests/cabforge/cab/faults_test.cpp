@@ -299,6 +299,7 @@ TEST(Limits, RejectedCallsLeaveTheWriterUsable) {
         {"overlong UTF-8", "\xC0\xAF", cabw::kCompressMszip, cabw::kErrBadName},
         {"UTF-8 surrogate", "\xED\xA0\x80", cabw::kCompressMszip, cabw::kErrBadName},
         {"truncated UTF-8", "end\xE8\xAA", cabw::kCompressMszip, cabw::kErrBadName},
+        {"name out of its folder", "..\\c", cabw::kCompressMszip, cabw::kErrBadName},
         {"Quantum", "q", 0x0002, cabw::kErrBadCompressionType},
         {"LZX window 22", "w", 0x1603, cabw::kErrBadCompressionType},
         {"LZX window 14", "w", 0x0E03, cabw::kErrBadCompressionType},
@@ -329,6 +330,39 @@ TEST(Limits, RejectedCallsLeaveTheWriterUsable) {
     ASSERT_EQ(info.entries.size(), 2u);
     EXPECT_EQ(info.entries[1].name, longest);
     EXPECT_EQ(info.entries[1].offset, 40000u);
+    expectClean(fs);
+}
+
+// Folders compressed by writers of their own join one cabinet only when their layouts match and
+// they are closed; a refusal leaves both writers usable.
+TEST(AppendFolders, RefusesOpenFoldersAndOtherReserves) {
+    MemFs fs;
+    addSources(fs);
+    cabw::ErrorRecord e, pe;
+    cabw::Handle into = cabw::create(&e, memCallbacks(), defaultParams(), &fs);
+    cabw::CabinetParams reserved = defaultParams();
+    reserved.reserveData = 4;
+    cabw::Handle other = cabw::create(&pe, memCallbacks(), reserved, &fs);
+    cabw::Handle part = cabw::create(&pe, memCallbacks(), defaultParams(), &fs);
+    ASSERT_TRUE(into && other && part);
+    for (cabw::Handle h : {other, part})
+        ASSERT_TRUE(
+            cabw::addFile(h, "src/a", "a.txt", false, nullptr, memStatus, memOpenInfo, cabw::kCompressMszip));
+    EXPECT_FALSE(cabw::appendFolders(into, part)); // its folder is still open
+    EXPECT_EQ(e.code, cabw::kErrBadParameter);
+    ASSERT_TRUE(cabw::flushFolder(other, nullptr, memStatus));
+    EXPECT_FALSE(cabw::appendFolders(into, other));
+    ASSERT_TRUE(cabw::flushFolder(part, nullptr, memStatus));
+    EXPECT_TRUE(cabw::appendFolders(into, part));
+    EXPECT_TRUE(
+        cabw::addFile(into, "src/c", "c", false, nullptr, memStatus, memOpenInfo, cabw::kCompressMszip));
+    EXPECT_TRUE(cabw::flushCabinet(into, false, nullptr, memStatus));
+    for (cabw::Handle h : {into, other, part})
+        EXPECT_TRUE(cabw::destroy(h));
+    const CabInfo info = inspectCabinet(fs.files[kCabinet].data);
+    ASSERT_EQ(info.problem, "");
+    ASSERT_EQ(info.entries.size(), 2u);
+    EXPECT_EQ(info.entries[1].folder, 1u);
     expectClean(fs);
 }
 
@@ -421,6 +455,10 @@ TEST(Limits, BadParameters) {
     cabw::ErrorRecord e;
     cabw::CabinetParams p = defaultParams();
     p.reserveFolder = 256;
+    EXPECT_EQ(cabw::create(&e, memCallbacks(), p, &fs), nullptr);
+    EXPECT_EQ(e.code, cabw::kErrBadParameter);
+    p = defaultParams();
+    p.lzxLevel = cabw::kLzxLevelDefault + 1;
     EXPECT_EQ(cabw::create(&e, memCallbacks(), p, &fs), nullptr);
     EXPECT_EQ(e.code, cabw::kErrBadParameter);
     cabw::Callbacks cb = memCallbacks();

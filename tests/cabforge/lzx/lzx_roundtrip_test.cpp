@@ -8,6 +8,7 @@
 
 #include "tests/cabforge/lzx/cab_wrap.h"
 #include "cabforge/core/lzx/huffman.h"
+#include "cabforge/core/cab/cab_writer.h"
 #include "cabforge/core/lzx/lzx_encoder.h"
 
 using lzxtest::Bytes;
@@ -118,7 +119,7 @@ std::size_t roundTrip(const Bytes &data, const lzx::EncoderOptions &o,
         return 0;
     for (const auto &f : frames)
         EXPECT_LE(f.compressed.size(), lzx::kMaxFrameOutput);
-    const Bytes cab = lzxtest::wrapCabinet(frames, lzx::folderCompressionType(o.windowBits));
+    const Bytes cab = lzxtest::wrapCabinet(frames, cabw::compressLzx(o.windowBits));
     const std::string path = lzxtest::writeTempFile(cab, ".cab");
     EXPECT_FALSE(path.empty());
     Bytes out;
@@ -359,7 +360,7 @@ TEST(LzxContract, HeldFramesComeOutInOrder) {
     EXPECT_FALSE(lzx::putFrame(enc, data.data(), 32768)); // the stream has ended
     lzx::destroyEncoder(enc);
 
-    const Bytes cab = lzxtest::wrapCabinet(frames, lzx::folderCompressionType(21));
+    const Bytes cab = lzxtest::wrapCabinet(frames, cabw::compressLzx(21));
     const std::string path = lzxtest::writeTempFile(cab, ".cab");
     for (const std::string &tool : kAllReaders) {
         Bytes decoded;

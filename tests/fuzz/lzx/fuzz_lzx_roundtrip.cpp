@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "tests/cabforge/lzx/cab_wrap.h"
+#include "cabforge/core/cab/cab_writer.h"
 #include "cabforge/core/lzx/lzx_encoder.h"
 
 namespace {
@@ -62,8 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         std::fprintf(stderr, "encoder failed\n");
         std::abort();
     }
-    const std::string path = lzxtest::writeTempFile(
-        lzxtest::wrapCabinet(frames, lzx::folderCompressionType(o.windowBits)), ".cab");
+    const std::string path =
+        lzxtest::writeTempFile(lzxtest::wrapCabinet(frames, cabw::compressLzx(o.windowBits)), ".cab");
     if (path.empty())
         return 0;
     lzxtest::Bytes decoded;
