@@ -20,6 +20,8 @@ const CLSID kDomDocumentClass = {
     0x2933bf90, 0x7b36, 0x11d2, {0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60}};
 const IID kDomDocumentInterface = {
     0x2933bf81, 0x7b36, 0x11d2, {0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60}};
+const IID kDomDocument2Interface = {
+    0x2933bf95, 0x7b36, 0x11d2, {0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60}};
 const IID kDomElementInterface = {
     0x2933bf86, 0x7b36, 0x11d2, {0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60}};
 
@@ -30,13 +32,57 @@ const wchar_t kNameAttribute[] = L"Name";
 const wchar_t kTemplate[] = L"<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
                             L"<PakkitCompressorProject>\n</PakkitCompressorProject>";
 const int kNameChars = 259;
+// Deeper than any project's folders by far.
+const long kMaxElementDepth = 256;
+
+// A project may come from anyone: its parser reaches for nothing beyond the file. Validation and
+// external resolution are off, and document type declarations are prohibited where the parser
+// knows the property (a document that has one is refused after loading in any case).
+void Harden(IXMLDOMDocument *document) {
+    document->put_validateOnParse(VARIANT_FALSE);
+    document->put_resolveExternals(VARIANT_FALSE);
+    ComPtr<IXMLDOMDocument2> document2;
+    if (FAILED(
+            document->QueryInterface(kDomDocument2Interface, reinterpret_cast<void **>(document2.put()))) ||
+        !document2)
+        return;
+    struct Property {
+        const wchar_t *name;
+        VARTYPE type;
+        long value;
+    };
+    static const Property kProperties[] = {
+        {L"ProhibitDTD", VT_BOOL, VARIANT_TRUE},
+        {L"ResolveExternals", VT_BOOL, VARIANT_FALSE},
+        {L"MaxElementDepth", VT_I4, kMaxElementDepth},
+    };
+    for (const Property &p : kProperties) {
+        BstrHandle name(SysAllocString(p.name));
+        VARIANT value;
+        VariantInit(&value);
+        V_VT(&value) = p.type;
+        if (p.type == VT_BOOL)
+            V_BOOL(&value) = static_cast<VARIANT_BOOL>(p.value);
+        else
+            V_I4(&value) = p.value;
+        if (name)
+            document2->setProperty(name.get(), value);
+    }
+}
 
 ComPtr<IXMLDOMDocument> CreateDocument() {
     ComPtr<IXMLDOMDocument> document;
     if (FAILED(CoCreateInstance(kDomDocumentClass, nullptr, CLSCTX_ALL, kDomDocumentInterface,
                                 reinterpret_cast<void **>(document.put()))))
         document.reset();
+    if (document)
+        Harden(document.get());
     return document;
+}
+
+bool HasDocumentType(IXMLDOMDocument *document) {
+    ComPtr<IXMLDOMDocumentType> type;
+    return SUCCEEDED(document->get_doctype(type.put())) && type;
 }
 
 BstrHandle MakeBstr(const std::wstring &text) {
@@ -248,13 +294,12 @@ bool load(HWND owner, const std::wstring &path) {
         return false;
     }
     document->put_async(VARIANT_FALSE);
-    document->put_resolveExternals(VARIANT_FALSE);
-    document->put_validateOnParse(VARIANT_FALSE);
     VariantHolder source;
     source.get().vt = VT_BSTR;
     source.get().bstrVal = SysAllocString(path.c_str());
     VARIANT_BOOL loaded = VARIANT_FALSE;
-    if (!source.get().bstrVal || document->load(source.get(), &loaded) != S_OK || loaded != VARIANT_TRUE) {
+    if (!source.get().bstrVal || document->load(source.get(), &loaded) != S_OK || loaded != VARIANT_TRUE ||
+        HasDocumentType(document.get())) {
         g_exitCode = kExitProjectUnreadable;
         return false;
     }

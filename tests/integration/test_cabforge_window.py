@@ -239,6 +239,10 @@ class ProjectBuild(BuilderCase):
                                      folder('\\\\srv\\share', file_(s + r'\docs\readme.txt')),
                                      b'<Folder>' + file_(s + r'\one\dup.txt') + b'</Folder>')
         files['file.pkp'] = project(file_(s + '\\..'))
+        # A document type declaration (here with an entity naming a local file) is refused as a
+        # malformed project, whatever the rest holds.
+        files['doctype.pkp'] = project(folder('docs', alpha)).replace(
+            b'?>', b'?><!DOCTYPE PakkitCompressorProject [<!ENTITY x SYSTEM "file:///C:/windows/win.ini">]>', 1)
         # A folder without a name adds no level: its files belong to its parent.
         files['nameless.pkp'] = project(b'<Folder>' + file_(s + r'\docs\readme.txt') + b'</Folder>',
                                         folder('docs', b'<Folder>' + alpha + b'</Folder>'))
