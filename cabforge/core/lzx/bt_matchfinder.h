@@ -24,16 +24,18 @@ class BinaryTreeMatchFinder {
     // at `cur`.
     unsigned getMatches(const std::uint8_t *cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen,
                         unsigned depth, LzMatch *out) {
-        return advance<true>(cur, pos, maxLen, niceLen, depth, out);
+        return walk<true, true>(cur, pos, maxLen, niceLen, depth, out);
     }
     // Reports the matches at `pos` like getMatches but leaves the trees unchanged. For positions whose
     // following bytes are not all known yet: inserting them with a shorter comparison limit than later
     // searches use would break the ordering those searches rely on.
     unsigned findMatches(const std::uint8_t *cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen,
-                         unsigned depth, LzMatch *out) const;
+                         unsigned depth, LzMatch *out) {
+        return walk<true, false>(cur, pos, maxLen, niceLen, depth, out);
+    }
     // Inserts `pos` without reporting matches.
     void skip(const std::uint8_t *cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen, unsigned depth) {
-        advance<false>(cur, pos, maxLen, niceLen, depth, nullptr);
+        walk<false, true>(cur, pos, maxLen, niceLen, depth, nullptr);
     }
 
     static constexpr unsigned kExtraMatches = 2;
@@ -42,11 +44,20 @@ class BinaryTreeMatchFinder {
     // The length-2 and length-3 candidates at `pos` (from the two small tables), without inserting it.
     unsigned shortMatches(const std::uint8_t *cur, std::uint32_t pos, std::uint32_t limit,
                           LzMatch *out) const;
-    template <bool kRecord>
-    unsigned advance(const std::uint8_t *cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen,
-                     unsigned depth, LzMatch *out);
+    // The one walk down the tree of `pos`'s bucket: kRecord reports the matches met on the way, kInsert
+    // makes `pos` the new root, splitting the tree it passes into its two subtrees.
+    // Where the bytes of the node at stream position `node` lie, for position `pos` at `cur`: an address to
+    // fetch, not to read, since the node may be out of the window.
+    static const void *bytesOf(const std::uint8_t *cur, std::uint32_t pos, std::uint32_t node) {
+        return reinterpret_cast<const void *>(reinterpret_cast<std::uintptr_t>(cur) - (pos - node));
+    }
+    void prefetchAhead(const std::uint8_t *cur, std::uint32_t pos) const;
+    template <bool kRecord, bool kInsert>
+    unsigned walk(const std::uint8_t *cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen,
+                  unsigned depth, LzMatch *out);
 
-    static constexpr unsigned kHashBits = 18;
+    static constexpr unsigned kPrefetchAhead = 2;
+    static constexpr unsigned kHashBits = 20;
     static constexpr unsigned kHash3Bits = 14;
     // A length-2 match pays only when its offset needs few extra bits.
     static constexpr std::uint32_t kMaxOffset2 = 256;
