@@ -215,6 +215,7 @@ std::uint16_t Build::compressionType(const InputFile &file) const {
     case Compression::Lzx:
         return cfcmd::entryCompressionType(m_files.size(), file.size);
     case Compression::LzxFast:
+    case Compression::LzxMax:
         return cabw::kCompressLzx21;
     case Compression::Mszip:
         return cabw::kCompressMszip;
@@ -229,8 +230,9 @@ bool Build::writeAll() {
     cabw::CabinetParams params{};
     params.cabinetNumber = kCabinetNumber;
     params.setId = kSetId;
-    params.lzxLevel =
-        m_settings.compression == Compression::LzxFast ? cabw::kLzxLevelFast : cabw::kLzxLevelDefault;
+    params.lzxLevel = m_settings.compression == Compression::LzxFast  ? cabw::kLzxLevelFast
+                      : m_settings.compression == Compression::LzxMax ? cabw::kLzxLevelMax
+                                                                      : cabw::kLzxLevelDefault;
     std::memcpy(params.cabinetName, kCabinetToken, sizeof kCabinetToken);
 
     cabw::Callbacks callbacks = {alloc, release, open, read, write, close, seek, remove, tempName, nullptr};

@@ -13,7 +13,8 @@ const char kUsage[] =
     "  -x, --exclude PATTERN     leave out files and folders whose name matches PATTERN\n"
     "                            ('*' and '?', case-insensitive, ';' separates patterns);\n"
     "                            may be given more than once\n"
-    "  -c, --compression METHOD  lzx (default), lzx-fast, mszip or none\n"
+    "  -c, --compression METHOD  lzx (default), lzx-fast, lzx-max (smallest, about a third of\n"
+    "                            lzx's speed), mszip or none\n"
     "  -L, --follow-symlinks     pack what symbolic links point to (without it they are refused)\n"
     "  -q, --quiet               no progress line\n"
     "  -h, --help                this text\n"
@@ -62,6 +63,8 @@ bool parseCompression(const std::string &name, Compression &compression) {
         compression = Compression::Lzx;
     else if (name == "lzx-fast")
         compression = Compression::LzxFast;
+    else if (name == "lzx-max")
+        compression = Compression::LzxMax;
     else if (name == "mszip")
         compression = Compression::Mszip;
     else if (name == "none")
@@ -91,7 +94,7 @@ bool takeOption(const std::vector<std::string> &args, std::size_t &i, Options &o
         o.exclusions.push_back(decodeName(value));
     } else if (takeValue(args, i, kCompression, value, error)) {
         if (error.empty() && !parseCompression(value, o.compression))
-            error = "unknown compression '" + value + "' (lzx, lzx-fast, mszip or none)";
+            error = "unknown compression '" + value + "' (lzx, lzx-fast, lzx-max, mszip or none)";
     } else
         error = "unknown option " + arg;
     return error.empty();

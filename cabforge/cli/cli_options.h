@@ -6,7 +6,7 @@
 
 namespace cfcli {
 
-enum class Compression { Lzx, LzxFast, Mszip, None };
+enum class Compression { Lzx, LzxFast, LzxMax, Mszip, None };
 
 struct Options {
     std::string output;                   // -o, --output

@@ -96,6 +96,7 @@ constexpr int kLzxLevelDefault = 0; // the encoder's default level
 constexpr int kLzxLevelFast = 1;
 constexpr int kLzxLevelNormal = 2;
 constexpr int kLzxLevelBest = 3;
+constexpr int kLzxLevelMax = 4; // the smallest cabinets, at about a third of the default's speed
 
 // ---- Format limits the writer enforces (as kFormatLimit failures) ----
 constexpr std::uint32_t kMaxFiles = 65535;            // files per cabinet
