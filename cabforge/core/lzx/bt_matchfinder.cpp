@@ -90,7 +90,8 @@ unsigned BinaryTreeMatchFinder::walk(const std::uint8_t *cur, std::uint32_t pos,
         prefetchRead(children);
         const std::uint8_t *m = cur - (pos - node);
         if (m[len] == cur[len]) {
-            len = extendMatch(cur, m, len + 1, maxLen);
+            // Without recording, only whether a match reaches the nice length matters.
+            len = extendMatch(cur, m, len + 1, kRecord ? maxLen : niceLen);
             if (!kRecord || len > bestLen) {
                 if (kRecord) {
                     bestLen = len;

@@ -901,6 +901,49 @@ void collectMatches(Encoder &enc, const std::uint8_t *frame, std::size_t n) {
     start[n] = used;
 }
 
+// Where recent matches at a few offsets end, so that a repeat of the same offset at a later position is
+// known to be as long as the rest of the run without comparing its bytes again: in long runs every
+// position has such a repeat, and comparing up to 257 bytes at each would dominate the parse.
+class RunLengths {
+  public:
+    // The length of the match at frame position `i` (`p` in the frame) with offset `off`, up to `maxLen`.
+    unsigned at(std::size_t i, const std::uint8_t *p, std::uint32_t off, unsigned maxLen) {
+        const std::uint8_t *m = p - off;
+        for (Run &r : m_runs) {
+            if (r.offset != off || i < r.start || r.end <= i)
+                continue;
+            const std::size_t known = r.end - i;
+            if (r.exact || known >= maxLen)
+                return static_cast<unsigned>(std::min<std::size_t>(known, maxLen));
+            return remember(r, i, off, extendMatch(p, m, static_cast<unsigned>(known), maxLen), maxLen);
+        }
+        if (load16(m) != load16(p))
+            return 0;
+        Run &r = m_runs[m_next++ % kRuns];
+        return remember(r, i, off, extendMatch(p, m, kMinMatch, maxLen), maxLen);
+    }
+
+  private:
+    struct Run {
+        std::uint32_t offset = 0;
+        std::size_t start = 0; // where it was measured: the bytes match from here to `end`
+        std::size_t end = 0;   // the first position past the run
+        bool exact = false;    // the byte at `end` differs (else the run stopped at a length limit)
+    };
+    static constexpr unsigned kRuns = 4;
+
+    static unsigned remember(Run &r, std::size_t i, std::uint32_t off, unsigned len, unsigned maxLen) {
+        r.offset = off;
+        r.start = i;
+        r.end = i + len;
+        r.exact = len < maxLen;
+        return len;
+    }
+
+    Run m_runs[kRuns];
+    unsigned m_next = 0;
+};
+
 // The ways into the positions of one frame, kArrivals per position (the cheapest first), behind one
 // interface for the pass: w = index(pos, way) names one.
 template <unsigned kArrivals> struct Arrivals;
@@ -1037,19 +1080,21 @@ std::size_t optimalPass(Encoder &enc, Arrivals<kArrivals> ways, const std::uint8
     // make possible (its queue need not hold the offset), common in tables and code where records
     // differ in a byte or two. Thorough levels also offer the repeat's lengths that have a main symbol
     // of their own, so that a better match may start after it.
+    RunLengths runs;
     auto tryGap = [&](std::size_t i, unsigned way, std::uint32_t offsetCode, std::uint32_t offset,
                       unsigned len, std::uint32_t cost) {
+        if (len == kMaxMatch)
+            return; // the match may go on: a literal after it gains nothing
         const std::uint8_t *p = frame + i;
         for (unsigned lits = 1; lits <= lp.gapLiterals; ++lits) {
             if (len + lits + kMinMatch > n - i)
                 return;
             cost += costs.main[p[len + lits - 1]];
-            const std::uint8_t *after = p + len + lits;
-            const std::uint8_t *m = after - offset;
-            if (load16(after) != load16(m))
+            const std::size_t after = i + len + lits;
+            const unsigned rest = static_cast<unsigned>(std::min<std::size_t>(kMaxMatch, n - after));
+            const unsigned repLen = runs.at(after, frame + after, offset, rest);
+            if (repLen < kMinMatch)
                 continue;
-            const unsigned rest = static_cast<unsigned>(std::min<std::size_t>(kMaxMatch, n - i - len - lits));
-            const unsigned repLen = extendMatch(after, m, kMinMatch, rest);
             for (unsigned r = lp.thorough ? kMinMatch : repLen; r <= repLen; ++r) {
                 if (r == kMinLongMatch)
                     r = repLen;
@@ -1077,7 +1122,6 @@ std::size_t optimalPass(Encoder &enc, Arrivals<kArrivals> ways, const std::uint8
             const std::uint32_t reach = enc.streamPos + static_cast<std::uint32_t>(i);
             const std::uint8_t *p = frame + i;
             const std::uint32_t q0 = q[0], q1 = q[1], q2 = q[2];
-            const std::uint32_t head = load16(p);
             // R1 and R2 are offered only the lengths beyond what an earlier repeat reaches, unless the level
             // is thorough: R0's symbols are the cheapest in all but contrived codes, and trying every length
             // of every repeat costs more time than it wins at the faster levels.
@@ -1086,11 +1130,8 @@ std::size_t optimalPass(Encoder &enc, Arrivals<kArrivals> ways, const std::uint8
                 const std::uint32_t off = q[k];
                 if (off > reach || (k >= 1 && off == q0) || (k == 2 && off == q1))
                     continue;
-                const std::uint8_t *m = p - off;
-                if (load16(m) != head)
-                    continue;
-                const unsigned len = extendMatch(p, m, kMinMatch, maxLen);
-                if (len <= longestRep && !lp.thorough)
+                const unsigned len = runs.at(i, p, off, maxLen);
+                if (len < kMinMatch || (len <= longestRep && !lp.thorough))
                     continue;
                 const unsigned first = len >= niceLen ? len
                                        : lp.thorough  ? kMinMatch
