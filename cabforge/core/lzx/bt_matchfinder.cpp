@@ -10,7 +10,7 @@ bool BinaryTreeMatchFinder::init(unsigned windowBits) {
     const std::uint32_t window = std::uint32_t(1) << windowBits;
     m_head.reset(new (std::nothrow) std::uint32_t[std::size_t(1) << kHashBits]());
     m_head3.reset(new (std::nothrow) std::uint32_t[std::size_t(1) << kHash3Bits]());
-    m_head2.reset(new (std::nothrow) std::uint32_t[std::size_t(1) << 16]());
+    m_head2.reset(new (std::nothrow) std::uint32_t[std::size_t(1) << kHash2Bits]());
     m_child.reset(new (std::nothrow) std::uint32_t[std::size_t(window) * 2]); // written before read
     m_mask = window - 1;
     m_maxOffset = maxEncoderOffset(windowBits);
@@ -20,8 +20,8 @@ bool BinaryTreeMatchFinder::init(unsigned windowBits) {
 unsigned BinaryTreeMatchFinder::shortMatches(const std::uint8_t *cur, std::uint32_t pos, std::uint32_t limit,
                                              LzMatch *out) const {
     unsigned count = 0;
-    const std::uint32_t cand2 = m_head2[load16(cur)];
-    if (cand2 >= limit && pos - cand2 <= kMaxOffset2) {
+    const std::uint32_t cand2 = m_head2[hash2(cur)];
+    if (cand2 >= limit && pos - cand2 <= kMaxOffset2 && load16(cur - (pos - cand2)) == load16(cur)) {
         out[0].offset = pos - cand2;
         out[0].length = 2;
         count = 1;
@@ -42,7 +42,7 @@ void BinaryTreeMatchFinder::prefetchAhead(const std::uint8_t *cur, std::uint32_t
     const std::uint8_t *far = cur + kPrefetchAhead;
     prefetchRead(&m_head[hash32(far, kHashBits)]);
     prefetchRead(&m_head3[hash24(far, kHash3Bits)]);
-    prefetchRead(&m_head2[load16(far)]);
+    prefetchRead(&m_head2[hash2(far)]);
     const std::uint32_t next = m_head[hash32(cur + 1, kHashBits)];
     prefetchRead(&m_child[2 * (next & m_mask)]);
     prefetchRead(bytesOf(cur + 1, pos + 1, next));
@@ -62,7 +62,7 @@ unsigned BinaryTreeMatchFinder::walk(const std::uint8_t *cur, std::uint32_t pos,
     std::uint32_t node = m_head[h];
     std::uint32_t *pendingLt = nullptr, *pendingGt = nullptr;
     if (kInsert) {
-        m_head2[load16(cur)] = pos;
+        m_head2[hash2(cur)] = pos;
         m_head3[hash24(cur, kHash3Bits)] = pos;
         m_head[h] = pos;
         pendingLt = &m_child[2 * (pos & m_mask)];

@@ -59,11 +59,15 @@ class BinaryTreeMatchFinder {
     static constexpr unsigned kPrefetchAhead = 2;
     static constexpr unsigned kHashBits = 20;
     static constexpr unsigned kHash3Bits = 14;
+    static constexpr unsigned kHash2Bits = 12;
+    static std::uint32_t hash2(const std::uint8_t *p) {
+        return (load16(p) * 0x9E3779B1u) >> (32 - kHash2Bits);
+    }
     // A length-2 match pays only when its offset needs few extra bits.
     static constexpr std::uint32_t kMaxOffset2 = 256;
     std::unique_ptr<std::uint32_t[]> m_head;
     std::unique_ptr<std::uint32_t[]> m_head3;
-    std::unique_ptr<std::uint32_t[]> m_head2; // by the two bytes themselves
+    std::unique_ptr<std::uint32_t[]> m_head2; // by a hash of the two bytes: verified, so collisions only miss
     std::unique_ptr<std::uint32_t[]> m_child; // two per ring slot: [2i] smaller, [2i+1] greater
     std::uint32_t m_mask = 0;
     std::uint32_t m_maxOffset = 0;

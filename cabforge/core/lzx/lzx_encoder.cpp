@@ -62,19 +62,20 @@ struct LevelParams {
 // Level 0 trades ratio for speed with short hash chains and a block per frame; level 1 parses near
 // optimally over shallow binary-tree searches in one pass.
 // Level 2, the default, searches 12 steps, takes matches up to 48 bytes into account at every position
-// and parses each frame once, pricing a match, one or two literals and a repeat of the match's offset as
-// one step: that step makes one pass smaller than two passes without it, at two thirds of their time.
-// Measured on the benchmark corpus against this level: without the step +0.7%; 16 steps -0.3% for a
-// fifth more time; a second pass -0.2% for half again the time.
+// and parses each frame once, pricing a match, a literal and a repeat of the match's offset as one step:
+// with that step one pass comes out as small as two passes without it. Measured on the benchmark corpus
+// against this level: without the step +0.5%; 16 steps -0.3% for a fifth more time; a second pass -0.2%
+// for half again the time; two literals in the step -0.2% for 6% more time.
 // Level 3, the maximum, searches 32 steps for matches up to the format's longest, keeps two ways into
-// each position, is thorough and parses each frame twice: 1.9% smaller than level 2 at a third of its
-// speed. Against it: one way in +0.5% (at 1.6 times its speed), not thorough +0.2% (1.2 times), a third
-// pass or 64 steps gain nothing measurable. The first frame of a folder gets one extra pass, because
-// before it there is no code to price symbols with.
+// each position, is thorough, allows two literals in the step and parses each frame twice: 2% smaller
+// than level 2 at a third of its speed. Against it: one way in +0.5% (at 1.6 times its speed), not
+// thorough +0.2% (1.2 times); a third pass or 64 steps gain nothing measurable.
+// The first frame of a folder gets one extra pass, because before it there is no code to price symbols
+// with.
 constexpr LevelParams kLevels[] = {
     {false, 16, 4, 16, 1, 0, 1, 0, false, 1},
     {true, 0, 8, 16, 1, kRepassGain, 8, 0, false, 1},
-    {true, 0, 12, 48, 1, kRepassGain, 8, 2, false, 1},
+    {true, 0, 12, 48, 1, kRepassGain, 8, 1, false, 1},
     {true, 0, 32, kMaxMatch, 2, 0, 8, 2, true, 2},
 };
 constexpr int kMaxLevel = static_cast<int>(sizeof kLevels / sizeof kLevels[0]) - 1;
@@ -909,6 +910,8 @@ class RunLengths {
     // The length of the match at frame position `i` (`p` in the frame) with offset `off`, up to `maxLen`.
     unsigned at(std::size_t i, const std::uint8_t *p, std::uint32_t off, unsigned maxLen) {
         const std::uint8_t *m = p - off;
+        if (load16(m) != load16(p))
+            return 0;
         for (Run &r : m_runs) {
             if (r.offset != off || i < r.start || r.end <= i)
                 continue;
@@ -917,8 +920,6 @@ class RunLengths {
                 return static_cast<unsigned>(std::min<std::size_t>(known, maxLen));
             return remember(r, i, off, extendMatch(p, m, static_cast<unsigned>(known), maxLen), maxLen);
         }
-        if (load16(m) != load16(p))
-            return 0;
         Run &r = m_runs[m_next++ % kRuns];
         return remember(r, i, off, extendMatch(p, m, kMinMatch, maxLen), maxLen);
     }
