@@ -58,6 +58,8 @@ unsigned BinaryTreeMatchFinder::walk(const std::uint8_t *cur, std::uint32_t pos,
 
     if (kRecord)
         count = shortMatches(cur, pos, limit, out);
+    if (!kInsert && maxLen < 4)
+        return count; // a search alone may come this close to the end of the known bytes
     const std::uint32_t h = hash32(cur, kHashBits);
     std::uint32_t node = m_head[h];
     std::uint32_t *pendingLt = nullptr, *pendingGt = nullptr;
@@ -70,8 +72,6 @@ unsigned BinaryTreeMatchFinder::walk(const std::uint8_t *cur, std::uint32_t pos,
         // The next position's bucket heads are needed next; start fetching them during this walk.
         if (maxLen >= kPrefetchAhead + 4)
             prefetchAhead(cur, pos);
-    } else if (maxLen < 4) {
-        return count;
     }
 
     // Ends the walk: with kInsert the last open links of the new root's subtrees point nowhere.

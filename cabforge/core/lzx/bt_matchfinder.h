@@ -26,9 +26,9 @@ class BinaryTreeMatchFinder {
                         unsigned depth, LzMatch *out) {
         return walk<true, true>(cur, pos, maxLen, niceLen, depth, out);
     }
-    // Reports the matches at `pos` like getMatches but leaves the trees unchanged. For positions whose
-    // following bytes are not all known yet: inserting them with a shorter comparison limit than later
-    // searches use would break the ordering those searches rely on.
+    // Reports the matches at `pos` like getMatches but leaves the trees unchanged; `maxLen` >= 3 bytes are
+    // readable at `cur`. For positions whose following bytes are not all known yet: inserting them with
+    // a shorter comparison limit than later searches use would break the ordering those searches rely on.
     unsigned findMatches(const std::uint8_t *cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen,
                          unsigned depth, LzMatch *out) {
         return walk<true, false>(cur, pos, maxLen, niceLen, depth, out);
