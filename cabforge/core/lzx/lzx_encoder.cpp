@@ -34,9 +34,11 @@ namespace {
 // encoder holds a block's parsed items until it is written.
 constexpr unsigned kMaxBlockFrames = 8;
 
-// Level 2's threshold for a further pass (see LevelParams::repassGain): below a 2% gain the pass does not
-// pay for its time.
+// Thresholds for a further pass (see LevelParams::repassGain): below a 2% gain the pass does not pay for
+// its time at the faster levels; the maximum level still takes one of 0.8%, and passes that gain less
+// (most of them) would cost an eighth of its time for almost nothing.
 constexpr unsigned kRepassGain = 20;
+constexpr unsigned kMaxLevelRepassGain = 8;
 
 struct LevelParams {
     bool optimal;         // near-optimal parsing over binary trees, else lazy parsing over hash chains
@@ -67,16 +69,16 @@ struct LevelParams {
 // against this level: without the step +0.5%; 16 steps -0.3% for a fifth more time; a second pass -0.2%
 // for half again the time; two literals in the step -0.2% for 6% more time.
 // Level 3, the maximum, searches 32 steps for matches up to the format's longest, keeps two ways into
-// each position, is thorough, allows two literals in the step and parses each frame twice: 2% smaller
-// than level 2 at a third of its speed. Against it: one way in +0.5% (at 1.6 times its speed), not
-// thorough +0.2% (1.2 times); a third pass or 64 steps gain nothing measurable.
+// each position, is thorough, allows two literals in the step and parses a frame a second time when that
+// pays: 2% smaller than level 2 at a third of its speed. Against it: one way in +0.5% (at 1.6 times its
+// speed), not thorough +0.2% (1.2 times); a third pass or 64 steps gain nothing measurable.
 // The first frame of a folder gets one extra pass, because before it there is no code to price symbols
 // with.
 constexpr LevelParams kLevels[] = {
     {false, 16, 4, 16, 1, 0, 1, 0, false, 1},
     {true, 0, 8, 16, 1, kRepassGain, 8, 0, false, 1},
     {true, 0, 12, 48, 1, kRepassGain, 8, 1, false, 1},
-    {true, 0, 32, kMaxMatch, 2, 0, 8, 2, true, 2},
+    {true, 0, 32, kMaxMatch, 2, kMaxLevelRepassGain, 8, 2, true, 2},
 };
 constexpr int kMaxLevel = static_cast<int>(sizeof kLevels / sizeof kLevels[0]) - 1;
 
@@ -1006,8 +1008,8 @@ template <> struct Arrivals<2> {
     void offerGap(std::size_t t, std::uint32_t cost, std::uint32_t step, std::uint32_t stepR0, unsigned from,
                   std::uint32_t match) {
         WayPair &p = pair[t];
-        if (cost >= p.cost[1] && p.cost[1] != kInfiniteCost)
-            return; // the usual case: no better than either
+        if (cost >= p.cost[1])
+            return; // the usual case: no better than either (and no step costs kInfiniteCost)
         if (cost < p.cost[0]) {
             if (stepR0 != p.r0[0]) {
                 p.cost[1] = p.cost[0];
