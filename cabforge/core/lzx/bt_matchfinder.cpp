@@ -69,7 +69,7 @@ unsigned BinaryTreeMatchFinder::walk(const std::uint8_t *cur, std::uint32_t pos,
         m_head[h] = pos;
         pendingLt = &m_child[2 * (pos & m_mask)];
         pendingGt = pendingLt + 1;
-        // The next position's bucket heads are needed next; start fetching them during this walk.
+        // What the next walks start with, fetched while this one runs.
         if (maxLen >= kPrefetchAhead + 4)
             prefetchAhead(cur, pos);
     }

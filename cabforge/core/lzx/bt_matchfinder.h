@@ -46,17 +46,21 @@ class BinaryTreeMatchFinder {
                           LzMatch *out) const;
     // The one walk down the tree of `pos`'s bucket: kRecord reports the matches met on the way, kInsert
     // makes `pos` the new root, splitting the tree it passes into its two subtrees.
+    template <bool kRecord, bool kInsert>
+    unsigned walk(const std::uint8_t *cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen,
+                  unsigned depth, LzMatch *out);
+    void prefetchAhead(const std::uint8_t *cur, std::uint32_t pos) const;
     // Where the bytes of the node at stream position `node` lie, for position `pos` at `cur`: an address to
     // fetch, not to read, since the node may be out of the window.
     static const void *bytesOf(const std::uint8_t *cur, std::uint32_t pos, std::uint32_t node) {
         return reinterpret_cast<const void *>(reinterpret_cast<std::uintptr_t>(cur) - (pos - node));
     }
-    void prefetchAhead(const std::uint8_t *cur, std::uint32_t pos) const;
-    template <bool kRecord, bool kInsert>
-    unsigned walk(const std::uint8_t *cur, std::uint32_t pos, unsigned maxLen, unsigned niceLen,
-                  unsigned depth, LzMatch *out);
 
+    // Positions ahead whose bucket heads are fetched: one ahead is too late for the miss to hide, further
+    // ahead measured no better.
     static constexpr unsigned kPrefetchAhead = 2;
+    // 2^20 tree buckets: fewer sequences share a tree, so walks are shorter; 12% faster at the default
+    // level than 2^18 for 3 MiB more.
     static constexpr unsigned kHashBits = 20;
     static constexpr unsigned kHash3Bits = 14;
     static constexpr unsigned kHash2Bits = 12;
