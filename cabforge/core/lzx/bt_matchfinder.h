@@ -3,7 +3,7 @@
 // Every position is inserted into the tree of its 4-byte hash bucket, ordered by the bytes that follow
 // it; a search walks from the newest position downwards and reports matches of increasing length. A
 // one-entry table per 3-byte hash supplies length-3 matches, which the 4-byte trees would miss, and a
-// one-entry table per 2-byte value supplies length-2 matches at short offsets.
+// one-entry table per 2-byte hash supplies length-2 matches at short offsets.
 // Positions carry the same one-window bias as in the hash-chain finder, and the child links live in a
 // ring of one window's node pairs.
 #pragma once
