@@ -44,8 +44,9 @@ const char *const kDllFolder = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/";
 const char *const kDlls[] = {"kernel32.dll", "ntdll.dll", "user32.dll", "wininet.dll", "ws2_32.dll"};
 const char *const kHeaderRoot = "/usr/include/boost/asio";
 
-// What the LZX default level measured on the default corpus before the encoder's speed work, in the same
-// benchmark: its cabinet size and its speed as a share of gzip -9's.
+// What the LZX default level measured on the default corpus before the encoder's speed work, in one run
+// of this benchmark: its cabinet size, and its speed as a share of gzip -9's in that run (a share that
+// varies by a fifth from run to run on a busy machine, so compare speeds side by side where it matters).
 constexpr unsigned long long kOldDefaultBytes = 4265295;
 constexpr double kOldDefaultSpeedToGzip9 = 0.49;
 
@@ -595,8 +596,8 @@ int main(int argc, char **argv) {
     std::printf("LZX default / gzip -9 = %.3f in size, at %.1f MB/s = %.3f x gzip -9's speed\n",
                 double(lzx->size) / double(gz9->size), total / 1e6 / lzx->m.cpu, lzxSpeedToGzip9);
     if (corpus == "default") {
-        std::printf("LZX default against the encoder before its speed work (%llu bytes at %.2f x gzip -9's "
-                    "speed): %.4f x the size (goal <= 1.002), %.2f x the speed (goal >= 1.5)\n",
+        std::printf("LZX default against the encoder before its speed work (%llu bytes, %.2f x gzip -9's "
+                    "speed in its run): %.4f x the size (goal <= 1.002), %.2f x the speed (goal >= 1.5)\n",
                     kOldDefaultBytes, kOldDefaultSpeedToGzip9, double(lzx->size) / double(kOldDefaultBytes),
                     lzxSpeedToGzip9 / kOldDefaultSpeedToGzip9);
         std::printf("LZX max: %.4f x that size (goal <= 0.98), at %.2f MB/s (goal >= 1.5)\n",
