@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds the cabinet writer's benchmark natively in Release and runs it: size, ratio and MB/s of
-# our LZX levels and MSZIP, and of the cabforge-cli program, beside gcab -z, gzip -6/-9 and xz -6
-# on one corpus (one core).
-# Usage: scripts/bench.sh [work folder]
+# Builds the cabinet writer's benchmark natively in Release and runs it: size, ratio, MB/s and peak
+# memory of our LZX levels and MSZIP, and of the cabforge-cli program, beside gcab -z, gzip -6/-9,
+# xz -6 (also at a 2 MiB dictionary) and zstd on one corpus (one core), then generated stress inputs.
+# Usage: scripts/bench.sh [--corpus default|system] [--no-stress] [work folder]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}/bench-release

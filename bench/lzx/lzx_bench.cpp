@@ -1,8 +1,9 @@
 // Encoder-only benchmark: compresses one folder made of a corpus with every LZX level and prints size,
-// ratio and speed beside gzip -9 and xz -6 on the same bytes. Every LZX output is decoded again with
-// libmspack and compared. Not a test: it only prints figures.
+// ratio and speed beside gzip -9 and xz -6 (at the 2 MiB dictionary of an LZX window) on the same bytes.
+// Every LZX output is decoded again with libmspack and compared. Not a test: it only prints figures.
 //
-// Usage: lzx_bench [--no-verify] [file-or-folder...]
+// Usage: lzx_bench [--no-verify] [--no-references] [--level N] [file-or-folder...]
+// --level runs one level only, --no-references leaves gzip and xz out (for profiling the encoder).
 // Without paths it uses a fixed part of Wine's Windows DLLs plus Boost's asio headers.
 #include <algorithm>
 #include <chrono>
@@ -19,6 +20,8 @@
 using lzxtest::Bytes;
 
 namespace {
+
+constexpr int kMaxLevel = 3; // the encoder's highest level
 
 double cpuSeconds() {
     return double(std::clock()) / CLOCKS_PER_SEC;
@@ -43,12 +46,17 @@ bool runTool(const std::string &cmd, std::size_t &size, double &seconds) {
 } // namespace
 
 int main(int argc, char **argv) {
-    bool verify = true;
+    bool verify = true, references = true;
+    int onlyLevel = -1;
     std::vector<bench::CorpusFile> files;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--no-verify")
             verify = false;
+        else if (a == "--no-references")
+            references = false;
+        else if (a == "--level" && i + 1 < argc)
+            onlyLevel = std::atoi(argv[++i]);
         else
             bench::collectFiles(a, "", &files);
     }
@@ -75,8 +83,9 @@ int main(int argc, char **argv) {
 
     std::size_t gzipSize = 0, xzSize = 0;
     double gzipTime = 0, xzTime = 0;
-    const bool haveGzip = runTool("gzip -9 -c '" + corpusPath + "'", gzipSize, gzipTime);
-    const bool haveXz = runTool("xz -6 -T1 -c '" + corpusPath + "'", xzSize, xzTime);
+    const bool haveGzip = references && runTool("gzip -9 -c '" + corpusPath + "'", gzipSize, gzipTime);
+    const bool haveXz =
+        references && runTool("xz --lzma2=preset=6,dict=2MiB -T1 -c '" + corpusPath + "'", xzSize, xzTime);
     auto row = [&](const char *name, std::size_t size, double seconds) {
         std::printf("%-12s %12zu %8.4f %9.4f %9.4f %9.2f\n", name, size, double(size) / double(corpus.size()),
                     haveGzip ? double(size) / double(gzipSize) : 0.0,
@@ -85,10 +94,12 @@ int main(int argc, char **argv) {
     if (haveGzip)
         row("gzip -9", gzipSize, gzipTime);
     if (haveXz)
-        row("xz -6", xzSize, xzTime);
+        row("xz -6 2MiB", xzSize, xzTime);
 
     int failures = 0;
-    for (int level = 0; level <= 2; ++level) {
+    for (int level = 0; level <= kMaxLevel; ++level) {
+        if (onlyLevel >= 0 && level != onlyLevel)
+            continue;
         lzx::EncoderOptions o;
         o.level = level;
         const double t0 = cpuSeconds();

@@ -17,8 +17,9 @@ const char kUsage[] =
     "                            and the NAME in the archive; '-' reads standard input\n"
     "  -x, --exclude PATTERN     leave out files and folders whose name matches PATTERN\n"
     "                            ('*' and '?', case-insensitive, ';' separates patterns)\n"
-    "  -c, --compression METHOD  lzx (default), lzx-fast, mszip or none; lzx:W and lzx-fast:W\n"
-    "                            use a window of 2^W bytes, W from 15 to 21 (lzx is lzx:21)\n"
+    "  -c, --compression METHOD  lzx (default), lzx-fast, lzx-max (smallest, about a third of\n"
+    "                            lzx's speed), mszip or none; lzx:W, lzx-fast:W and lzx-max:W use\n"
+    "                            a window of 2^W bytes, W from 15 to 21 (lzx is lzx:21)\n"
     "  -j, --jobs N              compress N folders at the same time (default: one per processor)\n"
     "      --folder-size SIZE    about SIZE bytes of input per folder (default 8M; K, M, G)\n"
     "      --reserve BYTES       reserve BYTES (0 to 60000) in the cabinet header for a signature\n"
@@ -57,6 +58,7 @@ struct CompressionName {
 const CompressionName kCompressionNames[] = {
     {"lzx", cabw::kCompressLzx21, cabw::kLzxLevelDefault},
     {"lzx-fast", cabw::kCompressLzx21, cabw::kLzxLevelFast},
+    {"lzx-max", cabw::kCompressLzx21, cabw::kLzxLevelMax},
     {"mszip", cabw::kCompressMszip, cabw::kLzxLevelDefault},
     {"none", cabw::kCompressNone, cabw::kLzxLevelDefault},
 };
@@ -168,7 +170,8 @@ bool takeOption(const std::vector<std::string> &args, std::size_t &i, Options &o
     } else if (takeValue(args, i, kCompression, value, error)) {
         if (error.empty() && !parseCompression(value, o.compression))
             error = "unknown compression '" + value +
-                    "' (lzx, lzx-fast, mszip or none; lzx:W and lzx-fast:W with W from 15 to 21)";
+                    "' (lzx, lzx-fast, lzx-max, mszip or none; lzx:W, lzx-fast:W and lzx-max:W with W from "
+                    "15 to 21)";
     } else if (takeValue(args, i, kJobs, value, error)) {
         if (error.empty() && (!parseNumber(value, kMaxJobs, n) || n == 0))
             error = "option --jobs: '" + value + "' is not a number of jobs from 1 to " +

@@ -142,7 +142,7 @@ class RoundTrip(CliCase):
         make_tree(self.work / 'tree', files)
         expected = archive_view(files)
         methods = {'lzx': cabcheck.COMPRESS_LZX21, 'lzx-fast': cabcheck.COMPRESS_LZX21,
-                   'mszip': cabcheck.COMPRESS_MSZIP, 'none': COMPRESS_NONE}
+                   'lzx-max': cabcheck.COMPRESS_LZX21, 'mszip': cabcheck.COMPRESS_MSZIP, 'none': COMPRESS_NONE}
         sizes = {}
         for method, compress in methods.items():
             with self.subTest(method=method):
@@ -151,6 +151,7 @@ class RoundTrip(CliCase):
                 self.assertEqual([f['compress'] for f in self.records(cab)['folders']], [compress])
                 self.assertReadersAgree(cab, expected)
                 sizes[method] = cab.stat().st_size
+        self.assertLessEqual(sizes['lzx-max'], sizes['lzx'])
         self.assertLess(sizes['lzx'], sizes['lzx-fast'])
         self.assertLess(sizes['lzx-fast'], sizes['none'])
         self.assertNoLeftovers(self.work)
@@ -242,7 +243,7 @@ class CommandLine(CliCase):
     def test_help_and_version(self):
         code, out, err = self.cli('--help')
         self.assertEqual((code, err), (OK, b''))
-        for option in ('-o, --output', '--exclude', '--compression', 'lzx-fast', '--quiet', '--follow-symlinks',
+        for option in ('-o, --output', '--exclude', '--compression', 'lzx-fast', 'lzx-max', '--quiet', '--follow-symlinks',
                        '--version', '-j, --jobs', '--files-from', '--folder-size', '--reserve', 'SOURCE_DATE_EPOCH'):
             self.assertIn(option, out)
         code, out, err = self.cli('--version')

@@ -9,6 +9,7 @@ import subprocess
 import sys
 import unittest
 import zoneinfo
+from pathlib import Path
 
 from harness import Prefix, SRC, native_program
 
@@ -133,7 +134,7 @@ class SameCabinets(unittest.TestCase):
 
     def test_extrac32_reads_release_cabinets(self):
         # What cabforge-cli writes for build servers: several folders, every LZX window, a header
-        # reserve, manifest names, an Authenticode signature.
+        # reserve, manifest names, the maximum level, an Authenticode signature.
         files = release_tree()
         stage = self.p.hostpath(self.p.app_dir(self.base + '/stage'))
         make_tree(stage, files)
@@ -142,6 +143,7 @@ class SameCabinets(unittest.TestCase):
         runs = {'folders': ['--folder-size', '64K', '-j', '2'], 'reserve': ['--reserve', '6144'],
                 'manifest': ['--files-from', work / 'list.txt']}
         runs.update({'lzx%d' % w: ['-c', 'lzx:%d' % w] for w in range(15, 22)})
+        runs.update({'lzx-max': ['-c', 'lzx-max'], 'lzx-max15': ['-c', 'lzx-max:15']})
         key, cert = osslsigncode_cert(work)
         for name, args in runs.items():
             with self.subTest(cabinet=name):

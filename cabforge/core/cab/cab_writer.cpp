@@ -269,10 +269,12 @@ bool writeDataBlock(Writer *w, std::size_t payloadSize, std::uint32_t n, bool gr
 
     unsigned char *h = w->out;
     std::memset(h, 0, headerSize);
-    format::put16(h + 4, static_cast<std::uint32_t>(payloadSize));
-    format::put16(h + 6, n);
+    format::put16(h + format::kDataCompressedSize, static_cast<std::uint32_t>(payloadSize));
+    format::put16(h + format::kDataUncompressedSize, n);
     // Reserve bytes are zero, so the checksum is the same whether a reader covers them or not.
-    format::put32(h, format::checksum(h + 4, 4, format::checksum(payload, payloadSize, 0)));
+    format::put32(h + format::kDataChecksum,
+                  format::checksum(h + format::kDataCompressedSize, format::kDataSizesLength,
+                                   format::checksum(payload, payloadSize, 0)));
     if (!spillWrite(w, &w->data, w->out, headerSize + payloadSize))
         return false;
     if (minimumCabinetSize(w) > cabinetLimit(w))
@@ -452,29 +454,29 @@ bool writeCabinet(Writer *w, std::intptr_t fd, std::uint32_t cabinetSize, std::u
     int err = 0;
 
     unsigned char h[format::kHeaderSize + format::kReserveFieldsSize] = {};
-    std::memcpy(h, "!CAB", 4); // becomes "MSCF" once everything else is written
-    format::put32(h + 8, cabinetSize);
-    format::put32(h + 16, headerSize + p.reserveHeader + w->folderCount * folderSize);
-    h[24] = format::kVersionMinor;
-    h[25] = format::kVersionMajor;
-    format::put16(h + 26, w->folderCount);
-    format::put16(h + 28, w->fileCount);
-    format::put16(h + 30, reserve ? format::kFlagReservePresent : 0);
-    format::put16(h + 32, p.setId);
-    format::put16(h + 34, static_cast<std::uint32_t>(p.cabinetNumber) & 0xFFFF);
+    std::memcpy(h + format::kHeaderSignature, format::kUnfinishedSignature, format::kSignatureSize);
+    format::put32(h + format::kHeaderCabinetSize, cabinetSize);
+    format::put32(h + format::kHeaderFilesOffset, headerSize + p.reserveHeader + w->folderCount * folderSize);
+    h[format::kHeaderVersionMinor] = format::kVersionMinor;
+    h[format::kHeaderVersionMajor] = format::kVersionMajor;
+    format::put16(h + format::kHeaderFolderCount, w->folderCount);
+    format::put16(h + format::kHeaderFileCount, w->fileCount);
+    format::put16(h + format::kHeaderFlags, reserve ? format::kFlagReservePresent : 0);
+    format::put16(h + format::kHeaderSetId, p.setId);
+    format::put16(h + format::kHeaderCabinetIndex, static_cast<std::uint32_t>(p.cabinetNumber) & 0xFFFF);
     if (reserve) {
-        format::put16(h + 36, p.reserveHeader);
-        h[38] = static_cast<unsigned char>(p.reserveFolder);
-        h[39] = static_cast<unsigned char>(p.reserveData);
+        format::put16(h + format::kHeaderReserveSize, p.reserveHeader);
+        h[format::kHeaderFolderReserveSize] = static_cast<unsigned char>(p.reserveFolder);
+        h[format::kHeaderDataReserveSize] = static_cast<unsigned char>(p.reserveData);
     }
     if (!outWrite(w, fd, h, headerSize, &err) || !writeZeros(w, fd, p.reserveHeader, &err))
         return fail(w, kErrCabinetFile, err);
 
     for (std::uint32_t i = 0; i < w->folderCount; ++i) {
         unsigned char f[format::kFolderSize + kMaxFolderReserve] = {};
-        format::put32(f, dataStart + w->folders[i].dataOffset);
-        format::put16(f + 4, w->folders[i].blockCount);
-        format::put16(f + 6, w->folders[i].compressionType);
+        format::put32(f + format::kFolderDataOffset, dataStart + w->folders[i].dataOffset);
+        format::put16(f + format::kFolderBlockCount, w->folders[i].blockCount);
+        format::put16(f + format::kFolderCompression, w->folders[i].compressionType);
         if (!outWrite(w, fd, f, folderSize, &err))
             return fail(w, kErrCabinetFile, err);
     }
@@ -487,9 +489,9 @@ bool writeCabinet(Writer *w, std::intptr_t fd, std::uint32_t cabinetSize, std::u
         return false;
 
     err = 0;
-    if (w->cb.seek(fd, 0, kSeekSet, &err, w->context) != 0)
+    if (w->cb.seek(fd, static_cast<long>(format::kHeaderSignature), kSeekSet, &err, w->context) != 0)
         return fail(w, kErrCabinetFile, err);
-    if (!outWrite(w, fd, "MSCF", 4, &err))
+    if (!outWrite(w, fd, format::kSignature, format::kSignatureSize, &err))
         return fail(w, kErrCabinetFile, err);
     return true;
 }
@@ -523,8 +525,7 @@ Handle create(ErrorRecord *error, const Callbacks &callbacks, const CabinetParam
     }
     if (params.reserveHeader > kMaxHeaderReserve || params.reserveFolder > kMaxFolderReserve ||
         params.reserveData > kMaxDataReserve || params.lzxLevel < kLzxLevelFast ||
-        params.lzxLevel > kLzxLevelDefault ||
-        !std::memchr(params.cabinetName, 0, sizeof params.cabinetName) ||
+        params.lzxLevel > kLzxLevelMax || !std::memchr(params.cabinetName, 0, sizeof params.cabinetName) ||
         !std::memchr(params.cabinetPath, 0, sizeof params.cabinetPath) ||
         !std::memchr(params.diskName, 0, sizeof params.diskName)) {
         error->code = kErrBadParameter;
@@ -640,12 +641,12 @@ bool addFile(Handle w, const char *source, const char *name, bool execute, GetNe
     if (hasHighBytes(name, nameLength))
         attribs |= kAttribNameIsUtf;
     unsigned char entry[format::kFileSize + kMaxNameBytes + 1];
-    format::put32(entry, size);
-    format::put32(entry + 4, start);
-    format::put16(entry + 8, w->folderCount); // index of the open folder
-    format::put16(entry + 10, date);
-    format::put16(entry + 12, time);
-    format::put16(entry + 14, attribs);
+    format::put32(entry + format::kFileLength, size);
+    format::put32(entry + format::kFileFolderOffset, start);
+    format::put16(entry + format::kFileFolderIndex, w->folderCount); // index of the open folder
+    format::put16(entry + format::kFileDate, date);
+    format::put16(entry + format::kFileTime, time);
+    format::put16(entry + format::kFileAttributes, attribs);
     std::memcpy(entry + format::kFileSize, name, nameLength + 1);
     if (!spillWrite(w, &w->table, entry, format::kFileSize + nameLength + 1))
         return false;

@@ -97,6 +97,7 @@ constexpr unsigned kStatusCabinet = 2;
 constexpr int kLzxLevelFast = lzx::kLevelFast;
 constexpr int kLzxLevelNormal = lzx::kLevelNormal;
 constexpr int kLzxLevelDefault = lzx::kLevelDefault;
+constexpr int kLzxLevelMax = lzx::kLevelMax; // the smallest cabinets, at about a third of the default's speed
 
 // ---- Format limits the writer enforces (as kFormatLimit failures) ----
 constexpr std::uint32_t kMaxFiles = 65535;   // files per cabinet

@@ -25,9 +25,12 @@ constexpr unsigned kMaxWindowBits = 21;
 constexpr unsigned kMinMatch = 2;
 constexpr unsigned kMaxMatch = 257;
 constexpr unsigned kNumPrimaryLengths = 7; // length headers 0..6 mean lengths 2..8; 7 means "see length tree"
+constexpr unsigned kMinLongMatch = kMinMatch + kNumPrimaryLengths; // length symbol 0
+constexpr unsigned kLengthHeaders = kNumPrimaryLengths + 1;        // main symbols per position slot
+constexpr unsigned kLongLengthHeader = kNumPrimaryLengths;         // "a length symbol follows"
 constexpr unsigned kNumChars = 256;
 constexpr unsigned kMaxSlots = 50; // 2^21 window
-constexpr unsigned kMainSymbolsMax = kNumChars + 8 * kMaxSlots;
+constexpr unsigned kMainSymbolsMax = kNumChars + kLengthHeaders * kMaxSlots;
 constexpr unsigned kLengthSymbols = 249;
 constexpr unsigned kAlignedSymbols = 8;
 constexpr unsigned kPretreeSymbols = 20;
@@ -48,6 +51,42 @@ constexpr std::uint32_t maxEncoderOffset(unsigned windowBits) {
 }
 
 enum BlockType : unsigned { kBlockVerbatim = 1, kBlockAligned = 2, kBlockUncompressed = 3 };
+
+// Block header: the type, then the block's uncompressed size.
+constexpr unsigned kBlockTypeBits = 3;
+constexpr unsigned kBlockSizeBits = 24;
+// An aligned block's header starts with the aligned tree: one length field per symbol.
+constexpr unsigned kAlignedLenBits = 3;
+// Footers of slots with at least this many bits send their low kAlignedBits through the aligned tree
+// in an aligned block; the first such slot is kMinAlignedSlot.
+constexpr unsigned kAlignedBits = 3;
+constexpr std::uint32_t kAlignedMask = (1u << kAlignedBits) - 1;
+constexpr unsigned kMinAlignedSlot = 8;
+// An uncompressed block's header ends on a word boundary with the three repeated offsets, each a
+// little-endian 32-bit value.
+constexpr unsigned kRepeatFieldBits = 32;
+// The stream's E8 header: one flag bit, then the translation size as two 16-bit halves.
+constexpr unsigned kE8FlagBits = 1;
+constexpr unsigned kE8SizeHalfBits = 16;
+
+// Code lengths are sent as pretree-coded deltas: each section starts with the pretree's lengths, then
+// pretree symbols 0..kMaxLengthDelta give the new length as (previous - symbol) mod kLengthDeltaModulus,
+// and three run symbols cover several lengths at once, each followed by a field of extra bits that
+// counts the run from its minimum.
+constexpr unsigned kPretreeLenBits = 4;
+constexpr unsigned kMaxLengthDelta = 16;
+constexpr unsigned kLengthDeltaModulus = 17;
+struct PretreeRun {
+    unsigned symbol;
+    unsigned extraBits;
+    unsigned minRun;
+    constexpr unsigned maxRun() const { return minRun + (1u << extraBits) - 1; }
+};
+constexpr PretreeRun kShortZeroRun = {17, 4, 4}; // 4..19 lengths of 0
+constexpr PretreeRun kLongZeroRun = {18, 5, 20}; // 20..51 lengths of 0
+// 4..5 equal lengths, followed by the one delta symbol (0..kMaxLengthDelta) they share, taken against
+// the first length's previous value.
+constexpr PretreeRun kSameRun = {19, 1, 4};
 
 // E8 translation size written in the stream header; translation stops 1 GiB into the folder.
 constexpr std::uint32_t kE8TranslationSize = 12000000;
@@ -85,6 +124,11 @@ inline unsigned slotOfFormatted(std::uint32_t f) {
     return 36 + ((f - 262144) >> 17);
 }
 
+static_assert(kShortZeroRun.maxRun() == 19 && kLongZeroRun.maxRun() == 51 && kSameRun.maxRun() == 5,
+              "pretree run ranges");
+static_assert(slotExtraBits(kMinAlignedSlot) == kAlignedBits &&
+                  slotExtraBits(kMinAlignedSlot - 1) < kAlignedBits,
+              "first slot with aligned footer bits");
 static_assert(slotCount(15) == 30 && slotCount(16) == 32 && slotCount(17) == 34 && slotCount(18) == 36 &&
                   slotCount(19) == 38 && slotCount(20) == 42 && slotCount(21) == 50,
               "slot counts per window size");

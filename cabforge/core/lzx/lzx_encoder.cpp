@@ -34,6 +34,12 @@ namespace {
 // encoder holds a block's parsed items until it is written.
 constexpr unsigned kMaxBlockFrames = 8;
 
+// Thresholds for a further pass (see LevelParams::repassGain): below a 2% gain the pass does not pay for
+// its time at the faster levels; the maximum level still takes one of 0.8%, and passes that gain less
+// (most of them) would cost an eighth of its time for almost nothing.
+constexpr unsigned kRepassGain = 20;
+constexpr unsigned kMaxLevelRepassGain = 8;
+
 struct LevelParams {
     bool optimal;         // near-optimal parsing over binary trees, else lazy parsing over hash chains
     unsigned lazyBelow;   // lazy parser: look one byte ahead before taking a match shorter than this
@@ -42,32 +48,48 @@ struct LevelParams {
     unsigned niceLen;     // a match this long is taken at once: higher helps ratio on repetitive data
     unsigned passes;      // optimal parser: passes, each costed with the codes of the previous one;
                           // each pass gains a little ratio for a parse's worth of time
+    unsigned repassGain;  // a further pass runs only when the previous pass's items, priced with the
+                          // code they produce, come out at least this share (in 1/1024) cheaper than
+                          // with the costs the pass used (0: whenever they are cheaper at all)
     unsigned blockFrames; // frames one block may span, 1..kMaxBlockFrames: pricing whether a frame
                           // joins the open block costs the time of building its trees twice
+    unsigned gapLiterals; // optimal parser: up to this many literals between a match and a repeat of
+                          // its offset are priced as one step (0: none); each costs a compare per match
+    bool thorough;        // optimal parser: that step after every match, not only the longest one, and
+                          // every length of every repeat
+    unsigned arrivals;    // optimal parser: 1, or 2 to keep a second way into each position with another
+                          // R0, since the queue of the cheapest path is only a guess at the best one
 };
 
 // Level 0 trades ratio for speed with short hash chains and a block per frame; level 1 parses near
-// optimally over shallow binary-tree searches in one pass; level 2 searches twice as deep, takes matches
-// up to 48 bytes into account at every position, and parses a frame a second time, priced with the code
-// the first pass produced, when that code differs enough from the one the first pass was priced with
-// (about 3% smaller than level 1 at two thirds of its speed; searching 24 steps for 64 bytes saves
-// another 0.4% for 15% more time). The first frame of a folder gets one extra pass, because before it
-// there is no code to price symbols with.
+// optimally over shallow binary-tree searches in one pass.
+// Level 2, the default, searches 12 steps, takes matches up to 48 bytes into account at every position
+// and parses each frame once, pricing a match, a literal and a repeat of the match's offset as one step:
+// with that step one pass comes out as small as two passes without it. Measured on the benchmark corpus
+// against this level: without the step +0.5%; 16 steps -0.3% for a fifth more time; a second pass -0.2%
+// for half again the time; two literals in the step -0.2% for 6% more time.
+// Level 3, the maximum, searches 32 steps for matches up to the format's longest, keeps two ways into
+// each position, is thorough, allows two literals in the step and parses a frame a second time when that
+// pays: 2% smaller than level 2 at a third of its speed. Against it: one way in +0.5% (at 1.6 times its
+// speed), not thorough +0.2% (1.2 times); a third pass or 64 steps gain nothing measurable.
+// The first frame of a folder gets one extra pass, because before it there is no code to price symbols
+// with.
 constexpr LevelParams kLevels[] = {
-    {false, 16, 4, 16, 1, 1},
-    {true, 0, 8, 16, 1, kMaxBlockFrames},
-    {true, 0, 16, 48, 2, kMaxBlockFrames},
+    {false, 16, 4, 16, 1, 0, 1, 0, false, 1},
+    {true, 0, 8, 16, 1, kRepassGain, 8, 0, false, 1},
+    {true, 0, 12, 48, 1, kRepassGain, 8, 1, false, 1},
+    {true, 0, 32, kMaxMatch, 2, kMaxLevelRepassGain, 8, 2, true, 2},
 };
+constexpr int kMaxLevel = static_cast<int>(sizeof kLevels / sizeof kLevels[0]) - 1;
 
-// A further pass runs only when the previous pass's items, priced with the code they produce, come out
-// at least this share (in 1/1024) cheaper than with the costs the pass used: below it the gain does not
-// pay for the time.
-constexpr std::uint64_t kRepassGain = 20;
+// A second way into a position is followed only while it costs less than this many bits more than the
+// cheapest: dearer ones almost never lead to a cheaper path.
+constexpr std::uint32_t kSecondArrivalSlack = 16;
 
 // Bits assumed for a symbol the previous block's code did not contain (the parser must still be able
 // to price it; too low invites symbols that turn out expensive, too high hides useful ones).
 constexpr unsigned kUnusedMainCost = 14;
-constexpr unsigned kUnusedLengthCost = 12;
+constexpr unsigned kUnusedLengthCost = 8;
 // Weight of a block's own frequencies against the one count that keeps a symbol of the previous code
 // in the blended candidate code.
 constexpr std::uint32_t kBlendScale = 2;
@@ -92,27 +114,51 @@ struct Item {
     std::uint32_t offsetCode;
 };
 
-// One position of the optimal parser: the cost of the cheapest path found to it and that path's last
-// step, packed as offsetCode << 9 | length (length 1 for a literal). Kept to 8 bytes, because the parser
-// updates many nodes ahead of each position; the repeated-offset queues live in their own array.
+// One way into a position of the optimal parser: the cost of the cheapest path found to it and that
+// path's last step, packed as offsetCode << 9 | length (length 1 for a literal). Kept to 8 bytes, because
+// the parser updates many nodes ahead of each position; the repeated-offset queues and what a second
+// way in needs live in arrays of their own.
 struct OptimalNode {
     std::uint32_t cost;
     std::uint32_t step;
 };
+
+// Two ways into a position of the optimal parser: the cheapest, and the cheapest whose R0 differs from it, so
+// that a path which costs a little more but keeps a useful offset in front survives until a repeat can use
+// it. Both live in one cache line's half, and the way into the origin a step continues rides in the step's
+// bit 30.
+struct WayPair {
+    std::uint32_t cost[2];
+    std::uint32_t step[2];
+    std::uint32_t r0[2];
+    std::uint32_t gap[2];
+};
+constexpr unsigned kOriginShift = 30;
 
 struct RepeatQueue {
     std::uint32_t r[kNumRepeats];
 };
 
 constexpr unsigned kStepLengthBits = 9;
+// Marks a gap step: a match, 1..3 literals, then a repeat of the match's offset (R0). Its length field is
+// the repeat's, the literal count sits above it, and the match before the gap is kept in a side array.
+constexpr std::uint32_t kGapStep = 0x80000000u;
 
 unsigned stepLength(std::uint32_t step) {
     return step & ((1u << kStepLengthBits) - 1);
 }
 
+unsigned gapLiteralCount(std::uint32_t step) {
+    return (step & ~kGapStep) >> kStepLengthBits;
+}
+
+// What the parser prices items with: bits per symbol, and per offset slot and length the bits of a
+// whole match (main symbol, length symbol, footer). Pricing the footers of aligned blocks by their
+// aligned code measured no gain.
 struct Costs {
     std::uint32_t main[kMainSymbolsMax];
     std::uint32_t length[kLengthSymbols];
+    std::uint16_t match[kMaxSlots][kMaxMatch + 1];
 };
 
 struct Codes {
@@ -206,8 +252,13 @@ class Encoder {
     BinaryTreeMatchFinder binaryTrees;
 
     std::unique_ptr<Item[]> items;
-    std::unique_ptr<OptimalNode[]> nodes;
-    std::unique_ptr<RepeatQueue[]> nodeQueues; // the queue after the cheapest path to each node
+    // The optimal parser's ways into each position (params.arrivals per position, the cheapest first),
+    // and per way: the match before the gap of a gap step, the queue after it, and with two ways its R0
+    // and which way into its origin it continues.
+    std::unique_ptr<OptimalNode[]> nodes; // one way per position
+    std::unique_ptr<std::uint32_t[]> gapMatches;
+    std::unique_ptr<WayPair[]> wayPairs; // two ways per position
+    std::unique_ptr<RepeatQueue[]> nodeQueues;
     std::unique_ptr<LzMatch[]> matchCache;
     std::unique_ptr<std::uint32_t[]> matchStart; // per position: first cache index; [n] = end
     std::size_t matchCacheCap = 0;
@@ -223,7 +274,11 @@ namespace {
 // Huffman trees and their headers
 
 unsigned lengthHeader(unsigned length) {
-    return length - 2 < kNumPrimaryLengths ? length - 2 : 7;
+    return length - kMinMatch < kNumPrimaryLengths ? length - kMinMatch : kLongLengthHeader;
+}
+
+unsigned mainSymbolOf(unsigned slot, unsigned header) {
+    return kNumChars + slot * kLengthHeaders + header;
 }
 
 unsigned slotOfCode(std::uint32_t offsetCode) {
@@ -240,18 +295,27 @@ void countFrequencies(const Encoder &enc, const Item *items, std::size_t count, 
         }
         const unsigned slot = slotOfCode(it.offsetCode);
         const unsigned header = lengthHeader(it.length);
-        ++f.main[kNumChars + slot * 8 + header];
-        if (header == 7)
-            ++f.length[it.length - 9];
+        ++f.main[mainSymbolOf(slot, header)];
+        if (header == kLongLengthHeader)
+            ++f.length[it.length - kMinLongMatch];
         const unsigned extra = enc.slotExtra[slot];
         f.verbatimExtraBits += extra;
-        if (extra >= 3) {
-            f.alignedRawBits += extra - 3;
-            ++f.aligned[(it.offsetCode - enc.slotBases[slot]) & 7];
+        if (extra >= kAlignedBits) {
+            f.alignedRawBits += extra - kAlignedBits;
+            ++f.aligned[(it.offsetCode - enc.slotBases[slot]) & kAlignedMask];
         } else {
             f.alignedRawBits += extra;
         }
     }
+}
+
+// A pretree item: the symbol, its run field and, after a same-value run, the delta symbol.
+constexpr unsigned kItemFieldShift = 8;
+constexpr unsigned kItemSecondShift = 16;
+constexpr std::uint32_t kItemSymbolMask = (1u << kItemFieldShift) - 1;
+
+std::uint32_t pretreeItem(unsigned symbol, unsigned field, unsigned second) {
+    return symbol | field << kItemFieldShift | second << kItemSecondShift;
 }
 
 // Pretree items for lengths[from, to) against prev[from, to); returns the section's cost in bits.
@@ -259,34 +323,34 @@ std::uint64_t buildLengthSection(const std::uint8_t *lens, const std::uint8_t *p
                                  unsigned to, LengthSection &s) {
     std::uint32_t freq[kPretreeSymbols] = {};
     s.itemCount = 0;
-    auto add = [&](unsigned sym, unsigned extra, unsigned second) {
-        s.items[s.itemCount++] = sym | extra << 8 | second << 16;
+    auto add = [&](unsigned sym, unsigned field, unsigned second) {
+        s.items[s.itemCount++] = pretreeItem(sym, field, second);
         ++freq[sym];
-        if (sym == 19)
+        if (sym == kSameRun.symbol)
             ++freq[second];
     };
-    auto delta = [&](unsigned i) { return (prev[i] + 17u - lens[i]) % 17u; };
+    auto delta = [&](unsigned i) { return (prev[i] + kLengthDeltaModulus - lens[i]) % kLengthDeltaModulus; };
     unsigned i = from;
     while (i < to) {
         unsigned run = 1;
         while (i + run < to && lens[i + run] == lens[i])
             ++run;
         if (lens[i] == 0) {
-            while (run >= 20) {
-                const unsigned r = std::min(run, 51u);
-                add(18, r - 20, 0);
+            while (run >= kLongZeroRun.minRun) {
+                const unsigned r = std::min(run, kLongZeroRun.maxRun());
+                add(kLongZeroRun.symbol, r - kLongZeroRun.minRun, 0);
                 i += r;
                 run -= r;
             }
-            if (run >= 4) {
-                add(17, run - 4, 0);
+            if (run >= kShortZeroRun.minRun) {
+                add(kShortZeroRun.symbol, run - kShortZeroRun.minRun, 0);
                 i += run;
                 run = 0;
             }
         } else {
-            while (run >= 4) {
-                const unsigned r = std::min(run, 5u);
-                add(19, r - 4, delta(i));
+            while (run >= kSameRun.minRun) {
+                const unsigned r = std::min(run, kSameRun.maxRun());
+                add(kSameRun.symbol, r - kSameRun.minRun, delta(i));
                 i += r;
                 run -= r;
             }
@@ -296,34 +360,35 @@ std::uint64_t buildLengthSection(const std::uint8_t *lens, const std::uint8_t *p
     }
     buildCodeLengths(freq, kPretreeSymbols, kMaxPretreeLen, s.pretreeLens);
     assignCanonicalCodes(s.pretreeLens, kPretreeSymbols, s.pretreeCodes);
-    std::uint64_t bits = 4 * kPretreeSymbols;
+    std::uint64_t bits = kPretreeLenBits * kPretreeSymbols;
     for (unsigned k = 0; k < s.itemCount; ++k) {
-        const unsigned sym = s.items[k] & 0xFF;
+        const unsigned sym = s.items[k] & kItemSymbolMask;
         bits += s.pretreeLens[sym];
-        if (sym == 17)
-            bits += 4;
-        else if (sym == 18)
-            bits += 5;
-        else if (sym == 19)
-            bits += 1 + s.pretreeLens[s.items[k] >> 16];
+        if (sym == kShortZeroRun.symbol)
+            bits += kShortZeroRun.extraBits;
+        else if (sym == kLongZeroRun.symbol)
+            bits += kLongZeroRun.extraBits;
+        else if (sym == kSameRun.symbol)
+            bits += kSameRun.extraBits + s.pretreeLens[s.items[k] >> kItemSecondShift];
     }
     return bits;
 }
 
 void writeLengthSection(BitWriter &bw, const LengthSection &s) {
     for (unsigned k = 0; k < kPretreeSymbols; ++k)
-        bw.put(s.pretreeLens[k], 4);
+        bw.put(s.pretreeLens[k], kPretreeLenBits);
     for (unsigned k = 0; k < s.itemCount; ++k) {
         const std::uint32_t item = s.items[k];
-        const unsigned sym = item & 0xFF;
+        const unsigned sym = item & kItemSymbolMask;
+        const unsigned field = (item >> kItemFieldShift) & kItemSymbolMask;
         bw.put(s.pretreeCodes[sym], s.pretreeLens[sym]);
-        if (sym == 17)
-            bw.put((item >> 8) & 0xFF, 4);
-        else if (sym == 18)
-            bw.put((item >> 8) & 0xFF, 5);
-        else if (sym == 19) {
-            const unsigned second = item >> 16;
-            bw.put((item >> 8) & 0xFF, 1);
+        if (sym == kShortZeroRun.symbol) {
+            bw.put(field, kShortZeroRun.extraBits);
+        } else if (sym == kLongZeroRun.symbol) {
+            bw.put(field, kLongZeroRun.extraBits);
+        } else if (sym == kSameRun.symbol) {
+            const unsigned second = item >> kItemSecondShift;
+            bw.put(field, kSameRun.extraBits);
             bw.put(s.pretreeCodes[second], s.pretreeLens[second]);
         }
     }
@@ -336,11 +401,30 @@ template <typename T> std::uint64_t dot(const std::uint32_t *freq, const T *lens
     return sum;
 }
 
+// Fills the per-slot match costs from the symbol costs.
+void setMatchCosts(Encoder &enc) {
+    Costs &c = enc.costs;
+    const unsigned slots = (enc.mainSymbols - kNumChars) / kLengthHeaders;
+    for (unsigned slot = 0; slot < slots; ++slot) {
+        const std::uint32_t footer = enc.slotExtra[slot];
+        const std::uint32_t *symbol = c.main + kNumChars + slot * kLengthHeaders;
+        std::uint16_t *m = c.match[slot];
+        unsigned len = kMinMatch;
+        for (; len < kMinLongMatch; ++len)
+            m[len] = static_cast<std::uint16_t>(symbol[len - kMinMatch] + footer);
+        for (; len <= kMaxMatch; ++len)
+            m[len] = static_cast<std::uint16_t>(symbol[kNumPrimaryLengths] + c.length[len - kMinLongMatch] +
+                                                footer);
+    }
+}
+
 void setCostsFromLengths(Encoder &enc, const std::uint8_t *mainLens, const std::uint8_t *lengthLens) {
     for (unsigned s = 0; s < enc.mainSymbols; ++s)
         enc.costs.main[s] = mainLens[s] != 0 ? mainLens[s] : kUnusedMainCost;
     for (unsigned s = 0; s < kLengthSymbols; ++s)
         enc.costs.length[s] = lengthLens[s] != 0 ? lengthLens[s] : kUnusedLengthCost;
+    if (enc.params.optimal)
+        setMatchCosts(enc);
 }
 
 // Costs for a first pass with no code to go by: literals priced from the frame's byte histogram.
@@ -360,6 +444,7 @@ void setDefaultCosts(Encoder &enc, const std::uint8_t *frame, std::size_t n) {
         enc.costs.main[s] = kDefaultMatchSymbolCost;
     for (unsigned s = 0; s < kLengthSymbols; ++s)
         enc.costs.length[s] = kDefaultLengthSymbolCost;
+    setMatchCosts(enc);
 }
 
 // Picks the code for one tree: a fresh one for the block's frequencies, or the previous block's code
@@ -417,17 +502,17 @@ void writeItems(BitWriter &bw, const Encoder &enc, const Item *items, std::size_
         }
         const unsigned slot = slotOfCode(it.offsetCode);
         const unsigned header = lengthHeader(it.length);
-        const unsigned sym = kNumChars + slot * 8 + header;
+        const unsigned sym = mainSymbolOf(slot, header);
         bw.put(c.mainCodes[sym], c.mainLens[sym]);
-        if (header == 7)
-            bw.put(c.lengthCodes[it.length - 9], c.lengthLens[it.length - 9]);
+        if (header == kLongLengthHeader)
+            bw.put(c.lengthCodes[it.length - kMinLongMatch], c.lengthLens[it.length - kMinLongMatch]);
         const unsigned extra = enc.slotExtra[slot];
         if (extra == 0)
             continue;
         const std::uint32_t footer = it.offsetCode - enc.slotBases[slot];
-        if (aligned && extra >= 3) {
-            bw.put(footer >> 3, extra - 3);
-            bw.put(c.alignedCodes[footer & 7], c.alignedLens[footer & 7]);
+        if (aligned && extra >= kAlignedBits) {
+            bw.put(footer >> kAlignedBits, extra - kAlignedBits);
+            bw.put(c.alignedCodes[footer & kAlignedMask], c.alignedLens[footer & kAlignedMask]);
         } else {
             bw.put(footer, extra);
         }
@@ -445,31 +530,42 @@ void addFrequencies(Frequencies &sum, const Frequencies &a, const Frequencies &b
     sum.alignedRawBits = a.alignedRawBits + b.alignedRawBits;
 }
 
+// Builds the aligned tree for the footers counted in `f` and adds the footers' bits to `bits`: true when
+// an aligned block (its tree's header included) sends them in fewer bits than a verbatim one.
+bool chooseAligned(const Frequencies &f, std::uint8_t *alignedLens, std::uint64_t &bits) {
+    buildCodeLengths(f.aligned, kAlignedSymbols, kMaxAlignedLen, alignedLens);
+    std::uint64_t alignedBits = 0;
+    for (unsigned s = 0; s < kAlignedSymbols; ++s)
+        alignedBits += f.aligned[s];
+    bool aligned = false;
+    if (alignedBits != 0) {
+        alignedBits = kAlignedLenBits * kAlignedSymbols + f.alignedRawBits +
+                      dot(f.aligned, alignedLens, kAlignedSymbols);
+        aligned = alignedBits < f.verbatimExtraBits;
+    }
+    bits += aligned ? alignedBits : f.verbatimExtraBits;
+    return aligned;
+}
+
 // Plans a verbatim or aligned block for the frequencies `f`, its length deltas taken against prevMain and
 // prevLength, and prices it.
 void planBlock(const Encoder &enc, const Frequencies &f, const std::uint8_t *prevMain,
                const std::uint8_t *prevLength, BlockPlan &p) {
     const unsigned mainSplits[] = {0, kNumChars, enc.mainSymbols};
     const unsigned lengthSplits[] = {0, kLengthSymbols};
-    std::uint64_t bits = 3 + 24;
+    std::uint64_t bits = kBlockTypeBits + kBlockSizeBits;
     bits += chooseTree(f.main, prevMain, mainSplits, 2, kMaxMainLen, p.sections, p.mainLens);
     bits += chooseTree(f.length, prevLength, lengthSplits, 1, kMaxLengthLen, p.sections + 2, p.lengthLens);
-    buildCodeLengths(f.aligned, kAlignedSymbols, kMaxAlignedLen, p.alignedLens);
-    p.aligned = false;
-    std::uint64_t alignedBits = 0;
-    for (unsigned s = 0; s < kAlignedSymbols; ++s)
-        alignedBits += f.aligned[s];
-    if (alignedBits != 0) {
-        alignedBits = 3 * kAlignedSymbols + f.alignedRawBits + dot(f.aligned, p.alignedLens, kAlignedSymbols);
-        p.aligned = alignedBits < f.verbatimExtraBits;
-    }
-    bits += p.aligned ? alignedBits : f.verbatimExtraBits;
+    p.aligned = chooseAligned(f, p.alignedLens, bits);
     p.bits = bits;
 }
 
-// Bits of a frame as an uncompressed block: header, the word boundary, the queue, the bytes, a pad byte.
+// Bits of a frame as an uncompressed block: header, at most a word to the boundary, the queue, the bytes
+// and a pad byte after an odd count.
 std::uint64_t uncompressedBits(std::size_t n) {
-    return 3 + 24 + 16 + 96 + 8 * std::uint64_t(n + (n & 1));
+    constexpr unsigned kWordBits = 16, kByteBits = 8;
+    return kBlockTypeBits + kBlockSizeBits + kWordBits + kNumRepeats * kRepeatFieldBits +
+           kByteBits * std::uint64_t(n + (n & 1));
 }
 
 constexpr unsigned kReadySlots = kMaxBlockFrames + 1;
@@ -489,11 +585,11 @@ void writeStreamHeader(Encoder &enc, BitWriter &bw) {
     if (enc.headerWritten)
         return;
     if (enc.options.e8Translation) {
-        bw.put(1, 1);
-        bw.put(kE8TranslationSize >> 16, 16);
-        bw.put(kE8TranslationSize & 0xFFFF, 16);
+        bw.put(1, kE8FlagBits);
+        bw.put(kE8TranslationSize >> kE8SizeHalfBits, kE8SizeHalfBits);
+        bw.put(kE8TranslationSize & ((1u << kE8SizeHalfBits) - 1), kE8SizeHalfBits);
     } else {
-        bw.put(0, 1);
+        bw.put(0, kE8FlagBits);
     }
     enc.headerWritten = true;
 }
@@ -519,11 +615,11 @@ bool writeBlockFrames(Encoder &enc, unsigned first, unsigned last, const BlockPl
         BitWriter bw(nextReadySlot(enc), kMaxFrameOutput);
         writeStreamHeader(enc, bw);
         if (f == first) {
-            bw.put(p.aligned ? kBlockAligned : kBlockVerbatim, 3);
-            bw.put(blockSize, 24);
+            bw.put(p.aligned ? kBlockAligned : kBlockVerbatim, kBlockTypeBits);
+            bw.put(blockSize, kBlockSizeBits);
             if (p.aligned)
                 for (unsigned s = 0; s < kAlignedSymbols; ++s)
-                    bw.put(c.alignedLens[s], 3);
+                    bw.put(c.alignedLens[s], kAlignedLenBits);
             for (const LengthSection &section : p.sections)
                 writeLengthSection(bw, section);
         }
@@ -566,8 +662,8 @@ bool writeOpenBlock(Encoder &enc) {
 bool writeUncompressed(Encoder &enc, const std::uint8_t *frame, std::size_t n) {
     BitWriter bw(nextReadySlot(enc), kMaxFrameOutput);
     writeStreamHeader(enc, bw);
-    bw.put(kBlockUncompressed, 3);
-    bw.put(static_cast<std::uint32_t>(n), 24);
+    bw.put(kBlockUncompressed, kBlockTypeBits);
+    bw.put(static_cast<std::uint32_t>(n), kBlockSizeBits);
     bw.padForRawData();
     for (std::uint32_t r : enc.queue)
         bw.putRawU32(r);
@@ -806,127 +902,311 @@ void collectMatches(Encoder &enc, const std::uint8_t *frame, std::size_t n) {
     start[n] = used;
 }
 
-// Makes `step` the node's cheapest way in when it costs less than the one found so far.
-inline void offerStep(OptimalNode &to, std::uint32_t cost, std::uint32_t step) {
-    if (cost < to.cost) {
-        to.cost = cost;
-        to.step = step;
+// Where recent matches at a few offsets end, so that a repeat of the same offset at a later position is
+// known to be as long as the rest of the run without comparing its bytes again: in long runs every
+// position has such a repeat, and comparing up to 257 bytes at each would dominate the parse.
+class RunLengths {
+  public:
+    // The length of the match at frame position `i` (`p` in the frame) with offset `off`, up to `maxLen`.
+    unsigned at(std::size_t i, const std::uint8_t *p, std::uint32_t off, unsigned maxLen) {
+        const std::uint8_t *m = p - off;
+        if (load16(m) != load16(p))
+            return 0;
+        for (Run &r : m_runs) {
+            if (r.offset != off || i < r.start || r.end <= i)
+                continue;
+            const std::size_t known = r.end - i;
+            if (r.exact || known >= maxLen)
+                return static_cast<unsigned>(std::min<std::size_t>(known, maxLen));
+            return remember(r, i, off, extendMatch(p, m, static_cast<unsigned>(known), maxLen), maxLen);
+        }
+        Run &r = m_runs[m_next++ % kRuns];
+        return remember(r, i, off, extendMatch(p, m, kMinMatch, maxLen), maxLen);
     }
-}
 
-// Offers lengths first..last of one match to the nodes after `from`: a length up to 8 costs its main
-// symbol (`mainCost` points at the slot's first symbol, that of length 2), a longer one the slot's
-// "see the length tree" symbol plus its length symbol.
-inline void relaxLengths(OptimalNode *from, std::uint32_t base, const std::uint32_t *mainCost,
-                         const std::uint32_t *lengthCost, std::uint32_t code, unsigned first, unsigned last) {
-    constexpr unsigned kLastPrimary = kMinMatch + kNumPrimaryLengths - 1;
-    const std::uint32_t *primary = mainCost - kMinMatch;
-    const unsigned primaryLast = last < kLastPrimary ? last : kLastPrimary;
-    unsigned l = first;
-    for (; l <= primaryLast; ++l)
-        offerStep(from[l], base + primary[l], code | l);
-    const std::uint32_t withHeader = base + mainCost[kNumPrimaryLengths];
-    const std::uint32_t *footer = lengthCost - (kLastPrimary + 1);
-    for (; l <= last; ++l)
-        offerStep(from[l], withHeader + footer[l], code | l);
+  private:
+    struct Run {
+        std::uint32_t offset = 0;
+        std::size_t start = 0; // where it was measured: the bytes match from here to `end`
+        std::size_t end = 0;   // the first position past the run
+        bool exact = false;    // the byte at `end` differs (else the run stopped at a length limit)
+    };
+    static constexpr unsigned kRuns = 4;
+
+    static unsigned remember(Run &r, std::size_t i, std::uint32_t off, unsigned len, unsigned maxLen) {
+        r.offset = off;
+        r.start = i;
+        r.end = i + len;
+        r.exact = len < maxLen;
+        return len;
+    }
+
+    Run m_runs[kRuns];
+    unsigned m_next = 0;
+};
+
+// The ways into the positions of one frame, kArrivals per position (the cheapest first), behind one
+// interface for the pass: w = index(pos, way) names one.
+template <unsigned kArrivals> struct Arrivals;
+
+// One way per position: the cheapest.
+template <> struct Arrivals<1> {
+    OptimalNode *node;
+    std::uint32_t *gap;
+
+    static std::size_t index(std::size_t pos, unsigned) { return pos; }
+    void clear(std::size_t positions) {
+        for (std::size_t w = 0; w < positions; ++w)
+            node[w].cost = kInfiniteCost;
+    }
+    std::uint32_t cost(std::size_t w) const { return node[w].cost; }
+    std::uint32_t step(std::size_t w) const { return node[w].step; }
+    std::uint32_t gapMatch(std::size_t w) const { return gap[w]; }
+    unsigned origin(std::size_t) const { return 0; }
+    void start() { node[0] = OptimalNode{0, 1}; }
+
+    // Offers a way into position `t`: `step` (with the match before its gap for a gap step), continuing
+    // way `from` into the step's origin and leaving `stepR0` in front of the queue.
+    void offer(std::size_t t, std::uint32_t cost, std::uint32_t step, std::uint32_t, unsigned) {
+        if (cost < node[t].cost)
+            node[t] = OptimalNode{cost, step};
+    }
+    void offerGap(std::size_t t, std::uint32_t cost, std::uint32_t step, std::uint32_t, unsigned,
+                  std::uint32_t match) {
+        if (cost < node[t].cost) {
+            node[t] = OptimalNode{cost, step};
+            gap[t] = match;
+        }
+    }
+};
+
+// Two ways per position: the cheapest, and the cheapest whose R0 differs from it (see WayPair).
+template <> struct Arrivals<2> {
+    WayPair *pair;
+
+    static std::size_t index(std::size_t pos, unsigned way) { return 2 * pos + way; }
+    void clear(std::size_t positions) {
+        for (std::size_t i = 0; i < positions; ++i) {
+            pair[i].cost[0] = pair[i].cost[1] = kInfiniteCost;
+            pair[i].r0[0] = 0;
+        }
+    }
+    std::uint32_t cost(std::size_t w) const { return pair[w / 2].cost[w % 2]; }
+    std::uint32_t step(std::size_t w) const { return pair[w / 2].step[w % 2] & ~(1u << kOriginShift); }
+    std::uint32_t gapMatch(std::size_t w) const { return pair[w / 2].gap[w % 2]; }
+    unsigned origin(std::size_t w) const { return pair[w / 2].step[w % 2] >> kOriginShift & 1; }
+    void start() {
+        pair[0].cost[0] = 0;
+        pair[0].step[0] = 1;
+    }
+
+    void offer(std::size_t t, std::uint32_t cost, std::uint32_t step, std::uint32_t stepR0, unsigned from) {
+        offerGap(t, cost, step, stepR0, from, 0);
+    }
+    void offerGap(std::size_t t, std::uint32_t cost, std::uint32_t step, std::uint32_t stepR0, unsigned from,
+                  std::uint32_t match) {
+        WayPair &p = pair[t];
+        if (cost >= p.cost[1])
+            return; // the usual case: no better than either (and no step costs kInfiniteCost)
+        if (cost < p.cost[0]) {
+            if (stepR0 != p.r0[0]) {
+                p.cost[1] = p.cost[0];
+                p.step[1] = p.step[0];
+                p.r0[1] = p.r0[0];
+                p.gap[1] = p.gap[0];
+            }
+            set(p, 0, cost, step, stepR0, from, match);
+        } else if (cost < p.cost[1] && stepR0 != p.r0[0]) {
+            set(p, 1, cost, step, stepR0, from, match);
+        }
+    }
+
+  private:
+    static void set(WayPair &p, unsigned way, std::uint32_t cost, std::uint32_t step, std::uint32_t stepR0,
+                    unsigned from, std::uint32_t match) {
+        p.cost[way] = cost;
+        p.step[way] = step | std::uint32_t(from) << kOriginShift;
+        p.r0[way] = stepR0;
+        p.gap[way] = match;
+    }
+};
+
+// Offers lengths first..last of one match at `pos`, each at `base` plus the length's cost in `cost` (the
+// match costs of its offset slot).
+template <class Ways>
+inline void offerLengths(Ways &ways, std::size_t pos, std::uint32_t base, const std::uint16_t *cost,
+                         std::uint32_t code, unsigned first, unsigned last, std::uint32_t stepR0,
+                         unsigned from) {
+    for (unsigned l = first; l <= last; ++l)
+        ways.offer(pos + l, base + cost[l], code | l, stepR0, from);
 }
 
 // One minimum-cost pass over the cached matches with the current costs; writes the chosen items and
-// returns their count. Each node keeps the queue of the cheapest path that reaches it.
-std::size_t optimalPass(Encoder &enc, const std::uint8_t *frame, std::size_t n, std::uint32_t *queue) {
-    OptimalNode *node = enc.nodes.get();
+// returns their count. Each way into a node keeps the queue of its path.
+template <unsigned kArrivals>
+std::size_t optimalPass(Encoder &enc, Arrivals<kArrivals> ways, const std::uint8_t *frame, std::size_t n,
+                        std::uint32_t *queue, std::uint32_t &totalCost) {
+    using Ways = Arrivals<kArrivals>;
     RepeatQueue *queues = enc.nodeQueues.get();
     const std::uint32_t *start = enc.matchStart.get();
     const LzMatch *cache = enc.matchCache.get();
-    const std::uint32_t *mainCost = enc.costs.main;
-    const std::uint32_t *lengthCost = enc.costs.length;
-    const unsigned *slotExtra = enc.slotExtra;
-    const unsigned niceLen = enc.params.niceLen;
+    const Costs &costs = enc.costs;
+    const LevelParams &lp = enc.params;
+    const unsigned niceLen = lp.niceLen;
 
-    for (std::size_t i = 1; i <= n; ++i)
-        node[i].cost = kInfiniteCost;
-    node[0].cost = 0;
+    ways.clear(n + 1);
+    ways.start();
     std::memcpy(queues[0].r, queue, sizeof queues[0].r);
 
-    // A node records only its cheapest step; its queue follows from the step's origin once the node is
+    // The bytes way w covers.
+    auto span = [&](std::size_t w) -> std::size_t {
+        const std::uint32_t step = ways.step(w);
+        if ((step & kGapStep) == 0)
+            return stepLength(step);
+        return stepLength(step) + gapLiteralCount(step) + stepLength(ways.gapMatch(w));
+    };
+    // A way records only its last step; its queue follows from the step's origin once the position is
     // reached, because every origin lies before it.
-    auto queueAt = [&](std::size_t i, std::uint32_t *q) {
-        const std::uint32_t step = node[i].step;
-        std::memcpy(q, queues[i - stepLength(step)].r, sizeof queues[i].r);
-        if (stepLength(step) > 1)
+    auto queueAt = [&](std::size_t i, unsigned way, std::uint32_t *q) {
+        const std::size_t w = Ways::index(i, way);
+        const std::uint32_t step = ways.step(w);
+        std::memcpy(q, queues[Ways::index(i - span(w), ways.origin(w))].r, sizeof queues[0].r);
+        if ((step & kGapStep) != 0)
+            updateQueue(q, ways.gapMatch(w) >> kStepLengthBits); // the repeat after the gap keeps R0 in front
+        else if (stepLength(step) > 1)
             updateQueue(q, step >> kStepLengthBits);
+    };
+    // A match at `i` of `len` bytes with `offsetCode`, costing `cost` to its end, then 1..gapLiterals
+    // literals, then a repeat of `offset`: a step that the cheapest path to the match's end may not
+    // make possible (its queue need not hold the offset), common in tables and code where records
+    // differ in a byte or two. Thorough levels also offer the repeat's lengths that have a main symbol
+    // of their own, so that a better match may start after it.
+    RunLengths runs;
+    auto tryGap = [&](std::size_t i, unsigned way, std::uint32_t offsetCode, std::uint32_t offset,
+                      unsigned len, std::uint32_t cost) {
+        if (len == kMaxMatch)
+            return; // the match may go on: a literal after it gains nothing
+        const std::uint8_t *p = frame + i;
+        for (unsigned lits = 1; lits <= lp.gapLiterals; ++lits) {
+            if (len + lits + kMinMatch > n - i)
+                return;
+            cost += costs.main[p[len + lits - 1]];
+            const std::size_t after = i + len + lits;
+            const unsigned rest = static_cast<unsigned>(std::min<std::size_t>(kMaxMatch, n - after));
+            const unsigned repLen = runs.at(after, frame + after, offset, rest);
+            if (repLen < kMinMatch)
+                continue;
+            for (unsigned r = lp.thorough ? kMinMatch : repLen; r <= repLen; ++r) {
+                if (r == kMinLongMatch)
+                    r = repLen;
+                ways.offerGap(i + len + lits + r, cost + costs.match[0][r],
+                              kGapStep | lits << kStepLengthBits | r, offset, way,
+                              offsetCode << kStepLengthBits | len);
+            }
+        }
     };
 
     for (std::size_t i = 0; i < n; ++i) {
-        std::uint32_t *q = queues[i].r;
-        if (i != 0)
-            queueAt(i, q);
-        OptimalNode *here = node + i;
-        const std::uint32_t base = here->cost;
-        offerStep(here[1], base + mainCost[frame[i]], 1);
+        for (unsigned way = 0; way < kArrivals; ++way) {
+            const std::size_t w = Ways::index(i, way);
+            const std::uint32_t base = ways.cost(w);
+            if (way != 0 && (base == kInfiniteCost || base >= ways.cost(w - 1) + kSecondArrivalSlack))
+                continue;
+            std::uint32_t *q = queues[w].r;
+            if (i != 0)
+                queueAt(i, way, q);
+            ways.offer(i + 1, base + costs.main[frame[i]], 1, q[0], way);
 
-        const unsigned maxLen = static_cast<unsigned>(std::min<std::size_t>(kMaxMatch, n - i));
-        if (maxLen < 2)
-            continue;
-        const std::uint32_t reach = enc.streamPos + static_cast<std::uint32_t>(i);
-        const std::uint8_t *p = frame + i;
-        const std::uint32_t q0 = q[0], q1 = q[1], q2 = q[2];
-        const std::uint32_t head = load16(p);
-        // R1 and R2 are offered only the lengths beyond what an earlier repeat reaches: R0's symbols are
-        // the cheapest in all but contrived codes, and trying every length of every repeat costs more
-        // time than it wins.
-        unsigned longestRep = 0;
-        for (unsigned k = 0; k < kNumRepeats; ++k) {
-            const std::uint32_t off = q[k];
-            if (off > reach || (k >= 1 && off == q0) || (k == 2 && off == q1))
+            const unsigned maxLen = static_cast<unsigned>(std::min<std::size_t>(kMaxMatch, n - i));
+            if (maxLen < kMinMatch)
                 continue;
-            const std::uint8_t *m = p - off;
-            if (load16(m) != head)
-                continue;
-            const unsigned len = extendMatch(p, m, 2, maxLen);
-            if (len <= longestRep)
-                continue;
-            const unsigned first = len >= niceLen ? len : std::max<unsigned>(kMinMatch, longestRep + 1);
-            relaxLengths(here, base, mainCost + kNumChars + k * 8, lengthCost, k << kStepLengthBits, first,
-                         len);
-            longestRep = len;
-        }
-
-        // Each explicit offset is offered the lengths beyond the previous (shorter) match's, the first
-        // one those beyond the longest repeat: a repeat of the same length is cheaper (it needs no
-        // footer) in all but contrived codes. A match no longer than the longest repeat offers nothing
-        // itself but lets the next one start above it, which measured better than holding every match
-        // above the repeat.
-        unsigned prevLen = std::max(1u, longestRep);
-        for (const LzMatch *m = cache + start[i], *end = cache + start[i + 1]; m != end; ++m) {
-            const unsigned len = m->length;
-            const std::uint32_t off = m->offset;
-            if (len > prevLen && off != q0 && off != q1 && off != q2) {
-                const std::uint32_t f = off + 2;
-                const unsigned slot = slotOfFormatted(f);
-                relaxLengths(here, base + slotExtra[slot], mainCost + kNumChars + slot * 8, lengthCost,
-                             f << kStepLengthBits, len >= niceLen ? len : prevLen + 1, len);
+            const std::uint32_t reach = enc.streamPos + static_cast<std::uint32_t>(i);
+            const std::uint8_t *p = frame + i;
+            const std::uint32_t q0 = q[0], q1 = q[1], q2 = q[2];
+            // R1 and R2 are offered only the lengths beyond what an earlier repeat reaches, unless the level
+            // is thorough: R0's symbols are the cheapest in all but contrived codes, and trying every length
+            // of every repeat costs more time than it wins at the faster levels.
+            unsigned longestRep = 0, longestRepCode = 0;
+            for (unsigned k = 0; k < kNumRepeats; ++k) {
+                const std::uint32_t off = q[k];
+                if (off > reach || (k >= 1 && off == q0) || (k == 2 && off == q1))
+                    continue;
+                const unsigned len = runs.at(i, p, off, maxLen);
+                if (len < kMinMatch || (len <= longestRep && !lp.thorough))
+                    continue;
+                const unsigned first = len >= niceLen ? len
+                                       : lp.thorough  ? kMinMatch
+                                                      : std::max<unsigned>(kMinMatch, longestRep + 1);
+                offerLengths(ways, i, base, costs.match[k], k << kStepLengthBits, first, len, off, way);
+                if (len > longestRep) {
+                    longestRep = len;
+                    longestRepCode = k;
+                }
             }
-            prevLen = len;
+            if (lp.gapLiterals != 0 && longestRep != 0)
+                tryGap(i, way, longestRepCode, q[longestRepCode], longestRep,
+                       base + costs.match[longestRepCode][longestRep]);
+            if (way != 0)
+                continue; // explicit offsets: from the cheapest way in only, where they nearly always win
+
+            // Each explicit offset is offered the lengths beyond the previous (shorter) match's, the first
+            // one those beyond the longest repeat: a repeat of the same length is cheaper (it needs no
+            // footer) in all but contrived codes. A match no longer than the longest repeat offers nothing
+            // itself but lets the next one start above it, which measured better than holding every match
+            // above the repeat.
+            unsigned prevLen = std::max(1u, longestRep);
+            const LzMatch *longest = nullptr;
+            std::uint32_t longestCost = 0;
+            for (const LzMatch *m = cache + start[i], *end = cache + start[i + 1]; m != end; ++m) {
+                const unsigned len = m->length;
+                const std::uint32_t off = m->offset;
+                if (len > prevLen && off != q0 && off != q1 && off != q2) {
+                    const std::uint32_t f = off + 2;
+                    const unsigned slot = slotOfFormatted(f);
+                    offerLengths(ways, i, base, costs.match[slot], f << kStepLengthBits,
+                                 len >= niceLen ? len : prevLen + 1, len, off, 0);
+                    longest = m;
+                    longestCost = base + costs.match[slot][len];
+                    if (lp.thorough && lp.gapLiterals != 0 && m + 1 != end)
+                        tryGap(i, 0, f, off, len, longestCost);
+                }
+                prevLen = len;
+            }
+            if (lp.gapLiterals != 0 && longest != nullptr)
+                tryGap(i, 0, longest->offset + 2, longest->offset, longest->length, longestCost);
         }
     }
 
     // The queue at the end, then the path: walk back from the end, write the items front to back.
-    queueAt(n, queue);
+    queueAt(n, 0, queue);
+    totalCost = ways.cost(Ways::index(n, 0));
     std::size_t count = 0;
-    for (std::size_t i = n; i > 0; i -= stepLength(node[i].step))
-        ++count;
+    for (std::size_t i = n, w = Ways::index(n, 0); i > 0;) {
+        count += (ways.step(w) & kGapStep) != 0 ? 2 + gapLiteralCount(ways.step(w)) : 1;
+        const std::size_t from = i - span(w);
+        w = Ways::index(from, ways.origin(w));
+        i = from;
+    }
     Item *items = currentFrameItems(enc);
     std::size_t k = count;
-    for (std::size_t i = n; i > 0;) {
-        const std::uint32_t step = node[i].step;
+    for (std::size_t i = n, w = Ways::index(n, 0); i > 0;) {
+        const std::uint32_t step = ways.step(w);
         const unsigned length = stepLength(step);
-        --k;
-        if (length == 1) // literal
-            items[k] = Item{0, frame[i - 1], 0};
-        else
-            items[k] = Item{static_cast<std::uint16_t>(length), 0, step >> kStepLengthBits};
-        i -= length;
+        if ((step & kGapStep) != 0) {
+            const unsigned lits = gapLiteralCount(step);
+            const std::uint32_t before = ways.gapMatch(w);
+            items[--k] = Item{static_cast<std::uint16_t>(length), 0, 0};
+            for (unsigned l = 1; l <= lits; ++l)
+                items[--k] = Item{0, frame[i - length - l], 0};
+            items[--k] = Item{static_cast<std::uint16_t>(stepLength(before)), 0, before >> kStepLengthBits};
+        } else if (length == 1) {
+            items[--k] = Item{0, frame[i - 1], 0}; // literal
+        } else {
+            items[--k] = Item{static_cast<std::uint16_t>(length), 0, step >> kStepLengthBits};
+        }
+        const std::size_t from = i - span(w);
+        w = Ways::index(from, ways.origin(w));
+        i = from;
     }
     return count;
 }
@@ -941,7 +1221,12 @@ std::size_t parseOptimal(Encoder &enc, const std::uint8_t *frame, std::size_t n,
     std::size_t count = 0;
     for (unsigned pass = 0; pass < passes; ++pass) {
         std::memcpy(queue, enc.queue, sizeof enc.queue);
-        count = optimalPass(enc, frame, n, queue);
+        std::uint32_t priced = 0;
+        if (enc.params.arrivals == 2)
+            count = optimalPass(enc, Arrivals<2>{enc.wayPairs.get()}, frame, n, queue, priced);
+        else
+            count =
+                optimalPass(enc, Arrivals<1>{enc.nodes.get(), enc.gapMatches.get()}, frame, n, queue, priced);
         Frequencies &f = enc.freqs;
         countFrequencies(enc, currentFrameItems(enc), count, f);
         if (pass + 1 == passes)
@@ -954,12 +1239,16 @@ std::size_t parseOptimal(Encoder &enc, const std::uint8_t *frame, std::size_t n,
         }
         std::uint8_t mainLens[kMainSymbolsMax];
         std::uint8_t lengthLens[kLengthSymbols];
+        std::uint8_t alignedLens[kAlignedSymbols];
         buildCodeLengths(sum->main, enc.mainSymbols, kMaxMainLen, mainLens);
         buildCodeLengths(sum->length, kLengthSymbols, kMaxLengthLen, lengthLens);
-        const std::uint64_t priced = enc.nodes[n].cost;
-        const std::uint64_t recoded = dot(f.main, mainLens, enc.mainSymbols) +
-                                      dot(f.length, lengthLens, kLengthSymbols) + f.verbatimExtraBits;
-        if (priced <= recoded || (priced - recoded) * 1024 < kRepassGain * recoded)
+        std::uint64_t recoded =
+            dot(f.main, mainLens, enc.mainSymbols) + dot(f.length, lengthLens, kLengthSymbols);
+        std::uint64_t blockBits = 0;
+        const bool aligned = chooseAligned(*sum, alignedLens, blockBits);
+        recoded +=
+            aligned ? f.alignedRawBits + dot(f.aligned, alignedLens, kAlignedSymbols) : f.verbatimExtraBits;
+        if (priced <= recoded || (priced - recoded) * 1024 < enc.params.repassGain * recoded)
             break;
         setCostsFromLengths(enc, mainLens, lengthLens);
     }
@@ -973,7 +1262,7 @@ std::size_t parseOptimal(Encoder &enc, const std::uint8_t *frame, std::size_t n,
 
 Encoder *createEncoder(const EncoderOptions &options) {
     if (options.windowBits < kMinWindowBits || options.windowBits > kMaxWindowBits || options.level < 0 ||
-        options.level > 2)
+        options.level > kMaxLevel)
         return nullptr;
     std::unique_ptr<Encoder> enc(new (std::nothrow) Encoder);
     if (!enc)
@@ -982,7 +1271,7 @@ Encoder *createEncoder(const EncoderOptions &options) {
     enc->params = kLevels[options.level];
     enc->window = std::uint32_t(1) << options.windowBits;
     const unsigned slots = slotCount(options.windowBits);
-    enc->mainSymbols = kNumChars + 8 * slots;
+    enc->mainSymbols = kNumChars + kLengthHeaders * slots;
     for (unsigned s = 0; s <= slots; ++s)
         enc->slotBases[s] = slotBase(s);
     for (unsigned s = 0; s < slots; ++s)
@@ -1000,11 +1289,21 @@ Encoder *createEncoder(const EncoderOptions &options) {
         // Room for every position's most matches, so the cache can never overflow.
         enc->matchCacheCap =
             kFrameSize * std::size_t(enc->params.depth + BinaryTreeMatchFinder::kExtraMatches);
-        enc->nodes.reset(new (std::nothrow) OptimalNode[kFrameSize + 1]);
-        enc->nodeQueues.reset(new (std::nothrow) RepeatQueue[kFrameSize + 1]);
+        const std::size_t positions = kFrameSize + 1;
+        if (enc->params.arrivals == 2) {
+            enc->wayPairs.reset(new (std::nothrow) WayPair[positions]);
+            if (!enc->wayPairs)
+                return nullptr;
+        } else {
+            enc->nodes.reset(new (std::nothrow) OptimalNode[positions]);
+            enc->gapMatches.reset(new (std::nothrow) std::uint32_t[positions]);
+            if (!enc->nodes || !enc->gapMatches)
+                return nullptr;
+        }
+        enc->nodeQueues.reset(new (std::nothrow) RepeatQueue[std::size_t(enc->params.arrivals) * positions]);
         enc->matchCache.reset(new (std::nothrow) LzMatch[enc->matchCacheCap]);
         enc->matchStart.reset(new (std::nothrow) std::uint32_t[kFrameSize + 1]);
-        if (!enc->nodes || !enc->nodeQueues || !enc->matchCache || !enc->matchStart ||
+        if (!enc->nodeQueues || !enc->matchCache || !enc->matchStart ||
             !enc->binaryTrees.init(options.windowBits))
             return nullptr;
     } else if (!enc->hashChains.init(options.windowBits)) {

@@ -458,7 +458,7 @@ TEST(Limits, BadParameters) {
     EXPECT_EQ(cabw::create(&e, memCallbacks(), p, &fs), nullptr);
     EXPECT_EQ(e.code, cabw::kErrBadParameter);
     p = defaultParams();
-    p.lzxLevel = cabw::kLzxLevelDefault + 1;
+    p.lzxLevel = cabw::kLzxLevelMax + 1;
     EXPECT_EQ(cabw::create(&e, memCallbacks(), p, &fs), nullptr);
     EXPECT_EQ(e.code, cabw::kErrBadParameter);
     cabw::Callbacks cb = memCallbacks();

@@ -259,6 +259,7 @@ void checkCabinet(const std::string &cab, const std::vector<Entry> &entries,
 struct Param {
     std::size_t caseIndex;
     std::uint16_t type;
+    int lzxLevel;
 };
 
 class ReaderRoundTrip : public ::testing::TestWithParam<Param> {};
@@ -285,6 +286,7 @@ TEST_P(ReaderRoundTrip, AllReadersAgree) {
     cabw::CabinetParams params{};
     params.setId = 12345;
     params.cabinetNumber = 1;
+    params.lzxLevel = GetParam().lzxLevel;
     const std::string cab = work + "/out.cab";
     const BuildResult b = buildCabinet(cab, wanted, type, params, work + "/tmp");
     ASSERT_TRUE(b.ok) << b.failedStep << " error " << b.error.code << " errno " << b.error.errnoType;
@@ -302,19 +304,23 @@ TEST_P(ReaderRoundTrip, AllReadersAgree) {
 std::vector<Param> params() {
     std::vector<Param> v;
     const std::size_t n = cases().size();
+    const std::size_t manySmallFiles = 8;
     for (std::size_t i = 0; i + 1 < n; ++i) {
-        v.push_back({i, cabw::kCompressMszip});
+        v.push_back({i, cabw::kCompressMszip, cabw::kLzxLevelDefault});
 #ifdef CABTEST_HAVE_LZX
-        v.push_back({i, cabw::kCompressLzx21});
+        v.push_back({i, cabw::kCompressLzx21, cabw::kLzxLevelDefault});
+        // The maximum level's own parser, on every shape but the one that tests the readers' file tables.
+        if (i != manySmallFiles)
+            v.push_back({i, cabw::kCompressLzx21, cabw::kLzxLevelMax});
 #endif
     }
     // Stored folders for the block-edge and many-file shapes.
-    v.push_back({3, cabw::kCompressNone});
-    v.push_back({8, cabw::kCompressNone});
+    v.push_back({3, cabw::kCompressNone, cabw::kLzxLevelDefault});
+    v.push_back({manySmallFiles, cabw::kCompressNone, cabw::kLzxLevelDefault});
 #ifdef CABTEST_HAVE_LZX
     // Every LZX window the format allows.
     for (unsigned bits = 15; bits <= 20; ++bits)
-        v.push_back({n - 1, cabw::compressLzx(bits)});
+        v.push_back({n - 1, cabw::compressLzx(bits), cabw::kLzxLevelDefault});
 #endif
     return v;
 }
@@ -329,7 +335,7 @@ std::string paramName(const ::testing::TestParamInfo<Param> &info) {
         return s + "_stored";
     if (t == cabw::kCompressMszip)
         return s + "_mszip";
-    return s + "_lzx" + std::to_string(t >> 8);
+    return s + "_lzx" + std::to_string(t >> 8) + (info.param.lzxLevel == cabw::kLzxLevelMax ? "_max" : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ReaderRoundTrip, ::testing::ValuesIn(params()), paramName);

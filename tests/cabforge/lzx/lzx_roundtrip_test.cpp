@@ -55,6 +55,25 @@ Bytes runBytes(std::size_t n) {
     return b;
 }
 
+// Copies of records picked from a table, each with a byte or two changed: matches at ever new offsets
+// that a literal interrupts, which the optimal parser prices as one step with the repeat after it.
+Bytes recordBytes(std::size_t n, std::uint64_t seed) {
+    constexpr std::size_t kRecords = 64, kRecordSize = 32;
+    const Bytes table = randomBytes(kRecords * kRecordSize, seed);
+    Rng r(seed);
+    Bytes b(table);
+    while (b.size() < n) {
+        const std::size_t at = b.size();
+        const std::size_t pick = r.next() % kRecords * kRecordSize;
+        b.insert(b.end(), table.begin() + static_cast<std::ptrdiff_t>(pick),
+                 table.begin() + static_cast<std::ptrdiff_t>(pick + kRecordSize));
+        for (unsigned k = 1 + r.next() % 2; k > 0; --k)
+            b[at + 4 + r.next() % (kRecordSize - 8)] = static_cast<std::uint8_t>(r.next());
+    }
+    b.resize(n);
+    return b;
+}
+
 // x86-like code: short low-entropy instruction bytes and E8 calls to a handful of targets.
 Bytes callBytes(std::size_t n, std::uint64_t seed) {
     Rng r(seed);
@@ -139,13 +158,14 @@ std::size_t roundTrip(const Bytes &data, const lzx::EncoderOptions &o,
 }
 
 const std::vector<std::string> kAllReaders = {"cabextract", "7z", "gcab"};
+constexpr int kMaxLevel = 3;
 
 } // namespace
 
 // Framing faults: wrong sizes at frame edges, the odd-length last frame, E8 rules for tiny frames.
 TEST(LzxRoundTrip, SizesAtFrameEdgesEveryLevel) {
     const std::size_t sizes[] = {1, 2, 6, 7, 8, 9, 10, 11, 12, 100, 32767, 32768, 32769, 65535, 65536, 65537};
-    for (int level = 0; level <= 2; ++level)
+    for (int level = 0; level <= kMaxLevel; ++level)
         for (std::size_t n : sizes) {
             SCOPED_TRACE("level " + std::to_string(level) + ", " + std::to_string(n) + " bytes");
             Bytes data = textBytes(n, n);
@@ -156,7 +176,7 @@ TEST(LzxRoundTrip, SizesAtFrameEdgesEveryLevel) {
 
 // The same edges through the three reader programs (7z checks padding bits, gcab decodes each CFDATA alone).
 TEST(LzxRoundTrip, ReaderProgramsAgree) {
-    for (int level : {0, 2})
+    for (int level : {0, 2, kMaxLevel})
         for (std::size_t n :
              {std::size_t(1), std::size_t(9), std::size_t(11), std::size_t(32769), std::size_t(100000)}) {
             SCOPED_TRACE("level " + std::to_string(level) + ", " + std::to_string(n) + " bytes");
@@ -176,7 +196,7 @@ TEST(LzxRoundTrip, AroundTheWindowSize) {
     const struct {
         std::size_t size;
         int level;
-    } cases[] = {{w - 1, 2}, {w + 1, 2}, {w, 1}, {w + 1, 0}};
+    } cases[] = {{w - 1, 2}, {w + 1, 2}, {w, 1}, {w + 1, 0}, {w + 1, kMaxLevel}};
     for (const auto &c : cases) {
         SCOPED_TRACE("level " + std::to_string(c.level) + ", " + std::to_string(c.size) + " bytes");
         roundTrip(Bytes(mixed.begin(), mixed.begin() + static_cast<std::ptrdiff_t>(c.size)), opts(c.level));
@@ -202,15 +222,15 @@ TEST(LzxRoundTrip, MatchesAtTheLargestOffset) {
             data.insert(data.end(), filler2.begin(), filler2.end());
             data.insert(data.end(), piece.begin(), piece.begin() + 1000); // at distance window - 3
         }
-        for (int level : {0, 2}) {
-            if (bits == 21 && level == 0)
-                continue; // keeps the test short; level 0 slides the same buffer at 2^15 and 2^16
+        for (int level : {0, 2, kMaxLevel}) {
+            if (bits == 21 && level != 2)
+                continue; // keeps the test short; the other levels slide the same buffer at 2^15 and 2^16
             SCOPED_TRACE("window 2^" + std::to_string(bits) + ", level " + std::to_string(level));
             const std::size_t packed = roundTrip(data, opts(level, bits, false),
                                                  bits == 21 ? std::vector<std::string>{} : kAllReaders);
             const std::size_t unique = data.size() - rounds * pieceLen;
             EXPECT_GT(packed, 0u);
-            if (level == 2) { // the short chains of level 0 may miss them in random data
+            if (level != 0) { // the short chains of level 0 may miss them in random data
                 EXPECT_LT(packed, unique + unique / 100) << "the repeats at the largest offset were not used";
             }
         }
@@ -219,7 +239,7 @@ TEST(LzxRoundTrip, MatchesAtTheLargestOffset) {
 
 // Fallback faults: incompressible data must come out as uncompressed blocks within the bound.
 TEST(LzxRoundTrip, RandomDataStaysWithinTheBound) {
-    for (int level : {0, 2}) {
+    for (int level : {0, 2, kMaxLevel}) {
         SCOPED_TRACE("level " + std::to_string(level));
         const Bytes data = randomBytes(level == 2 ? 3 * 1000 * 1000 : 1000 * 1000, 42);
         bool ok = false;
@@ -234,7 +254,7 @@ TEST(LzxRoundTrip, RandomDataStaysWithinTheBound) {
 // Long-match faults: runs of one byte (maximum lengths, repeat offsets, single-symbol trees).
 TEST(LzxRoundTrip, LongRunsOfOneByte) {
     const Bytes data = runBytes(3 * 1000 * 1000);
-    for (int level = 0; level <= 2; ++level) {
+    for (int level = 0; level <= kMaxLevel; ++level) {
         SCOPED_TRACE("level " + std::to_string(level));
         const std::size_t packed = roundTrip(data, opts(level));
         EXPECT_GT(packed, 0u);
@@ -255,6 +275,7 @@ TEST(LzxRoundTrip, E8CallsNearFrameEnds) {
         SCOPED_TRACE("last frame " + std::to_string(last) + " bytes");
         roundTrip(data, opts(2), {"7z"});
         roundTrip(data, opts(0));
+        roundTrip(data, opts(kMaxLevel));
     }
 }
 
@@ -268,6 +289,7 @@ TEST(LzxRoundTrip, WindowsProgramsWithAndWithoutE8) {
     EXPECT_LT(withE8, withoutE8) << "E8 translation should pay on x86 code";
     roundTrip(dlls, opts(0));
     roundTrip(dlls, opts(1));
+    roundTrip(dlls, opts(kMaxLevel), {"cabextract"});
 }
 
 // Level faults: higher levels must not lose to lower ones on ordinary data.
@@ -278,8 +300,21 @@ TEST(LzxRoundTrip, LevelsOrderedByRatio) {
     const std::size_t fast = roundTrip(data, opts(0));
     const std::size_t normal = roundTrip(data, opts(1));
     const std::size_t best = roundTrip(data, opts(2));
+    const std::size_t max = roundTrip(data, opts(kMaxLevel));
     EXPECT_LE(normal, fast);
     EXPECT_LE(best, normal);
+    EXPECT_LE(max, best);
+}
+
+// Parser faults in the steps that span a match, literals and a repeat, and in the second way into a
+// position: copies of records that differ in a byte or two are full of them, and every reader must
+// decode them.
+TEST(LzxRoundTrip, RecordsThatDifferInAByte) {
+    const Bytes data = recordBytes(300000, 21);
+    for (int level : {2, kMaxLevel}) {
+        SCOPED_TRACE("level " + std::to_string(level));
+        roundTrip(data, opts(level), kAllReaders);
+    }
 }
 
 // Every window size the format allows, each declared in typeCompress.
@@ -288,7 +323,7 @@ TEST(LzxRoundTrip, EveryWindowSize) {
     Bytes calls = callBytes(300000, 6);
     data.insert(data.end(), calls.begin(), calls.end());
     for (unsigned bits = 15; bits <= 21; ++bits)
-        for (int level : {0, 2}) {
+        for (int level : {0, 2, kMaxLevel}) {
             SCOPED_TRACE("window 2^" + std::to_string(bits) + ", level " + std::to_string(level));
             roundTrip(data, opts(level, bits), bits == 15 ? kAllReaders : std::vector<std::string>{});
         }
@@ -298,7 +333,7 @@ TEST(LzxRoundTrip, EveryWindowSize) {
 TEST(LzxContract, RejectsBadArguments) {
     EXPECT_EQ(lzx::createEncoder(opts(2, 14)), nullptr);
     EXPECT_EQ(lzx::createEncoder(opts(2, 22)), nullptr);
-    EXPECT_EQ(lzx::createEncoder(opts(3)), nullptr);
+    EXPECT_EQ(lzx::createEncoder(opts(kMaxLevel + 1)), nullptr);
     EXPECT_EQ(lzx::createEncoder(opts(-1)), nullptr);
 
     lzx::Encoder *enc = lzx::createEncoder(opts(1));
@@ -373,6 +408,7 @@ TEST(LzxContract, HeldFramesComeOutInOrder) {
     EXPECT_TRUE(lzxtest::decodeWithMspack(path, decoded, error)) << error;
     EXPECT_TRUE(decoded == data);
     std::remove(path.c_str());
+    std::remove(path.substr(0, path.rfind('/')).c_str());
 }
 
 // Huffman faults: codes must be complete and within the length limit, including a lone symbol.

@@ -16,6 +16,8 @@
 
 namespace {
 
+constexpr int kLevels = 4; // encoder levels 0..3
+
 // A tiny generator: op < 128 copies op + 1 input bytes; otherwise repeats earlier output from an offset
 // and length read from the input, so short inputs make long streams with matches far back.
 lzxtest::Bytes expand(const std::uint8_t *p, std::size_t n) {
@@ -49,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size < 4)
         return 0;
     lzx::EncoderOptions o;
-    o.level = data[0] % 3;
+    o.level = data[0] % kLevels;
     o.windowBits = 15 + data[1] % 7;
     o.e8Translation = (data[2] & 1) != 0;
     const lzxtest::Bytes input =
