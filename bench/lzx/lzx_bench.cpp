@@ -21,7 +21,7 @@ using lzxtest::Bytes;
 
 namespace {
 
-constexpr int kMaxLevel = 3; // the encoder's highest level
+constexpr int kMaxLevel = lzx::kLevelMax;
 
 double cpuSeconds() {
     return double(std::clock()) / CLOCKS_PER_SEC;
