@@ -342,8 +342,12 @@ bool stageCorpus(const std::vector<Source> &files, const std::string &tree, bool
         if (copy) {
             std::ifstream in(s.path, std::ios::binary);
             std::ofstream out(at, std::ios::binary);
-            out << in.rdbuf();
             if (!in || !out)
+                return false;
+            // Copying an empty stream's buffer fails the output stream: an empty file is made by opening.
+            if (in.peek() != std::ifstream::traits_type::eof())
+                out << in.rdbuf();
+            if (!out)
                 return false;
         } else if (symlink(s.path.c_str(), at.c_str()) != 0) {
             return false;
@@ -711,11 +715,11 @@ int main(int argc, char **argv) {
     std::printf("LZX fast: %.1f MB/s\n", total / 1e6 / fast->m.cpu);
     std::printf("MSZIP / gcab -z = %.3f in size, speed %.2f x gcab\n",
                 double(mszip->size) / double(gcab->size), gcab->m.cpu / mszip->m.cpu);
-    if (const Row *wim = findRow(rows, "wimlib LZX:100"))
+    if (const Row *wim = findRow(rows, "wimlib LZX:100"); wim && wim->size)
         std::printf("LZX default / wimlib LZX:100 = %.3f in size, %.2f x its speed; wimlib's chunks are\n"
                     "independent 2 MiB blocks, while a cabinet folder keeps its window from one 32 KiB frame "
                     "to the next.\n",
-                    wim->size ? double(lzx->size) / double(wim->size) : 0.0, wim->m.cpu / lzx->m.cpu);
+                    double(lzx->size) / double(wim->size), wim->m.cpu / lzx->m.cpu);
     if (cli && *cli) {
         const Row *cliLzx = findRow(rows, "cabforge-cli lzx -j 1");
         std::printf("cabforge-cli lzx / gcab -z = %.3f in size, at %.1f MB/s (gcab -z: %.1f MB/s)\n",
