@@ -80,7 +80,8 @@ constexpr LevelParams kLevels[] = {
     {true, 0, 12, 48, 1, kRepassGain, 8, 1, false, 1},
     {true, 0, 32, kMaxMatch, 2, kMaxLevelRepassGain, 8, 2, true, 2},
 };
-constexpr int kMaxLevel = static_cast<int>(sizeof kLevels / sizeof kLevels[0]) - 1;
+static_assert(sizeof kLevels / sizeof kLevels[0] == kLevelMax + 1,
+              "one row per level, kLevelFast .. kLevelMax");
 
 // A second way into a position is followed only while it costs less than this many bits more than the
 // cheapest: dearer ones almost never lead to a cheaper path.
@@ -1261,8 +1262,8 @@ std::size_t parseOptimal(Encoder &enc, const std::uint8_t *frame, std::size_t n,
 // Public entry points
 
 Encoder *createEncoder(const EncoderOptions &options) {
-    if (options.windowBits < kMinWindowBits || options.windowBits > kMaxWindowBits || options.level < 0 ||
-        options.level > kMaxLevel)
+    if (options.windowBits < kMinWindowBits || options.windowBits > kMaxWindowBits ||
+        options.level < kLevelFast || options.level > kLevelMax)
         return nullptr;
     std::unique_ptr<Encoder> enc(new (std::nothrow) Encoder);
     if (!enc)

@@ -179,7 +179,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     MemFs fs;
     cabw::CabinetParams params{};
     params.setId = 12345;
-    params.lzxLevel = options & 3; // kLzxLevelFast .. kLzxLevelMax
+    params.lzxLevel = (options & 3) % (cabw::kLzxLevelMax + 1);
     params.lzxNoE8 = options & 4;
     if (options & 8) {
         params.reserveHeader = in.byte();

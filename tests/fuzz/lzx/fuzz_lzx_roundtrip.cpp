@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr int kLevels = 4; // encoder levels 0..3
+constexpr int kLevels = lzx::kLevelMax + 1; // kLevelFast .. kLevelMax
 
 // A tiny generator: op < 128 copies op + 1 input bytes; otherwise repeats earlier output from an offset
 // and length read from the input, so short inputs make long streams with matches far back.
