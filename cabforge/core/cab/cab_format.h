@@ -77,6 +77,9 @@ inline void put32(unsigned char *p, std::uint32_t v) {
     put16(p, v & 0xFFFF);
     put16(p + 2, v >> 16);
 }
+inline std::uint32_t get16(const unsigned char *p) {
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8;
+}
 
 // The data-block checksum: XOR of little-endian 32-bit words, the 1-3 tail bytes folded in with
 // the first byte most significant. csum = checksum(sizes, kDataSizesLength, checksum(payload, n, 0)).

@@ -717,8 +717,6 @@ bool flushCabinet(Handle w, bool getNextCabinetRequested, GetNextCabinetFn getNe
 }
 
 bool appendFolders(Handle into, Handle part) {
-    // Offset of the folder index in a file entry.
-    const std::size_t kEntryFolder = 8;
     if (!into || !part || into == part)
         return false;
     if (!checkUsable(into) || !checkUsable(part))
@@ -746,9 +744,8 @@ bool appendFolders(Handle into, Handle part) {
     // Each entry names its folder by index: shifted past the folders `into` already has.
     for (std::uint32_t at = 0; ok && at < part->table.size;) {
         unsigned char *entry = table + at;
-        const std::uint32_t folder =
-            std::uint32_t(entry[kEntryFolder]) | std::uint32_t(entry[kEntryFolder + 1]) << 8;
-        format::put16(entry + kEntryFolder, folder + into->folderCount);
+        unsigned char *folder = entry + format::kFileFolderIndex;
+        format::put16(folder, format::get16(folder) + into->folderCount);
         at += static_cast<std::uint32_t>(
             format::kFileSize + std::strlen(reinterpret_cast<char *>(entry) + format::kFileSize) + 1);
     }
