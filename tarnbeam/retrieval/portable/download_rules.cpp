@@ -8,15 +8,6 @@ wchar_t upper(wchar_t c) {
     return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
 }
 
-bool equalsIgnoringCase(const std::wstring &a, const wchar_t *b) {
-    std::size_t i = 0;
-    for (; i < a.size() && b[i]; ++i) {
-        if (upper(a[i]) != upper(b[i]))
-            return false;
-    }
-    return i == a.size() && !b[i];
-}
-
 // Device names are reserved with any extension and, on older systems, with trailing spaces
 // before it: "CON", "con.txt", "COM1 .log".
 bool isReservedDeviceName(const std::wstring &name) {
@@ -40,6 +31,15 @@ bool isHexDigit(wchar_t c) {
 }
 
 } // namespace
+
+bool equalsIgnoringCase(const std::wstring &a, const wchar_t *b) {
+    std::size_t i = 0;
+    for (; i < a.size() && b[i]; ++i) {
+        if (upper(a[i]) != upper(b[i]))
+            return false;
+    }
+    return i == a.size() && !b[i];
+}
 
 bool isPlainComponent(const std::wstring &name) {
     if (name.empty() || name == L"." || name == L"..")

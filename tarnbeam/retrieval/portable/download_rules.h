@@ -16,6 +16,9 @@ const std::size_t kMaxPathChars = 259;
 // name ("CON", "NUL", "COM1", "LPT1.txt", ...).
 bool isPlainComponent(const std::wstring &name);
 
+// True when `a` and `b` are the same text, ASCII letters compared without their case.
+bool equalsIgnoringCase(const std::wstring &a, const wchar_t *b);
+
 // The components of a configured download folder ("Maker\Downloads"): leading, trailing and
 // doubled backslashes are ignored. False when there is none, or one is not a plain component.
 bool downloadPathComponents(const std::wstring &path, std::vector<std::wstring> &components);

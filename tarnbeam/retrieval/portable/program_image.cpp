@@ -1,7 +1,10 @@
 #include "tarnbeam/retrieval/portable/program_image.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <vector>
+
+#include "tarnbeam/retrieval/portable/download_rules.h"
 
 namespace download {
 
@@ -228,18 +231,11 @@ bool resourceEntry(const ImageSource &s, std::uint64_t directory, std::uint32_t 
 } // namespace
 
 ProgramKind programKind(const std::wstring &fileName) {
+    // A name that is more than its extension.
     const auto endsWith = [&](const wchar_t *extension) {
-        const std::wstring e(extension);
-        if (fileName.size() <= e.size())
-            return false;
-        for (std::size_t i = 0; i < e.size(); ++i) {
-            wchar_t c = fileName[fileName.size() - e.size() + i];
-            if (c >= L'A' && c <= L'Z')
-                c = static_cast<wchar_t>(c - L'A' + L'a');
-            if (c != e[i])
-                return false;
-        }
-        return true;
+        const std::size_t length = std::wcslen(extension);
+        return fileName.size() > length &&
+               equalsIgnoringCase(fileName.substr(fileName.size() - length), extension);
     };
     if (endsWith(L".exe"))
         return ProgramKind::kExe;
