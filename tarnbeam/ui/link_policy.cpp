@@ -2,19 +2,8 @@
 
 #include <shellapi.h>
 
-#include <string_view>
-
 #include "tarnbeam/ui/portable/html_rich_text.h"
-
-namespace {
-
-static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide strings are UTF-16");
-
-std::u16string_view AsUtf16(const std::wstring &text) {
-    return std::u16string_view(reinterpret_cast<const char16_t *>(text.data()), text.size());
-}
-
-} // namespace
+#include "tarnbeam/ui/window_utils.h"
 
 bool OpenLinkOutside(HWND owner, const std::wstring &address) {
     if (!htmltext::isOpenableAddress(AsUtf16(address)))

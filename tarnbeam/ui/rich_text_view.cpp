@@ -7,20 +7,15 @@
 
 #include "tarnbeam/ui/link_policy.h"
 #include "tarnbeam/ui/portable/html_rich_text.h"
+#include "tarnbeam/ui/window_utils.h"
 
 namespace {
-
-static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide strings are UTF-16");
 
 // Not 1 (IDOK): a search of the dialog's windows for its default button must not find the view.
 const int kViewId = 0x7F01;
 // Room between the text and the host's frame, in pixels.
 const int kTextMargin = 6;
 const int kFallbackPointSize = 9;
-
-std::u16string_view AsUtf16(const std::wstring &text) {
-    return std::u16string_view(reinterpret_cast<const char16_t *>(text.data()), text.size());
-}
 
 std::wstring AsWide(const std::u16string &text) {
     return std::wstring(reinterpret_cast<const wchar_t *>(text.data()), text.size());

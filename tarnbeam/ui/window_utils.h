@@ -3,6 +3,16 @@
 
 #include <windows.h>
 
+#include <string>
+#include <string_view>
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide strings are UTF-16");
+
+// A wide string as the portable text code reads it (UTF-16 units, not copied).
+inline std::u16string_view AsUtf16(const std::wstring &text) {
+    return std::u16string_view(reinterpret_cast<const char16_t *>(text.data()), text.size());
+}
+
 // A function of `module` looked up by name, null when the module or the function is missing.
 template <class F> F LookUpFunction(HMODULE module, const char *name) {
     return module ? reinterpret_cast<F>(reinterpret_cast<void *>(GetProcAddress(module, name))) : nullptr;
