@@ -41,13 +41,12 @@ std::wstring CommonAppDataFolder() {
 // Walks the configured chain below the common data folder: each existing folder must be private,
 // each missing one is made so.
 bool MakePrivateChain(const DownloadTarget &target, PSID user) {
-    std::wstring path = target.root;
     size_t start = target.root.size() + 1;
     while (start <= target.base.size()) {
         size_t end = target.base.find(L'\\', start);
         if (end == std::wstring::npos)
             end = target.base.size();
-        path = target.base.substr(0, end);
+        const std::wstring path = target.base.substr(0, end);
         const DWORD created = CreatePrivateFolder(path, user);
         if (created != ERROR_SUCCESS && (created != ERROR_ALREADY_EXISTS || !FolderIsPrivate(path, user)))
             return false;

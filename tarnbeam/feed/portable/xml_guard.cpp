@@ -1,6 +1,7 @@
 #include "tarnbeam/feed/portable/xml_guard.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace xmlguard {
 
@@ -37,16 +38,18 @@ class Units {
                 return false;
         return true;
     }
+    // Moves past `text` when the units here spell it.
+    bool consume(const char *text) {
+        if (!startsWith(text))
+            return false;
+        advance(std::strlen(text));
+        return true;
+    }
     // Moves past the next `terminator`; false when the document ends first.
     bool skipPast(const char *terminator) {
-        std::size_t length = 0;
-        while (terminator[length])
-            ++length;
         for (; !atEnd(); advance(1)) {
-            if (startsWith(terminator)) {
-                advance(length);
+            if (consume(terminator))
                 return true;
-            }
         }
         return false;
     }
@@ -131,16 +134,13 @@ Verdict checkDocument(const unsigned char *data, std::size_t size, unsigned maxD
             u.advance(1);
             continue;
         }
-        if (u.startsWith("<!--")) {
-            u.advance(4);
+        if (u.consume("<!--")) {
             if (!u.skipPast("-->"))
                 return Verdict::kMalformed;
-        } else if (u.startsWith("<![CDATA[")) {
-            u.advance(9);
+        } else if (u.consume("<![CDATA[")) {
             if (!u.skipPast("]]>"))
                 return Verdict::kMalformed;
-        } else if (u.startsWith("<?")) {
-            u.advance(2);
+        } else if (u.consume("<?")) {
             if (!u.skipPast("?>"))
                 return Verdict::kMalformed;
         } else if (u.startsWith("<!")) {
