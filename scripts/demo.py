@@ -31,6 +31,7 @@ from pathlib import Path
 
 SRC = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(SRC / 'tests' / 'integration'))
+import codesign  # noqa: E402
 import harness  # noqa: E402
 from harness import Prefix, Rule, WebServer, exe_path  # noqa: E402
 
@@ -154,33 +155,15 @@ class DemoPublisher:
 
     def __init__(self, folder):
         self.folder = folder
-        ext = os.path.join(folder, 'leaf.ext')
-        with open(ext, 'w') as f:
-            f.write('basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n')
-        self.openssl('req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', 'root.key', '-out', 'root.crt',
-                     '-days', '30', '-subj', '/CN=Ondrel demo code-signing root',
-                     '-addext', 'basicConstraints=critical,CA:TRUE', '-addext', 'keyUsage=critical,keyCertSign')
-        self.openssl('req', '-newkey', 'rsa:2048', '-nodes', '-keyout', 'maker.key', '-out', 'maker.csr',
-                     '-subj', DEMO_PUBLISHER)
-        self.openssl('x509', '-req', '-in', 'maker.csr', '-CA', 'root.crt', '-CAkey', 'root.key', '-CAcreateserial',
-                     '-out', 'maker.crt', '-days', '30', '-sha256', '-extfile', 'leaf.ext')
-        with open(os.path.join(folder, 'chain.pem'), 'wb') as out:
-            for part in ('maker.crt', 'root.crt'):
-                with open(os.path.join(folder, part), 'rb') as f:
-                    out.write(f.read())
-
-    def openssl(self, *args):
-        subprocess.run(['openssl'] + list(args), cwd=self.folder, check=True, capture_output=True, timeout=60)
+        self.keys = codesign.make_keys(folder, {'root': 'Ondrel demo code-signing root'},
+                                       {'maker': (DEMO_PUBLISHER, 'root')}, days=30)
 
     def root_der(self):
-        return subprocess.run(['openssl', 'x509', '-in', os.path.join(self.folder, 'root.crt'), '-outform', 'DER'],
-                              check=True, capture_output=True).stdout
+        return self.keys.root_der('root')
 
     def sign(self, src, name):
         dst = os.path.join(self.folder, name)
-        subprocess.run(['osslsigncode', 'sign', '-certs', os.path.join(self.folder, 'chain.pem'),
-                        '-key', os.path.join(self.folder, 'maker.key'), '-h', 'sha256', '-n', name,
-                        '-in', str(src), '-out', dst], check=True, capture_output=True, timeout=60)
+        self.keys.sign(src, dst, 'maker', description=name)
         with open(dst, 'rb') as f:
             return f.read()
 

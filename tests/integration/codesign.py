@@ -42,12 +42,11 @@ class SigningKeys:
         with open(os.path.join(self.folder, root + '.crt'), 'rb') as f:
             return ssl.PEM_cert_to_DER_cert(f.read().decode('ascii'))
 
-    def sign(self, src, dst, signer='maker'):
+    def sign(self, src, dst, signer='maker', description='Update program'):
         """Signs the PE or cabinet file `src` into `dst` (SHA-256 digest, no time stamp)."""
-        _, root = SIGNERS[signer]
         chain = os.path.join(self.folder, signer + '-chain.pem')
         subprocess.run(['osslsigncode', 'sign', '-certs', chain, '-key', os.path.join(self.folder, signer + '.key'),
-                        '-h', 'sha256', '-n', 'Update program', '-in', str(src), '-out', str(dst)],
+                        '-h', 'sha256', '-n', description, '-in', str(src), '-out', str(dst)],
                        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=60)
 
     def sign_detached(self, data, signer='maker'):
@@ -59,29 +58,37 @@ class SigningKeys:
         return r.stdout
 
 
+def make_keys(folder, roots, signers, days):
+    """Makes in `folder` a code-signing root per entry of `roots` (name -> common name) and a
+    certificate per entry of `signers` (name -> (subject, root name)), each with its chain; the
+    files SigningKeys reads."""
+    for root, name in roots.items():
+        _openssl(['req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', root + '.key', '-out', root + '.crt',
+                  '-days', str(days), '-subj', '/CN=' + name, '-addext', 'basicConstraints=critical,CA:TRUE',
+                  '-addext', 'keyUsage=critical,keyCertSign,cRLSign'], folder)
+    with open(os.path.join(folder, 'leaf.ext'), 'w') as f:
+        f.write('basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n'
+                'extendedKeyUsage=codeSigning\nsubjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid\n')
+    for signer, (subject, root) in signers.items():
+        _openssl(['req', '-newkey', 'rsa:2048', '-nodes', '-keyout', signer + '.key', '-out', signer + '.csr',
+                  '-subj', subject], folder)
+        _openssl(['x509', '-req', '-in', signer + '.csr', '-CA', root + '.crt', '-CAkey', root + '.key',
+                  '-CAcreateserial', '-out', signer + '.crt', '-days', str(days), '-sha256', '-extfile',
+                  'leaf.ext'], folder)
+        with open(os.path.join(folder, signer + '-chain.pem'), 'wb') as out:
+            for part in (signer + '.crt', root + '.crt'):
+                with open(os.path.join(folder, part), 'rb') as f:
+                    out.write(f.read())
+    return SigningKeys(folder)
+
+
 def signing_keys():
     folder = os.path.join(str(TMP), 'codesign-keys-2')
     if os.path.exists(os.path.join(folder, '.complete')):
         return SigningKeys(folder)
     tmp = folder + '.tmp%d' % os.getpid()
     os.makedirs(tmp, exist_ok=True)
-    for root, name in ROOTS.items():
-        _openssl(['req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', root + '.key', '-out', root + '.crt',
-                  '-days', '3650', '-subj', '/CN=' + name, '-addext', 'basicConstraints=critical,CA:TRUE',
-                  '-addext', 'keyUsage=critical,keyCertSign,cRLSign'], tmp)
-    with open(os.path.join(tmp, 'leaf.ext'), 'w') as f:
-        f.write('basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n'
-                'extendedKeyUsage=codeSigning\nsubjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid\n')
-    for signer, (subject, root) in SIGNERS.items():
-        _openssl(['req', '-newkey', 'rsa:2048', '-nodes', '-keyout', signer + '.key', '-out', signer + '.csr',
-                  '-subj', subject], tmp)
-        _openssl(['x509', '-req', '-in', signer + '.csr', '-CA', root + '.crt', '-CAkey', root + '.key',
-                  '-CAcreateserial', '-out', signer + '.crt', '-days', '3650', '-sha256', '-extfile', 'leaf.ext'],
-                 tmp)
-        with open(os.path.join(tmp, signer + '-chain.pem'), 'wb') as out:
-            for part in (signer + '.crt', root + '.crt'):
-                with open(os.path.join(tmp, part), 'rb') as f:
-                    out.write(f.read())
+    make_keys(tmp, ROOTS, SIGNERS, 3650)
     open(os.path.join(tmp, '.complete'), 'w').close()
     try:
         os.rename(tmp, folder)
