@@ -52,8 +52,10 @@ const char *const kHeaderRoot = "/usr/include/boost/asio";
 // speed is not recorded: a shared machine's speed varies by a fifth from run to run, so the encoder of
 // then is timed beside today's in the same run instead (see timeBeforeAndNow).
 constexpr unsigned long long kOldDefaultBytes = 4265295;
-// Runs of each encoder in that comparison, alternating, the fastest of each counted.
+// Runs of each encoder in that comparison, alternating, the fastest of each counted, and its rows.
 constexpr int kSideBySideRuns = 3;
+const char *const kBeforeRow = "LZX default before, 1 folder";
+const char *const kNowRow = "LZX default now, 1 folder";
 
 using Source = bench::CorpusFile;
 
@@ -427,7 +429,7 @@ bool timeBeforeAndNow(const std::string &concat, const std::string &work, std::v
     const char *before = std::getenv("LZX_BEFORE_DRIVE"), *now = std::getenv("LZX_NOW_DRIVE");
     if (!before || !*before || !now || !*now)
         return false;
-    Row pair[2] = {{"LZX default before, 1 folder", 0, {}, "-"}, {"LZX default now, 1 folder", 0, {}, "-"}};
+    Row pair[2] = {{kBeforeRow, 0, {}, "-"}, {kNowRow, 0, {}, "-"}};
     const char *drives[2] = {before, now};
     for (int run = 0; run < kSideBySideRuns; ++run) {
         for (int side = 0; side < 2; ++side) {
@@ -740,8 +742,7 @@ int main(int argc, char **argv) {
     std::printf("LZX default / gzip -9 = %.3f in size, at %.1f MB/s = %.3f x gzip -9's speed\n",
                 double(lzx->size) / double(gz9->size), total / 1e6 / lzx->m.cpu, lzxSpeedToGzip9);
     if (sideBySide) {
-        const Row *before = findRow(rows, "LZX default before, 1 folder"),
-                  *now = findRow(rows, "LZX default now, 1 folder");
+        const Row *before = findRow(rows, kBeforeRow), *now = findRow(rows, kNowRow);
         std::printf("LZX default against the encoder before its speed work, side by side in this run (one\n"
                     "folder, fastest of %d turns each): %.4f x the size, %.2f x the speed (goal >= 1.5)\n",
                     kSideBySideRuns, double(now->size) / double(before->size), before->m.cpu / now->m.cpu);
