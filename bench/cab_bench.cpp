@@ -331,6 +331,17 @@ bool makeFolders(const std::string &path) {
     }
 }
 
+// Appends the bytes of `s` to `out`; false when it cannot be read or written. An empty file adds
+// nothing: inserting its empty buffer would fail `out`, and every file after it.
+bool appendFile(std::ostream &out, const Source &s) {
+    std::ifstream in(s.path, std::ios::binary);
+    if (!in || !out)
+        return false;
+    if (s.size != 0)
+        out << in.rdbuf();
+    return bool(out);
+}
+
 // The corpus below `tree` under its names in the archive, as symbolic links to its files (for
 // cabforge-cli --follow-symlinks) or as copies (for wimlib, which stores links as links).
 bool stageCorpus(const std::vector<Source> &files, const std::string &tree, bool copy) {
@@ -343,14 +354,8 @@ bool stageCorpus(const std::vector<Source> &files, const std::string &tree, bool
         if (!makeFolders(at.substr(0, at.rfind('/'))))
             return false;
         if (copy) {
-            std::ifstream in(s.path, std::ios::binary);
             std::ofstream out(at, std::ios::binary);
-            if (!in || !out)
-                return false;
-            // Copying an empty stream's buffer fails the output stream: an empty file is made by opening.
-            if (in.peek() != std::ifstream::traits_type::eof())
-                out << in.rdbuf();
-            if (!out)
+            if (!appendFile(out, s))
                 return false;
         } else if (symlink(s.path.c_str(), at.c_str()) != 0) {
             return false;
@@ -653,9 +658,7 @@ int main(int argc, char **argv) {
     {
         std::ofstream o(concat, std::ios::binary), l(list);
         for (const Source &s : files) {
-            std::ifstream i(s.path, std::ios::binary);
-            if (s.size != 0) // inserting an empty file fails the stream, and every file after it
-                o << i.rdbuf();
+            appendFile(o, s); // a short stream is caught by its size below
             l << s.path << "\n";
         }
     }
