@@ -82,8 +82,8 @@ import codecs
 import hashlib
 import json
 import os
-import socket
 import shutil
+import select
 import signal
 import subprocess
 import sys
@@ -136,40 +136,33 @@ _xvfb_lock = threading.Lock()
 
 def start_xvfb(screen='1280x1024x24'):
     """Starts an Xvfb with one screen of this size on a free display; returns (process, display)."""
-    # A display number whose lock file and abstract socket are both free: X clients try
-    # the abstract socket first, and another Xvfb may hold it without a lock file here.
-    start = 200 + os.getpid() % 400
-    for n in range(start, start + 100):
-        if os.path.exists('/tmp/.X%d-lock' % n) or os.path.exists('/tmp/.X11-unix/X%d' % n):
-            continue
-        probe = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        try:
-            probe.bind('\0/tmp/.X11-unix/X%d' % n)
-        except OSError:
-            continue
-        finally:
-            probe.close()
-        proc = subprocess.Popen(['Xvfb', ':%d' % n, '-screen', '0', screen, '-nolisten', 'tcp'],
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+    # The server picks the display itself and writes its number once it accepts connections:
+    # a number chosen here could be taken by another test process starting at the same moment,
+    # and the two would share one server (and lose it when the first one stops).
+    read_end, write_end = os.pipe()
+    try:
+        proc = subprocess.Popen(['Xvfb', '-displayfd', str(write_end), '-screen', '0', screen, '-nolisten', 'tcp'],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, pass_fds=(write_end,),
                                 start_new_session=True)
+        os.close(write_end)
+        write_end = None
+        number = b''
         deadline = time.time() + 15
-        ok = False
-        while time.time() < deadline and proc.poll() is None:
-            # Ready once its socket accepts connections.
-            conn = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-            try:
-                conn.connect('/tmp/.X11-unix/X%d' % n)
-                ok = True
-            except OSError:
-                time.sleep(0.1)
-            finally:
-                conn.close()
-            if ok:
+        while not number.endswith(b'\n') and time.time() < deadline:
+            if not select.select([read_end], [], [], max(0.0, deadline - time.time()))[0]:
                 break
-        if ok:
-            return proc, ':%d' % n
-        proc.kill()
-        proc.wait()
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                break
+            number += chunk
+    finally:
+        os.close(read_end)
+        if write_end is not None:
+            os.close(write_end)
+    if number.strip().isdigit() and proc.poll() is None:
+        return proc, ':' + number.strip().decode('ascii')
+    proc.kill()
+    proc.wait()
     raise HarnessError('cannot start a private Xvfb')
 
 

@@ -5,6 +5,7 @@ namespace, and the registry helpers. Every later end-to-end test stands on these
 import http.client
 import os
 import socket
+import threading
 import time
 import unittest
 
@@ -102,6 +103,27 @@ class WebServerProtocol(unittest.TestCase):
             self.assertEqual(s.recv(100), b'')
             self.assertLess(time.monotonic() - t, 5)
             s.close()
+
+
+class PrivateDisplays(unittest.TestCase):
+    """Test processes starting their displays at the same moment each get a server of their own."""
+
+    def test_simultaneous_starts_get_different_displays(self):
+        started = []
+        threads = [threading.Thread(target=lambda: started.append(harness.start_xvfb('64x64x24')))
+                   for _ in range(3)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        try:
+            self.assertEqual(len({display for _, display in started}), len(threads), started)
+            time.sleep(0.5)  # a server that lost the race for its display has stopped by now
+            self.assertEqual([proc.poll() for proc, _ in started], [None] * len(threads))
+        finally:
+            for proc, _ in started:
+                proc.terminate()
+                proc.wait(10)
 
 
 class HostAppAndWine(unittest.TestCase):
